@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Orvelane needs that are missing.
+#   deps.sh          build and run
+#   deps.sh --tests  build, unit, integration and end-to-end tests, benchmarks
+set -euo pipefail
+
+packages=(cmake ninja-build g++ qt6-base-dev)
+if [[ "${1:-}" == "--tests" ]]; then
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 nodejs npm)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -ne 0 ]] && sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

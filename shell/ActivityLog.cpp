@@ -1,0 +1,57 @@
+#include "shell/ActivityLog.h"
+
+#include "shell/Format.h"
+#include "shell/Texts.h"
+
+std::string PrepareLogText(std::string text, bool truncate)
+{
+    if (truncate) {
+        const int64_t n = static_cast<int64_t>(text.size());
+        const size_t lf = text.find('\n');
+        const int64_t p = lf == std::string::npos ? 120 : static_cast<int64_t>(lf);
+        if (p < n - 2) {
+            // Keep the characters before the line feed but the last one (the CR).
+            const size_t keep = p > 0 ? static_cast<size_t>(p - 1) : 0;
+            text.resize(keep);
+            text += txt::kLogShortened;
+        }
+    }
+    const size_t pass = text.find(txt::kLogPassword);
+    if (pass != std::string::npos) {
+        text.resize(pass);
+        text += txt::kLogPasswordMasked;
+    }
+    return text;
+}
+
+std::string StampLogEntry(std::string_view text, int hour, int minute, int second)
+{
+    std::string entry = StrFormat("(%.2d:%.2d:%.2d) ", hour, minute, second);
+    entry.append(text);
+    return entry;
+}
+
+void CActivityLog::Append(std::string_view entry)
+{
+    m_buffer.append(entry);
+    bool cut = false;
+    if (m_nCap > 0 && Size() > static_cast<size_t>(m_nCap)) {
+        m_start = m_buffer.size() - static_cast<size_t>(m_nCap);
+        cut = true;
+        if (m_start > m_buffer.size() / 2) {
+            m_buffer.erase(0, m_start);
+            m_start = 0;
+        }
+    }
+    if (m_onAppended)
+        m_onAppended(entry, cut);
+}
+
+void CActivityLog::Clear()
+{
+    m_buffer.clear();
+    m_buffer.shrink_to_fit();
+    m_start = 0;
+    if (m_onCleared)
+        m_onCleared();
+}

@@ -1,0 +1,190 @@
+#include "shell/MainDialog.h"
+
+#include "shell/Paths.h"
+#include "shell/Texts.h"
+#include "shell/Win1252.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+namespace {
+
+std::tm LocalNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+} // namespace
+
+CMainDialog::CMainDialog(QObject* parent) : QObject(parent), m_clock(LocalNow)
+{
+    m_window.size = sizeof(OrvelaneWindow);
+    m_window.SendMessage = &CMainDialog::WindowSendMessage;
+    m_window.host = this;
+    m_nSetLogMessage = RegisterWindowMessage("Set Log");
+}
+
+CMainDialog::~CMainDialog()
+{
+    // Sessions first: their sockets report to this object.
+    m_sessions.clear();
+    m_processedMails.clear();
+}
+
+uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)
+{
+    static std::mutex lock;
+    static std::map<std::string, uint32_t> registry;
+    std::lock_guard<std::mutex> guard(lock);
+    auto [it, inserted] = registry.try_emplace(name, 0xC000u + static_cast<uint32_t>(registry.size()));
+    return it->second;
+}
+
+bool CMainDialog::OnInitDialog()
+{
+    ReadSettings();
+    m_log.SetCap(m_nMaxLogSize);
+    m_progress.Reset();
+    return true;
+}
+
+void CMainDialog::ReadSettings()
+{
+    std::string bytes;
+    if (!ReadBinaryFile(std::string(txt::kSettingsFileName), bytes)) {
+        SetCurrentDirectory(ConfigFolder());
+        if (!ReadBinaryFile(std::string(txt::kSettingsFileName), bytes)) {
+            AddLog(txt::kSettingsUnreadable, true);
+            return;
+        }
+    }
+    AddLog(std::string(txt::kLoading) + CurrentDirectory() + "/" + txt::kSettingsFileName + "\r\n",
+           true);
+    ParseSettings(bytes, *this);
+}
+
+void CMainDialog::ToggleDebug(bool enable)
+{
+    m_bDebug = enable;
+    AddLog(enable ? txt::kDebugEnable : txt::kDebugDisable, true);
+}
+
+void CMainDialog::AddLog(std::string text, bool truncate)
+{
+    if (text.empty())
+        return;
+    text = PrepareLogText(std::move(text), truncate);
+    const std::tm now = m_clock();
+    const std::string entry = StampLogEntry(text, now.tm_hour, now.tm_min, now.tm_sec);
+    m_log.SetCap(m_nMaxLogSize);
+    m_log.Append(entry);
+    if (m_bEchoLog) {
+        std::string out = w1252::ToUtf8(entry);
+        std::erase(out, '\r');
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+void CMainDialog::OnSetLog(uintptr_t, intptr_t lParam)
+{
+    const char* text = reinterpret_cast<const char*>(lParam);
+    if (!text)
+        return;
+    AddLog(std::string(text), true);
+}
+
+intptr_t CMainDialog::WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
+                                        intptr_t lParam)
+{
+    if (!window || !window->host)
+        return 0;
+    auto* self = static_cast<CMainDialog*>(window->host);
+    if (message != self->m_nSetLogMessage)
+        return 0;
+    if (QThread::currentThread() == self->thread()) {
+        self->OnSetLog(wParam, lParam);
+    } else {
+        // Another thread: deliver on the event-loop thread and wait, so the
+        // sender's text stays valid until it has been copied.
+        QMetaObject::invokeMethod(
+            self, [self, wParam, lParam] { self->OnSetLog(wParam, lParam); },
+            Qt::BlockingQueuedConnection);
+    }
+    return 0;
+}
+
+void CMainDialog::SetTrayIcon(bool busy, bool forceAdd)
+{
+    if (forceAdd || m_bIconPending) {
+        m_tray.m_bVisible = true;
+        ++m_tray.m_nAdds;
+    }
+    m_tray.m_bBusy = busy;
+    m_bIconPending = false;
+    m_strCaption = txt::kServerBanner;
+    if (m_tray.m_onChanged)
+        m_tray.m_onChanged();
+}
+
+CSession* CMainDialog::SessionOfSocket(const CClientSocket* socket, int32_t* index)
+{
+    int32_t i = 1;
+    for (CSession* session : m_sessions) {
+        if (socket && (session->m_pClient.get() == socket || session->m_pServer.get() == socket)) {
+            if (index)
+                *index = i;
+            return session;
+        }
+        ++i;
+    }
+    if (index)
+        *index = 0;
+    return nullptr;
+}
+
+int32_t CMainDialog::SessionIndex(const CSession* session) const
+{
+    return session ? m_sessions.indexOf(session) : 0;
+}
+
+CSession* CMainDialog::SessionByNumber(int32_t number)
+{
+    for (CSession* session : m_sessions)
+        if (session->m_nNumber == number)
+            return session;
+    return nullptr;
+}
+
+CMailRecord* CMainDialog::RecordAt(CSession* session, int32_t n)
+{
+    return session ? session->m_messages.at(n) : nullptr;
+}
+
+int32_t CMainDialog::NextMessageToDownload(CSession* session)
+{
+    int32_t n = 1;
+    if (!session)
+        return n;
+    for (CMailRecord* record : session->m_messages) {
+        if (!record || !record->IsDownloaded())
+            break;
+        ++n;
+    }
+    return n;
+}
+
+CMailRecord* CMainDialog::ProcessedMailByUidl(const std::string& uidl)
+{
+    for (CMailRecord* record : m_processedMails)
+        if (record->m_strUidl == uidl)
+            return record;
+    return nullptr;
+}

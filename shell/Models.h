@@ -1,0 +1,100 @@
+// Plain models of the main window's furniture. The core changes them; the
+// window draws them. Each has one observer slot that the window fills.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+// The mail list: rows of six columns (From, Subject, Spam, UIDL, Client UID, To)
+// and the set of selected rows.
+class CMailListModel
+{
+public:
+    enum Column { kFrom = 0, kSubject, kSpam, kUidl, kClientUid, kTo, kColumnCount };
+    using Row = std::array<std::string, kColumnCount>;
+
+    // Inserts at `index`; an index past the end appends. Returns the row's index.
+    int32_t InsertRow(int32_t index, Row row);
+    void DeleteRow(int32_t index);
+    void DeleteAllRows();
+    void SetCell(int32_t index, int column, std::string text);
+    int32_t RowCount() const { return static_cast<int32_t>(m_rows.size()); }
+    const Row& RowAt(int32_t index) const { return m_rows.at(static_cast<size_t>(index)); }
+    std::string Cell(int32_t index, int column) const;
+    // Index of the first row whose Subject cell equals `subject`, or -1.
+    int32_t FindBySubject(const std::string& subject) const;
+
+    std::set<int32_t> m_selection;
+    std::function<void()> m_onChanged;
+
+private:
+    void Changed()
+    {
+        if (m_onChanged)
+            m_onChanged();
+    }
+    std::vector<Row> m_rows;
+};
+
+// The connection list box: sorted, duplicates allowed.
+class CConnectionListModel
+{
+public:
+    void Add(const std::string& address);
+    // Deletes the first entry equal to `address`; false when there is none.
+    bool Remove(const std::string& address);
+    void Clear();
+    const std::vector<std::string>& Entries() const { return m_entries; }
+
+    std::function<void()> m_onChanged;
+
+private:
+    void Changed()
+    {
+        if (m_onChanged)
+            m_onChanged();
+    }
+    std::vector<std::string> m_entries;
+};
+
+// The two progress bars (0..100), the status line, the icon state and the
+// caption.
+struct CProgressModel {
+    int32_t m_nMailbox = 0; // "Réception : " bar, position in the mailbox
+    int32_t m_nMessage = 0; // "Message en cours : " bar, current message
+    std::string m_strStatus;
+    std::function<void()> m_onChanged;
+
+    void Set(int32_t mailbox, int32_t message)
+    {
+        m_nMailbox = std::clamp(mailbox, 0, 100);
+        m_nMessage = std::clamp(message, 0, 100);
+        if (m_onChanged)
+            m_onChanged();
+    }
+    void SetStatus(std::string text)
+    {
+        m_strStatus = std::move(text);
+        if (m_onChanged)
+            m_onChanged();
+    }
+    void Reset()
+    {
+        m_nMailbox = m_nMessage = 0;
+        m_strStatus.clear();
+        if (m_onChanged)
+            m_onChanged();
+    }
+};
+
+struct CTrayModel {
+    bool m_bVisible = false; // the icon has been added
+    bool m_bBusy = false;
+    int32_t m_nAdds = 0;     // how many times the icon was (re-)added
+    std::function<void()> m_onChanged;
+};

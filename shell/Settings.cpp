@@ -1,0 +1,84 @@
+#include "shell/Settings.h"
+
+#include "shell/Win1252.h"
+
+#include <limits>
+
+int32_t AtoiSaturating(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    int64_t value = 0;
+    const int64_t limit = negative ? -int64_t(std::numeric_limits<int32_t>::min())
+                                   : int64_t(std::numeric_limits<int32_t>::max());
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit)
+            value = limit; // keep reading the digits, stay saturated
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+int32_t MulSaturate32(int32_t a, int32_t b)
+{
+    const int64_t product = int64_t(a) * int64_t(b);
+    if (product > std::numeric_limits<int32_t>::max())
+        return std::numeric_limits<int32_t>::max();
+    if (product < std::numeric_limits<int32_t>::min())
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(product);
+}
+
+namespace {
+
+void ApplyLine(std::string_view line, CSettings& s)
+{
+    const size_t eq = line.find('=');
+    const std::string_view key = eq == std::string_view::npos ? line : line.substr(0, eq);
+    const std::string_view value = eq == std::string_view::npos ? std::string_view{} : line.substr(eq + 1);
+    if (key.empty() || key.front() == '#' || eq == std::string_view::npos)
+        return;
+    if (w1252::EqualsNoCase(key, "POPServer"))
+        s.m_strPopServer = value;
+    else if (w1252::EqualsNoCase(key, "ProxyUserName"))
+        s.m_strProxyUserName = value;
+    else if (w1252::EqualsNoCase(key, "ProxyPassword"))
+        s.m_strProxyPassword = value;
+    else if (w1252::EqualsNoCase(key, "MaxMsgSize"))
+        s.m_nMaxMsgSize = MulSaturate32(AtoiSaturating(value), 1024);
+    else if (w1252::EqualsNoCase(key, "MaxLogSize")) {
+        const int32_t bytes = MulSaturate32(AtoiSaturating(value), 1024);
+        s.m_nMaxLogSize = bytes < 0 ? 0 : bytes;
+    } else if (w1252::EqualsNoCase(key, "MaxMemoMsg")) {
+        const int32_t n = AtoiSaturating(value);
+        s.m_nMaxMemoMsg = n < 0 ? 0 : n;
+    } else if (w1252::EqualsNoCase(key, "PlugIn"))
+        s.m_plugInNames.emplace_back(value);
+    else if (w1252::EqualsNoCase(key, "ListenPort"))
+        s.m_nListenPort = AtoiSaturating(value);
+    else if (w1252::EqualsNoCase(key, "ListenAddress"))
+        s.m_strListenAddress = value;
+}
+
+} // namespace
+
+void ParseSettings(std::string_view content, CSettings& settings)
+{
+    std::string cleaned;
+    cleaned.reserve(content.size());
+    for (char c : content)
+        if (c != '\r' && c != ' ')
+            cleaned.push_back(c);
+    std::string_view rest(cleaned);
+    while (true) {
+        const size_t lf = rest.find('\n');
+        ApplyLine(rest.substr(0, lf), settings);
+        if (lf == std::string_view::npos)
+            break;
+        rest.remove_prefix(lf + 1);
+    }
+}

@@ -1,0 +1,51 @@
+// orvelane: the POP3 spam-filtering proxy. Runs until SIGINT or SIGTERM.
+#include "shell/ProxyApp.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop from inside it, so that every object
+// is destroyed in order.
+void InstallQuitSignals(QCoreApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        app.quit();
+    });
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    InstallQuitSignals(app);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CProxyApp proxyApp;
+    if (!proxyApp.InitInstance(args))
+        return 1;
+    return app.exec();
+}
