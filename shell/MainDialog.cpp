@@ -51,6 +51,11 @@ bool CMainDialog::OnInitDialog()
 {
     ReadSettings();
     m_log.SetCap(m_nMaxLogSize);
+
+    // The listener.
+
+    // The start-up self-test.
+
     m_progress.Reset();
     return true;
 }
