@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Starts orvelane headless in an empty home, checks the settings line on
+# standard output, then ends it with SIGTERM and expects a clean exit.
+set -u
+binary="$1"
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+out="$home/stdout"
+
+check() { # $1 settings file content or "" for none, $2 expected line
+    rm -f "$home/.config/orvelane/Orvelane.ini"
+    if [[ -n "$1" ]]; then
+        mkdir -p "$home/.config/orvelane"
+        printf '%s' "$1" > "$home/.config/orvelane/Orvelane.ini"
+    fi
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "$binary" /default) >"$out" 2>&1 &
+    local pid=$!
+    for _ in $(seq 50); do
+        grep -qF "$2" "$out" && break
+        sleep 0.1
+    done
+    if ! grep -qF "$2" "$out"; then
+        echo "missing line: $2"; cat "$out"; kill -9 $pid; return 1
+    fi
+    kill -TERM $pid
+    for _ in $(seq 50); do
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 $pid 2>/dev/null; then
+        echo "still running after SIGTERM"; kill -9 $pid; return 1
+    fi
+    wait $pid
+    local rc=$?
+    [[ $rc -eq 0 ]] || { echo "exit code $rc"; cat "$out"; return 1; }
+}
+
+check "" "Impossible de lire Orvelane.ini" || exit 1
+check $'ListenAddress=127.0.0.1\nListenPort=0\n' "Chargement de $home/.config/orvelane/Orvelane.ini" || exit 1
+echo "headless start: 2 passed, 0 failed"

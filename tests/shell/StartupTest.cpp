@@ -1,0 +1,105 @@
+#include "shell/Paths.h"
+#include "shell/ProxyApp.h"
+#include "support/HubFixture.h"
+
+#include <QTemporaryDir>
+#include <cstdlib>
+
+namespace {
+
+// Runs a test in a fresh current directory and configuration folder, and
+// restores both afterwards.
+class StartupTest : public HubTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid() && m_work.isValid());
+        m_oldCwd = CurrentDirectory();
+        const char* xdg = std::getenv("XDG_CONFIG_HOME");
+        m_oldXdg = xdg ? xdg : "";
+        m_hadXdg = xdg != nullptr;
+        ::setenv("XDG_CONFIG_HOME", m_home.path().toStdString().c_str(), 1);
+        SetCurrentDirectory(m_work.path().toStdString());
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectory(m_oldCwd);
+        if (m_hadXdg)
+            ::setenv("XDG_CONFIG_HOME", m_oldXdg.c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+    }
+    std::string Config() const { return m_home.path().toStdString() + "/orvelane"; }
+    std::string Work() const { return m_work.path().toStdString(); }
+
+    QTemporaryDir m_home, m_work;
+    std::string m_oldCwd, m_oldXdg;
+    bool m_hadXdg = false;
+};
+
+} // namespace
+
+TEST_F(StartupTest, SettingsFromTheCurrentDirectory)
+{
+    WriteTextFile(Work() + "/Orvelane.ini", "POPServer = here\nMaxMemoMsg=4\n");
+    hub.ReadSettings();
+    EXPECT_EQ(hub.m_strPopServer, "here");
+    EXPECT_EQ(hub.m_nMaxMemoMsg, 4);
+    EXPECT_EQ(Log(), "(09:05:03) Chargement de " + CurrentDirectory() + "/Orvelane.ini\r\n");
+    EXPECT_EQ(CurrentDirectory(), Work());
+}
+
+TEST_F(StartupTest, FallsBackToTheConfigurationFolder)
+{
+    ConfigFolder();
+    WriteTextFile(Config() + "/Orvelane.ini", "POPServer=there\n");
+    hub.ReadSettings();
+    EXPECT_EQ(hub.m_strPopServer, "there");
+    EXPECT_EQ(CurrentDirectory(), Config()); // the folder becomes current
+    EXPECT_EQ(Log(), "(09:05:03) Chargement de " + Config() + "/Orvelane.ini\r\n");
+}
+
+TEST_F(StartupTest, MissingSettingsKeepTheDefaults)
+{
+    hub.ReadSettings();
+    EXPECT_EQ(Log(), "(09:05:03) Impossible de lire Orvelane.ini\r\n");
+    EXPECT_EQ(hub.m_nMaxMsgSize, 500000);
+    EXPECT_EQ(CurrentDirectory(), Config());
+}
+
+TEST(CommandLine, DefaultSwitch)
+{
+    EXPECT_TRUE(CProxyApp::IsDefaultSwitch({"/default"}));
+    EXPECT_TRUE(CProxyApp::IsDefaultSwitch({"/DEFAULT"}));
+    EXPECT_FALSE(CProxyApp::IsDefaultSwitch({"/default", "x"}));
+    EXPECT_FALSE(CProxyApp::IsDefaultSwitch({}));
+    EXPECT_FALSE(CProxyApp::IsDefaultSwitch({"-default"}));
+}
+
+TEST_F(StartupTest, DefaultSwitchReadsOnlyTheConfigurationFolder)
+{
+    WriteTextFile(Work() + "/Orvelane.ini", "POPServer=here\n");
+    ConfigFolder();
+    WriteTextFile(Config() + "/Orvelane.ini", "POPServer=there\n");
+    CProxyApp app;
+    app.m_dialog.m_bEchoLog = false;
+    ASSERT_TRUE(app.InitInstance({"/Default"}));
+    EXPECT_EQ(app.m_dialog.m_strPopServer, "there");
+}
+
+TEST(TextFiles, TextModeConvertsLineEnds)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/t.txt";
+    ASSERT_TRUE(WriteTextFile(path, "a\nb\r\n"));
+    std::string raw;
+    ASSERT_TRUE(ReadBinaryFile(path, raw));
+    EXPECT_EQ(raw, "a\r\nb\r\r\n");
+    std::string text;
+    int64_t length = 0;
+    ASSERT_TRUE(ReadTextFile(path, text, &length));
+    EXPECT_EQ(text, "a\nb\r\n");
+    EXPECT_EQ(length, 7);
+    EXPECT_FALSE(ReadTextFile(path + ".missing", text));
+}

@@ -1,0 +1,46 @@
+#include "shell/Win1252.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+
+TEST(Win1252, CasingFollowsTheCodePage)
+{
+    EXPECT_EQ(w1252::Upper("abc xyz"), "ABC XYZ");
+    EXPECT_EQ(w1252::Upper("\xE0\xE9\xFE"), "\xC0\xC9\xDE"); // àéþ -> ÀÉÞ
+    EXPECT_EQ(w1252::Upper("\xF7"), "\xF7");                 // ÷ has no capital
+    EXPECT_EQ(w1252::Upper("\xDF\xB5"), "\xDF\xB5");         // ß and µ stay
+    EXPECT_EQ(w1252::Upper("\x9A\x9C\x9E\xFF"), "\x8A\x8C\x8E\x9F"); // š œ ž ÿ
+    EXPECT_EQ(w1252::Lower("\x8A\x8C\x8E\x9F\xC0\xDE"), "\x9A\x9C\x9E\xFF\xE0\xFE");
+    EXPECT_EQ(w1252::Lower("\xD7"), "\xD7"); // × has no small letter
+}
+
+TEST(Win1252, CaseInsensitiveCompare)
+{
+    EXPECT_TRUE(w1252::EqualsNoCase("\xC9t\xE9", "\xE9T\xC9"));
+    EXPECT_FALSE(w1252::EqualsNoCase("abc", "abcd"));
+    EXPECT_LT(w1252::CompareNoCase("abc", "ABD"), 0);
+    EXPECT_GT(w1252::CompareNoCase("b", "A"), 0);
+    EXPECT_LT(w1252::CompareNoCase("ab", "AB c"), 0);
+    EXPECT_EQ(w1252::CompareNoCase("", ""), 0);
+}
+
+TEST(Win1252, ConversionToUtf8)
+{
+    EXPECT_EQ(w1252::ToUtf8("D\xE9" "connect\xE9"), "D\xC3\xA9" "connect\xC3\xA9");
+    EXPECT_EQ(w1252::ToUtf8("\x80"), "\xE2\x82\xAC");  // €
+    EXPECT_EQ(w1252::ToUtf8("\x9C"), "\xC5\x93");      // œ
+    EXPECT_EQ(w1252::ToUtf8("\x81"), "\xEF\xBF\xBD");  // undefined position
+    EXPECT_EQ(w1252::ToUtf8("N\xB0"), "N\xC2\xB0");    // N°
+    EXPECT_EQ(w1252::ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(Win1252, QStringRoundTrip)
+{
+    std::string all;
+    for (int c = 1; c < 256; ++c)
+        if (c != 0x81 && c != 0x8D && c != 0x8F && c != 0x90 && c != 0x9D)
+            all.push_back(static_cast<char>(c));
+    EXPECT_EQ(w1252::FromQString(w1252::ToQString(all)), all);
+    EXPECT_EQ(w1252::ToQString("\x80").at(0).unicode(), 0x20AC);
+    EXPECT_EQ(w1252::FromQString(QString::fromUtf8("\xE2\x98\x83")), "?"); // not in the code page
+}
