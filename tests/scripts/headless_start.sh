@@ -2,7 +2,7 @@
 # Starts orvelane headless in an empty home, checks the settings line on
 # standard output, then ends it with SIGTERM and expects a clean exit.
 set -u
-binary="$1"
+binary=$(realpath "$1")
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 out="$home/stdout"
