@@ -7,10 +7,13 @@
 
 int32_t CTextTools::FindNoCase(std::string_view text, std::string_view pattern) const
 {
+    if (pattern.empty())
+        return 0;
     const std::string upperText = w1252::Upper(text);
     const std::string upperPattern = w1252::Upper(pattern);
-    const size_t at = upperText.find(upperPattern);
-    return at == std::string::npos ? -1 : static_cast<int32_t>(at);
+    // memmem's two-way search stays linear whatever the pattern.
+    const void* hit = memmem(upperText.data(), upperText.size(), upperPattern.data(), upperPattern.size());
+    return hit ? static_cast<int32_t>(static_cast<const char*>(hit) - upperText.data()) : -1;
 }
 
 std::string CTextTools::StripHtml(std::string text) const
