@@ -31,6 +31,7 @@ TEST(StripHtml, RemovesTagsAfterTheStatusLine)
               "Subject: <x>\r\nStatus: RO\r\n\r\ndeux mots");
     EXPECT_EQ(tools.StripHtml("<a>Status:<b>x"), "<a>Status:x");
     EXPECT_EQ(tools.StripHtml("<a>b"), "b"); // no Status line: everything
+    EXPECT_EQ(tools.StripHtml("<a>STATUS:<b>x"), "STATUS:x"); // the boundary is spelt exactly
 }
 
 TEST(StripHtml, StrayClosingBracketIsSteppedOver)
