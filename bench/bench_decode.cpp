@@ -36,7 +36,8 @@ const std::vector<std::pair<const char*, Operation>>& Operations()
         {"ConvertLookAlikes",
          [](const std::string& t) {
              std::string copy = t;
-             return Decoder().ConvertLookAlikes(copy);
+             Decoder().ConvertLookAlikes(copy);
+             return copy;
          }},
         {"FindNoCase",
          [](const std::string& t) { return std::to_string(Tools().FindNoCase(t, "Subject: free viagra now")); }},
