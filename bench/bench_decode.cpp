@@ -140,6 +140,7 @@ const std::vector<SHostile>& Hostiles()
         {"entities_spaced_copies", "DecodeEntities", SpacedEntitiesWithCopies},
         {"entities_amp_far_from_semicolon", "DecodeEntities", [] { return Repeat("", "&", ";"); }},
         {"entities_blanks_after_amp", "DecodeEntities", [] { return Repeat("", "& ", ";"); }},
+        {"entities_amp_hash_run", "DecodeEntities", [] { return Repeat("", "&#", ";"); }},
         {"entities_many_same", "DecodeEntities", [] { return Repeat("", "&amp;lt;"); }},
         {"entities_reforming", "DecodeEntities", [] { return Repeat("", "&l&nbsp;t;&lt&semi;"); }},
         {"entities_random", "DecodeEntities", [] { return RandomOf("&&;  altmpsi", 7); }},
