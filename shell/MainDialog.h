@@ -7,6 +7,7 @@
 // Member functions are defined in the .cpp of the subsystem they belong to.
 #pragma once
 
+#include "filter/PlugIn.h"
 #include "orvelane/plugin.h"
 #include "proxy/OwnedList.h"
 #include "proxy/Session.h"
@@ -89,6 +90,24 @@ public:
     // ---- decoding members ---------------------------------------------------------
 
     // ---- filtering members --------------------------------------------------------
+    // Runs the whole analysis over the session's downloaded messages: reloads
+    // the rule file and the plug-ins, then filters, marks and lists each one.
+    void AnalyseMessages(CSession* session);
+    // The rule set: nine lists, in file order, entries upper case.
+    OwnedList<std::string> m_fromList;
+    OwnedList<std::string> m_toList;
+    OwnedList<std::string> m_ccList;
+    OwnedList<std::string> m_bodyList;
+    OwnedList<std::string> m_bodyHtmlList;
+    OwnedList<std::string> m_subjectList;
+    OwnedList<std::string> m_retPathList;
+    OwnedList<std::string> m_trustList;
+    OwnedList<std::string> m_relayList;
+    int32_t m_nNbrTo = -1; // recipients from which a message is spam; -1 = off
+    int32_t m_nNbrCc = -1;
+    std::string m_strRuleFilePath;
+    // The loaded plug-ins, in the order of m_plugInNames.
+    OwnedList<CPlugIn> m_plugIns;
 
 private:
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
