@@ -8,6 +8,7 @@
 #pragma once
 
 #include "filter/PlugIn.h"
+#include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
 #include "proxy/OwnedList.h"
 #include "proxy/Session.h"
@@ -23,6 +24,7 @@
 #include <string>
 
 class CClientSocket;
+class CMatcherCache;
 
 class CMainDialog : public QObject, public CSettings
 {
@@ -93,21 +95,61 @@ public:
     // Runs the whole analysis over the session's downloaded messages: reloads
     // the rule file and the plug-ins, then filters, marks and lists each one.
     void AnalyseMessages(CSession* session);
+    // The four body passes over one message; the position of the match or -1.
+    // Sets the filter label of the pass that matched; never marks.
+    int32_t AnalyseBody(CMailRecord* record);
+    // Empties and refills the rule set from blacklist.txt in the current directory.
+    void LoadRuleFile();
+    // Writes the rule set to the rule file path; false when it cannot be written.
+    bool SaveRuleFile();
+    // The nine lists and two thresholds, for the rule file functions.
+    CRuleSetRef RuleSet();
+    // Reads the header fields into the record, inserts the message's mail-list
+    // row at `row` (trimming the list to MaxMemoMsg) and returns the row's index.
+    int32_t ExtractHeaders(CMailRecord* record, int32_t row);
+    // Removes the separator characters (and spaces when asked) in place.
+    void RemoveSeparators(std::string& text, bool alsoSpaces);
+    // Header test: the first entry of `list` found in `text` marks the message
+    // (or, with the label "Trust", sets it trusted).
+    void MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
+                          const std::string& label, int32_t row, bool stripSeparators);
+    // Body search after the "Status:" line: position of the first entry of
+    // `list` (in list order) found in the upper-cased text, or -1.
+    int32_t FindBodyRule(std::string text, CMailRecord* record, RuleList& list, bool stripSeparators);
+    // Tags the message as spam, fills its mail-list row and logs.
+    void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
+    // Unloads every plug-in and loads those the settings name again.
+    void LoadPlugIns();
+    // Asks the plug-ins in turn; true when one judged the message spam.
+    bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session);
+    // A fresh copy of a message prepared for a plug-in as its level bits ask.
+    std::string PreparePlugInText(std::string text, int32_t level);
+    // The start-up self-test: analyses mail.txt of the configuration folder.
+    void RunSelfTest();
+    // The text the analysis reads for `record`: its working copy, with the end
+    // of the header marked, while that record is being analysed.
+    const std::string& AnalysisText(const CMailRecord* record) const;
     // The rule set: nine lists, in file order, entries upper case.
-    OwnedList<std::string> m_fromList;
-    OwnedList<std::string> m_toList;
-    OwnedList<std::string> m_ccList;
-    OwnedList<std::string> m_bodyList;
-    OwnedList<std::string> m_bodyHtmlList;
-    OwnedList<std::string> m_subjectList;
-    OwnedList<std::string> m_retPathList;
-    OwnedList<std::string> m_trustList;
-    OwnedList<std::string> m_relayList;
+    RuleList m_fromList;
+    RuleList m_toList;
+    RuleList m_ccList;
+    RuleList m_bodyList;
+    RuleList m_bodyHtmlList;
+    RuleList m_subjectList;
+    RuleList m_retPathList;
+    RuleList m_trustList;
+    RuleList m_relayList;
     int32_t m_nNbrTo = -1; // recipients from which a message is spam; -1 = off
     int32_t m_nNbrCc = -1;
     std::string m_strRuleFilePath;
     // The loaded plug-ins, in the order of m_plugInNames.
     OwnedList<CPlugIn> m_plugIns;
+    // Working copy of the message being analysed (see AnalysisText).
+    const CMailRecord* m_pAnalysedRecord = nullptr;
+    std::string m_strAnalysisText;
+    // Rule lists compiled for matching; present only during an analysis run,
+    // when the lists cannot change.
+    std::shared_ptr<CMatcherCache> m_pMatcherCache;
 
 private:
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
