@@ -7,6 +7,8 @@
 // Member functions are defined in the .cpp of the subsystem they belong to.
 #pragma once
 
+#include "decode/MailDecoder.h"
+#include "decode/TextTools.h"
 #include "filter/PlugIn.h"
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
@@ -90,6 +92,10 @@ public:
     // ---- proxy members ------------------------------------------------------------
 
     // ---- decoding members ---------------------------------------------------------
+    // The one decoder, logging through AddLog of this object, and the one
+    // text-operation object.
+    CMailDecoder m_mailDecoder{this};
+    CTextTools m_textTools;
 
     // ---- filtering members --------------------------------------------------------
     // Runs the whole analysis over the session's downloaded messages: reloads

@@ -28,6 +28,12 @@ inline constexpr const char kServerBanner[] = "Orvelane Server V2.20";
 // ---- POP3 proxy ----------------------------------------------------------------
 
 // ---- decoding ------------------------------------------------------------------
+inline constexpr const char kLogBase64[] = "Message encod\xE9" "e en base64\r\n";        // Message encodé en base64
+inline constexpr const char kLog8Bit[] = "Message encod\xE9" "e en 8 Bit\r\n";          // Message encodé en 8 Bit
+inline constexpr const char kLog7Bit[] = "Message encod\xE9" "e en 7 Bit\r\n";          // Message encodé en 7 Bit
+inline constexpr const char kLogQuotedPrintable[] = "Message encod\xE9" "e en ISO8859(Q)\r\n"; // Message encodé en ISO8859(Q)
+inline constexpr const char kLogEntities[] = "Message encod\xE9" "e en ISO8859(A)\r\n";  // Message encodé en ISO8859(A)
+inline constexpr const char kLogHeaderWords[] = "Message encod\xE9" "e en RFC2047\r\n"; // Message encodé en RFC2047
 
 // ---- filtering -----------------------------------------------------------------
 inline constexpr const char kRuleFileUnreadable[] = "Impossible de lire BlackList.txt\r\n";
