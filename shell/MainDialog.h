@@ -90,6 +90,47 @@ public:
     std::function<std::tm()> m_clock;
 
     // ---- proxy members ------------------------------------------------------------
+    // Listener and connections (proxy/Listener.cpp).
+    // Opens the listener on ListenPort/ListenAddress; on failure logs it and
+    // shows the start-up message (standard error without a window).
+    void OpenListener();
+    void OnClientAccept();
+    void OnSocketClose(CClientSocket* socket);
+    // The outgoing server connection is open (or could not be opened).
+    void OnServerConnected(CClientSocket* socket, bool connected);
+    // Bytes arrived on a connection (before they make a unit).
+    void OnSocketBytes(CClientSocket* socket);
+    // Closes both connections of a session, removes it and logs
+    // "N°%d Déconnecté" with its position, as a disconnection does.
+    void DisconnectSession(CSession* session);
+
+    // Transfers (proxy/Transfer.cpp). ReceiveAll hands over the connection's
+    // complete unit; false when there is none or no connection.
+    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index);
+    void SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate);
+    void SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate);
+    // A whole text, one-line flag clear.
+    void SendToServer(CSession* session, const std::string& text);
+    void SendToClient(CSession* session, const std::string& text);
+
+    // The relay (proxy/Relay.cpp).
+    void OnSocketReceive(CClientSocket* socket);
+
+    // Scan, download and hand-off (proxy/Scan.cpp, proxy/Download.cpp).
+    void OnTimer(int32_t id);
+    void CompleteScan(CSession* session);
+
+    // Owned as a child object of the hub; null until OpenListener.
+    class CListenSocket* m_pListenSocket = nullptr;
+    // The download wait after an early closing line, and how long the
+    // server may stay silent while the proxy scans its mailbox.
+    int32_t m_nGraceMs = 2000;
+    int32_t m_nSilenceMs = 60000;
+    // Bytes one retrieval may bring before the session is ended: message
+    // sizes are 32-bit counts.
+    int32_t m_nMaxRetrieval = 0x7FFFFF00;
+    // Start-up message (text, caption); without it the text goes to stderr.
+    std::function<void(const std::string&, const std::string&)> m_messageBox;
 
     // ---- decoding members ---------------------------------------------------------
     // The one decoder, logging through AddLog of this object, and the one

@@ -26,6 +26,69 @@ inline constexpr const char kAnalysisOn[] = "Analyse activ\xE9" "e\r\n";        
 inline constexpr const char kServerBanner[] = "Orvelane Server V2.20";
 
 // ---- POP3 proxy ----------------------------------------------------------------
+inline constexpr const char kCheckingMails[] = "-- Checking mails\r\n";
+// Connexion du client de %d.%d.%d.%d sur Orvelane:%d acceptée
+inline constexpr const char kClientAccepted[] =
+    "Connexion du client de %d.%d.%d.%d sur Orvelane:%d accept\xE9" "e\r\n";
+// Connexion du client de %s sur Orvelane:%d acceptée (a client without an IPv4 address)
+inline constexpr const char kClientAcceptedOther[] =
+    "Connexion du client de %s sur Orvelane:%d accept\xE9" "e\r\n";
+inline constexpr const char kGreetingFormat[] = "+OK %s\r\n";
+inline constexpr const char kDisconnected[] = "N\xB0" "%d D\xE9" "connect\xE9\r\n"; // N°%d Déconnecté
+inline constexpr const char kListenPortFailed[] = "Ouverture du port %d en local impossible";
+inline constexpr const char kSocketClientError[] = "Socket Client Error\r\n";
+inline constexpr const char kWaitForBuffer[] = "Wait for Buffer\r\n";
+inline constexpr const char kBufferArrived[] = "Buffer arrived\r\n";
+inline constexpr const char kTracePrefix[] = "N\xB0" "%d - "; // N°%d -
+inline constexpr const char kLabelToServer[] = "C   O->P | ";
+inline constexpr const char kLabelToClient[] = "C<-O   P | ";
+inline constexpr const char kLabelFromClient[] = "C->O   P | ";
+inline constexpr const char kLabelFromServer[] = "C   O<-P | ";
+// La connexion à %s:%d (POP3) a échouée
+inline constexpr const char kServerConnectFailed[] = "La connexion \xE0 %s:%d (POP3) a \xE9" "chou\xE9" "e\r\n";
+// N°%d - Connection à %s:%d
+inline constexpr const char kServerGreeted[] = "N\xB0" "%d - Connection \xE0 %s:%d\r\n";
+// Le client POP3 demande la méthode d'authentification
+inline constexpr const char kAuthRequested[] =
+    "Le client POP3 demande la m\xE9" "thode d'authentification\r\n";
+// Message n°%s est déjà téléchargé et analysé
+inline constexpr const char kAlreadyOne[] =
+    "Message n\xB0%s est d\xE9j\xE0 t\xE9l\xE9" "charg\xE9 et analys\xE9\r\n";
+// Messages n°%s sont déjà téléchargés et analysés
+inline constexpr const char kAlreadyMany[] =
+    "Messages n\xB0%s sont d\xE9j\xE0 t\xE9l\xE9" "charg\xE9s et analys\xE9s\r\n";
+inline constexpr const char kUnixToDos[] = "Conversion UNIX->DOS : ajout de %d octect(s)\r\n";
+// Message n°%d sur %d - Téléchargement de %dko sur %dko
+inline constexpr const char kDownloadStatus[] =
+    "Message n\xB0%d sur %d - T\xE9l\xE9" "chargement de %dko sur %dko";
+// N°%d - Message n°%d refusé par le serveur, il lui est laissé sans analyse
+inline constexpr const char kRetrRefused[] =
+    "N\xB0" "%d - Message n\xB0%d refus\xE9 par le serveur, il lui est laiss\xE9 sans analyse\r\n";
+// N°%d - Le serveur POP3 ne répond plus, session terminée
+inline constexpr const char kServerSilent[] =
+    "N\xB0" "%d - Le serveur POP3 ne r\xE9pond plus, session termin\xE9" "e\r\n";
+// N°%d - Message n°%d trop volumineux, session terminée
+inline constexpr const char kRetrievalTooLarge[] =
+    "N\xB0" "%d - Message n\xB0%d trop volumineux, session termin\xE9" "e\r\n";
+// POP3 answers of the proxy itself.
+inline constexpr const char kAuthMechanisms[] = "+OK Supported authentication mechanisms:\r\nLOGIN\r\n.\r\n";
+inline constexpr const char kCapabilities[] =
+    "+OK Capability list follows\r\nUSER\r\nUIDL\r\nTOP\r\nSASL LOGIN PLAIN\r\n.\r\n";
+inline constexpr const char kQuitBeforeLogin[] = "+OK\r\n";
+inline constexpr const char kNoTls[] = "-ERR STLS not available\r\n";
+inline constexpr const char kNotLoggedIn[] = "-ERR not logged in: USER or AUTH first\r\n";
+inline constexpr const char kAuthUnknown[] = "-ERR unsupported authentication mechanism\r\n";
+inline constexpr const char kAuthCancelled[] = "-ERR authentication cancelled\r\n";
+inline constexpr const char kAuthInvalid[] = "-ERR invalid authentication data\r\n";
+inline constexpr const char kAuthUserPrompt[] = "+ VXNlcm5hbWU6\r\n"; // "Username:"
+inline constexpr const char kAuthPassPrompt[] = "+ UGFzc3dvcmQ6\r\n"; // "Password:"
+inline constexpr const char kAuthPlainPrompt[] = "+ \r\n";
+inline constexpr const char kNoSuchMessage[] = "-ERR no such message\r\n";
+inline constexpr const char kBadArguments[] = "-ERR invalid arguments\r\n";
+inline constexpr const char kTopFollows[] = "+OK top of message follows\r\n";
+inline constexpr const char kServerNotResponding[] = "-ERR POP3 server not responding\r\n";
+inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
+inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 
 // ---- decoding ------------------------------------------------------------------
 inline constexpr const char kLogBase64[] = "Message encod\xE9" "e en base64\r\n";        // Message encodé en base64
