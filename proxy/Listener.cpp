@@ -91,7 +91,8 @@ void CMainDialog::OnSocketClose(CClientSocket* socket)
             if (!held.empty())
                 SendToClient(session, held);
         }
-        DisconnectSession(session);
+        DisconnectSession(session); // switches to idle when it was the last
+        return;
     }
     if (m_sessions.empty())
         SetTrayIcon(false, false);

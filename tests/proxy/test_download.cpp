@@ -376,3 +376,66 @@ TEST_F(Download, ProgressFollowsTheDownload)
     EXPECT_EQ(bars.back(), std::make_pair(0, 0));
     EXPECT_EQ(hub->m_progress.m_strStatus, "");
 }
+
+TEST_F(Download, ServerClosingAtEveryStepEndsTheSession)
+{
+    for (const char* closeAt : {"USER alice", "PASS secret", "STAT", "LIST", "UIDL", "RETR 1"}) {
+        server = std::make_unique<ScriptedServer>();
+        server->mailbox = {{Mail("One"), "u1"}};
+        const std::string at = closeAt;
+        server->hook = [at](ServerConnection& c, const std::string& line) {
+            if (line != at)
+                return false;
+            c.Close();
+            return true;
+        };
+        auto client = Connect();
+        client->Send(UserLine("alice", server->Port()) + "PASS secret\r\nSTAT\r\n");
+        EXPECT_TRUE(client->WaitClosed()) << closeAt;
+        EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); })) << closeAt;
+        EXPECT_EQ(hub->m_processedMails.count(), 0) << closeAt;
+    }
+    EXPECT_TRUE(hub->m_connections.Entries().empty());
+    EXPECT_FALSE(hub->m_tray.m_bBusy);
+}
+
+TEST_F(Download, GarbageListingOrUidlAnswers)
+{
+    server->mailbox = {{Mail("One"), "u1"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line == "LIST") {
+            c.Send("??\r\n");
+            return true;
+        }
+        return false;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
+
+    // Garbage to UIDL: no UIDLs, every message is downloaded, none reused.
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line == "UIDL") {
+            c.Send("\x7f\x7f\r\n");
+            return true;
+        }
+        return false;
+    };
+    client->received.clear();
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n"));
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size()) + 3));
+    EXPECT_TRUE(server->Received().ends_with("UIDL\r\nRETR 1\r\n"));
+    EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "");
+}
+
+TEST_F(Download, ClientLineWithoutLineEndWaitsForIt)
+{
+    auto client = Connect();
+    client->received.clear();
+    client->Send("CA");
+    Spin(30);
+    EXPECT_EQ(client->received, "");
+    client->Send("PA\r\n");
+    ASSERT_TRUE(client->WaitFor(".\r\n"));
+    EXPECT_TRUE(client->received.starts_with("+OK Capability list follows\r\n"));
+}
