@@ -55,6 +55,7 @@ bool CMainDialog::OnInitDialog()
     // The listener.
 
     // The start-up self-test.
+    RunSelfTest();
 
     m_progress.Reset();
     return true;
