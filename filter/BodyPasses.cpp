@@ -4,15 +4,25 @@
 #include "shell/MainDialog.h"
 #include "shell/Texts.h"
 
-#include <algorithm>
 
 namespace {
 
-// CR, LF and TAB become blanks, and every run of blanks one blank.
-std::string Flatten(const CTextTools& tools, std::string text)
+// CR, LF and TAB become blanks, and every run of blanks one blank: the
+// replacement followed by SqueezeChar with the blank, in one pass.
+std::string Flatten(std::string text)
 {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
-    return tools.SqueezeChar(std::move(text), ' ');
+    char* out = text.data();
+    bool blank = false;
+    for (char c : text) {
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+        if (c == ' ' && blank)
+            continue;
+        blank = c == ' ';
+        *out++ = c;
+    }
+    text.resize(static_cast<size_t>(out - text.data()));
+    return text;
 }
 
 } // namespace
@@ -31,8 +41,8 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         text = m_mailDecoder.Decode8Bit(std::move(text), true);
         text = m_mailDecoder.DecodeEntities(std::move(text), true);
         text = m_mailDecoder.DecodeQuotedPrintable(std::move(text), true);
-        text = Flatten(m_textTools, std::move(text));
-        const int32_t found = FindBodyRule(std::move(text), record, m_bodyHtmlList, false);
+        text = Flatten(std::move(text));
+        const int32_t found = SearchPreparedBody(text, record, m_bodyHtmlList, false);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelHtml;
             return found;
@@ -54,8 +64,8 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         text = m_mailDecoder.Decode8Bit(std::move(text), false);
         text = m_mailDecoder.DecodeEntities(std::move(text), false);
         text = m_mailDecoder.DecodeQuotedPrintable(std::move(text), false);
-        text = Flatten(m_textTools, std::move(text));
-        const int32_t found = FindBodyRule(text, record, m_bodyList, false);
+        text = Flatten(std::move(text));
+        const int32_t found = SearchPreparedBody(text, record, m_bodyList, false);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelNoHtml;
             return found;
@@ -72,7 +82,9 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
     if (m_bDebug)
         AddLog(txt::kSearchWithoutSeparators, true);
     if (work) {
-        const int32_t found = FindBodyRule(text, record, m_bodyList, true);
+        // The text has no separators left, so the search's own stripping
+        // would change nothing.
+        const int32_t found = SearchPreparedBody(text, record, m_bodyList, true);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelNoSeparators;
             return found;
@@ -87,7 +99,7 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
     if (m_bDebug)
         AddLog(txt::kSearchWithoutRepeats, true);
     if (work) {
-        const int32_t found = FindBodyRule(std::move(text), record, m_bodyList, true);
+        const int32_t found = SearchPreparedBody(text, record, m_bodyList, true);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelNoRepeats;
             return found;

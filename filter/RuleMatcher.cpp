@@ -1,5 +1,7 @@
 #include "filter/RuleMatcher.h"
 
+#include "shell/Win1252.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -61,7 +63,7 @@ int32_t CPatternAutomaton::Add(std::string_view pattern)
     return node;
 }
 
-void CPatternAutomaton::Finish()
+void CPatternAutomaton::Finish(bool foldUpper, size_t maxCells)
 {
     // Byte classes: every byte used by some pattern gets its own column, all
     // other bytes share column 0, which always leads back to the root.
@@ -72,6 +74,8 @@ void CPatternAutomaton::Finish()
         if (!m_class[c])
             m_class[c] = static_cast<uint8_t>(m_nClasses++);
     }
+    for (int c = 0; c < 256; ++c)
+        m_scanClass[c] = m_class[foldUpper ? w1252::ToUpper(static_cast<unsigned char>(c)) : c];
     const size_t nodes = m_depth.size();
 
     // Children per node, grouped with a counting sort.
@@ -88,6 +92,11 @@ void CPatternAutomaton::Finish()
                 static_cast<unsigned char>(key & 0xFF), child};
     }
 
+    if (nodes * m_nClasses > maxCells) {
+        m_bTooLarge = true;
+        m_edges.clear();
+        return;
+    }
     m_delta.assign(nodes * m_nClasses, 0);
     m_fail.assign(nodes, 0);
     m_order.clear();
@@ -114,7 +123,7 @@ void CPatternAutomaton::Finish()
 
 // ---- compiled rule list -------------------------------------------------------------
 
-CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators)
+CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators, size_t maxCells)
     : m_mode(mode), m_bStrip(stripSeparators)
 {
     for (const std::string* entry : list) {
@@ -131,7 +140,11 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
         std::vector<int32_t> nodeOf(static_cast<size_t>(count));
         for (int32_t e = 0; e < count; ++e)
             nodeOf[static_cast<size_t>(e)] = m_automaton.Add(m_searched[static_cast<size_t>(e)]);
-        m_automaton.Finish();
+        m_automaton.Finish(true, maxCells);
+        if (m_automaton.TooLarge()) {
+            m_bPlain = true;
+            return;
+        }
         const size_t nodes = static_cast<size_t>(m_automaton.NodeCount());
         std::vector<int32_t> own(nodes, kNone);
         for (int32_t e = count - 1; e >= 0; --e) {
@@ -156,6 +169,18 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
                 m_minLength[su] = m_automaton.Depth(u);
             }
         }
+        const size_t width = m_automaton.ClassCount();
+        const int32_t* table = m_automaton.Table();
+        if (nodes * width * 2 > UINT32_MAX) {
+            m_bPlain = true;
+            return;
+        }
+        m_scan.resize(nodes * width);
+        for (size_t i = 0; i < m_scan.size(); ++i) {
+            const auto next = static_cast<uint32_t>(table[i]);
+            m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (m_minEntry[next] != kNone ? 1u : 0u);
+        }
+        m_automaton.ReleaseTable();
         return;
     }
 
@@ -180,7 +205,11 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
         if (parts.empty() && m_nAlwaysEntry == kNone)
             m_nAlwaysEntry = e;
     }
-    m_automaton.Finish();
+    m_automaton.Finish(false, maxCells);
+    if (m_automaton.TooLarge()) {
+        m_bPlain = true;
+        return;
+    }
     const size_t nodes = static_cast<size_t>(m_automaton.NodeCount());
     m_postings.assign(nodes, {});
     m_endsPart.assign(nodes, 0);
@@ -202,10 +231,46 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
     m_entryHits.assign(static_cast<size_t>(count), 0);
 }
 
+int32_t CRuleMatcher::PlainHeaderMatch(std::string_view text) const
+{
+    for (size_t e = 0; e < m_searched.size(); ++e) {
+        const std::string_view entry = m_searched[e];
+        bool match = true;
+        size_t start = 0;
+        while (match && start <= entry.size()) {
+            size_t star = entry.find('*', start);
+            if (star == std::string_view::npos)
+                star = entry.size();
+            if (star > start && text.find(entry.substr(start, star - start)) == std::string_view::npos)
+                match = false;
+            start = star + 1;
+        }
+        if (match)
+            return static_cast<int32_t>(e);
+    }
+    return -1;
+}
+
+int32_t CRuleMatcher::PlainBodyMatch(std::string_view text, size_t start, size_t* position) const
+{
+    const std::string upper = w1252::Upper(text);
+    for (size_t e = 0; e < m_searched.size(); ++e) {
+        const size_t at = upper.find(m_searched[e], start);
+        if (at != std::string::npos) {
+            if (position)
+                *position = at;
+            return static_cast<int32_t>(e);
+        }
+    }
+    return -1;
+}
+
 int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
 {
     if (m_entries.empty())
         return -1;
+    if (m_bPlain)
+        return PlainHeaderMatch(text);
     int32_t best = m_nAlwaysEntry;
     if (best == 0)
         return 0;
@@ -251,21 +316,29 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
 {
     if (m_entries.empty() || start > text.size())
         return -1;
+    if (m_bPlain)
+        return PlainBodyMatch(text, start, position);
     int32_t best = m_nEmptyEntry;
     size_t where = start;
     const uint8_t* classes = m_automaton.Classes();
-    const int32_t* table = m_automaton.Table();
-    const int32_t* minEntry = m_minEntry.data();
-    const size_t width = m_automaton.ClassCount();
+    const uint32_t* scan = m_scan.data();
+    const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    int32_t state = 0;
-    for (size_t i = start; i < text.size() && best != 0; ++i) {
-        state = table[static_cast<size_t>(state) * width + classes[bytes[i]]];
-        // A lower entry seen for the first time: scanning left to right, this
-        // is where its first occurrence ends.
-        if (minEntry[state] < best) {
-            best = minEntry[state];
-            where = i + 1 - static_cast<size_t>(m_minLength[static_cast<size_t>(state)]);
+    const size_t end = text.size();
+    uint32_t offset = 0; // current node * width
+    for (size_t i = start; i < end; ++i) {
+        const uint32_t next = scan[offset + classes[bytes[i]]];
+        offset = next >> 1;
+        if (next & 1u) {
+            // A lower entry seen for the first time: scanning left to right,
+            // this is where its first occurrence ends.
+            const size_t node = offset / width;
+            if (m_minEntry[node] < best) {
+                best = m_minEntry[node];
+                where = i + 1 - static_cast<size_t>(m_minLength[node]);
+                if (best == 0)
+                    break;
+            }
         }
     }
     if (best == kNone)
