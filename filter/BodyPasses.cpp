@@ -9,19 +9,35 @@ namespace {
 
 // CR, LF and TAB become blanks, and every run of blanks one blank: the
 // replacement followed by SqueezeChar with the blank, in one pass.
+// Every byte is stored and the write position moves on unless the byte is
+// a blank after a blank, which keeps the loop free of data-dependent branches.
+struct FlattenTables {
+    unsigned char flat[256];  // CR, LF and TAB as a blank, every other byte itself
+    unsigned char blank[256]; // 1 for the blank and the bytes that become one
+    constexpr FlattenTables() : flat(), blank()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const bool b = c == ' ' || c == '\r' || c == '\n' || c == '\t';
+            flat[c] = static_cast<unsigned char>(b ? ' ' : c);
+            blank[c] = b ? 1 : 0;
+        }
+    }
+};
+constexpr FlattenTables kFlatten;
+
 std::string Flatten(std::string text)
 {
-    char* out = text.data();
-    bool blank = false;
-    for (char c : text) {
-        if (c == '\r' || c == '\n' || c == '\t')
-            c = ' ';
-        if (c == ' ' && blank)
-            continue;
-        blank = c == ' ';
-        *out++ = c;
+    char* const begin = text.data();
+    char* out = begin;
+    size_t previousBlank = 0;
+    for (const char* in = begin, *end = begin + text.size(); in != end; ++in) {
+        const auto c = static_cast<unsigned char>(*in);
+        const size_t blank = kFlatten.blank[c];
+        *out = static_cast<char>(kFlatten.flat[c]);
+        out += 1 - (blank & previousBlank);
+        previousBlank = blank;
     }
-    text.resize(static_cast<size_t>(out - text.data()));
+    text.resize(static_cast<size_t>(out - begin));
     return text;
 }
 

@@ -138,8 +138,11 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
     if (mode == kBodySearch) {
         // Every entry is one literal pattern; a star is an ordinary byte here.
         std::vector<int32_t> nodeOf(static_cast<size_t>(count));
-        for (int32_t e = 0; e < count; ++e)
-            nodeOf[static_cast<size_t>(e)] = m_automaton.Add(m_searched[static_cast<size_t>(e)]);
+        for (int32_t e = 0; e < count; ++e) {
+            const std::string& pattern = m_searched[static_cast<size_t>(e)];
+            nodeOf[static_cast<size_t>(e)] = m_automaton.Add(pattern);
+            m_nLongest = std::max(m_nLongest, static_cast<int32_t>(pattern.size()));
+        }
         m_automaton.Finish(true, maxCells);
         if (m_automaton.TooLarge()) {
             m_bPlain = true;
@@ -226,6 +229,19 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
         m_outputLink[static_cast<size_t>(u)] =
             (f != 0 && m_endsPart[static_cast<size_t>(f)]) ? f : m_outputLink[static_cast<size_t>(f)];
     }
+    const size_t width = m_automaton.ClassCount();
+    const int32_t* table = m_automaton.Table();
+    if (nodes * width * 2 > UINT32_MAX) {
+        m_bPlain = true;
+        return;
+    }
+    m_scan.resize(nodes * width);
+    for (size_t i = 0; i < m_scan.size(); ++i) {
+        const auto next = static_cast<uint32_t>(table[i]);
+        const bool output = m_endsPart[next] || m_outputLink[next] != -1;
+        m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (output ? 1u : 0u);
+    }
+    m_automaton.ReleaseTable();
     m_nodeSeen.assign(nodes, 0);
     m_entryEpoch.assign(static_cast<size_t>(count), 0);
     m_entryHits.assign(static_cast<size_t>(count), 0);
@@ -284,11 +300,15 @@ int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
     // ends the walk.
     m_found.clear();
     const uint8_t* classes = m_automaton.Classes();
-    const int32_t* table = m_automaton.Table();
-    const size_t width = m_automaton.ClassCount();
-    int32_t state = 0;
+    const uint32_t* scan = m_scan.data();
+    const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
+    uint32_t offset = 0; // current node * width
     for (char ch : text) {
-        state = table[static_cast<size_t>(state) * width + classes[static_cast<unsigned char>(ch)]];
+        const uint32_t next = scan[offset + classes[static_cast<unsigned char>(ch)]];
+        offset = next >> 1;
+        if (!(next & 1u))
+            continue;
+        const auto state = static_cast<int32_t>(offset / width);
         int32_t node = m_endsPart[static_cast<size_t>(state)] ? state : m_outputLink[static_cast<size_t>(state)];
         for (; node > 0 && m_nodeSeen[static_cast<size_t>(node)] != m_nEpoch;
              node = m_outputLink[static_cast<size_t>(node)]) {
@@ -318,29 +338,105 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
         return -1;
     if (m_bPlain)
         return PlainBodyMatch(text, start, position);
-    int32_t best = m_nEmptyEntry;
-    size_t where = start;
+
+    // The text is cut into four stretches scanned side by side, so that the
+    // four chains of table look-ups overlap in time. A stretch starts its scan
+    // early by the length of the longest entry less one, without recording,
+    // so that it sees every match that ends inside it. Each stretch keeps the
+    // lowest entry it saw end there and where that entry first occurred. The
+    // lowest entry of all is the answer; if an earlier stretch also saw it,
+    // that stretch's occurrence comes first.
+    constexpr size_t kLanes = 4;
+    const size_t length = text.size() - start;
+    const size_t overlap = m_nLongest > 0 ? static_cast<size_t>(m_nLongest) - 1 : 0;
+    const size_t lanes = length >= kLanes * (overlap + 256) ? kLanes : 1;
+
+    struct Lane {
+        size_t from, recordFrom, to;
+        uint32_t offset;
+        int32_t best;
+        size_t where;
+    };
+    Lane lane[kLanes];
+    const size_t step = length / lanes;
+    for (size_t k = 0; k < lanes; ++k) {
+        const size_t segmentStart = start + k * step;
+        lane[k].recordFrom = segmentStart;
+        lane[k].from = k == 0 ? segmentStart : segmentStart - overlap;
+        lane[k].to = k + 1 == lanes ? text.size() : segmentStart + step;
+        lane[k].offset = 0;
+        lane[k].best = kNone;
+        lane[k].where = 0;
+    }
+
     const uint8_t* classes = m_automaton.Classes();
     const uint32_t* scan = m_scan.data();
     const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t end = text.size();
-    uint32_t offset = 0; // current node * width
-    for (size_t i = start; i < end; ++i) {
-        const uint32_t next = scan[offset + classes[bytes[i]]];
-        offset = next >> 1;
-        if (next & 1u) {
-            // A lower entry seen for the first time: scanning left to right,
-            // this is where its first occurrence ends.
-            const size_t node = offset / width;
-            if (m_minEntry[node] < best) {
-                best = m_minEntry[node];
-                where = i + 1 - static_cast<size_t>(m_minLength[node]);
-                if (best == 0)
-                    break;
+    auto record = [&](Lane& l, uint32_t offset, size_t i) {
+        const size_t node = offset / width;
+        if (i >= l.recordFrom && m_minEntry[node] < l.best) {
+            l.best = m_minEntry[node];
+            l.where = i + 1 - static_cast<size_t>(m_minLength[node]);
+        }
+    };
+
+    if (lanes == kLanes) {
+        // Every lane takes the same number of steps; the rest of each lane is
+        // finished below.
+        size_t steps = lane[0].to - lane[0].from;
+        for (size_t k = 1; k < kLanes; ++k)
+            steps = std::min(steps, lane[k].to - lane[k].from);
+        uint32_t o0 = 0, o1 = 0, o2 = 0, o3 = 0;
+        const unsigned char* p0 = bytes + lane[0].from;
+        const unsigned char* p1 = bytes + lane[1].from;
+        const unsigned char* p2 = bytes + lane[2].from;
+        const unsigned char* p3 = bytes + lane[3].from;
+        for (size_t j = 0; j < steps; ++j) {
+            const uint32_t n0 = scan[o0 + classes[p0[j]]];
+            const uint32_t n1 = scan[o1 + classes[p1[j]]];
+            const uint32_t n2 = scan[o2 + classes[p2[j]]];
+            const uint32_t n3 = scan[o3 + classes[p3[j]]];
+            o0 = n0 >> 1;
+            o1 = n1 >> 1;
+            o2 = n2 >> 1;
+            o3 = n3 >> 1;
+            if ((n0 | n1 | n2 | n3) & 1u) {
+                if (n0 & 1u)
+                    record(lane[0], o0, lane[0].from + j);
+                if (n1 & 1u)
+                    record(lane[1], o1, lane[1].from + j);
+                if (n2 & 1u)
+                    record(lane[2], o2, lane[2].from + j);
+                if (n3 & 1u)
+                    record(lane[3], o3, lane[3].from + j);
             }
         }
+        const uint32_t offsets[kLanes] = {o0, o1, o2, o3};
+        for (size_t k = 0; k < kLanes; ++k) {
+            lane[k].offset = offsets[k];
+            lane[k].from += steps;
+        }
     }
+    for (size_t k = 0; k < lanes; ++k) {
+        Lane& l = lane[k];
+        uint32_t offset = l.offset;
+        for (size_t i = l.from; i < l.to; ++i) {
+            const uint32_t next = scan[offset + classes[bytes[i]]];
+            offset = next >> 1;
+            if (next & 1u)
+                record(l, offset, i);
+        }
+    }
+
+    // The empty entry is found at the start; otherwise the lowest entry seen.
+    int32_t best = m_nEmptyEntry;
+    size_t where = start;
+    for (size_t k = 0; k < lanes; ++k)
+        if (lane[k].best < best) {
+            best = lane[k].best;
+            where = lane[k].where;
+        }
     if (best == kNone)
         return -1;
     if (position)

@@ -116,14 +116,16 @@ private:
     CPatternAutomaton m_automaton;
 
     static constexpr int32_t kNone = INT32_MAX;
-    // Body search: the transitions as (next node * columns) << 1, with the low
-    // bit set when some entry ends at the next node; per node the lowest entry
+    // The transitions as (next node * columns) << 1, with the low bit set when
+    // some entry (body) or part (header) ends at the next node.
+    std::vector<uint32_t> m_scan;
+    // Body search: per node the lowest entry
     // index among the patterns that end there (itself or through its failure
     // chain), and that pattern's length.
-    std::vector<uint32_t> m_scan;
     std::vector<int32_t> m_minEntry;
     std::vector<int32_t> m_minLength;
     int32_t m_nEmptyEntry = kNone; // lowest entry whose pattern is empty
+    int32_t m_nLongest = 0;        // length of the longest pattern
 
     // Header test.
     std::vector<int32_t> m_outputLink;  // nearest node on the failure chain that ends a part, or -1

@@ -278,6 +278,38 @@ TEST(CompiledMatcher, ManyRulesWithSharedPrefixesAndSuffixes)
     }
 }
 
+TEST(CompiledMatcher, LongTextsScannedInStretchesGiveTheSameAnswer)
+{
+    // Texts long enough to be cut into stretches, entries up to 40 bytes long
+    // so that matches straddle the cuts, and search starts anywhere.
+    std::mt19937 rng(31337);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> entries;
+        const int count = 1 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < count; ++i) {
+            std::string e = RandomText(rng, rng() % 4 == 0 ? 40 : 4, "ABab");
+            entries.push_back(e.empty() ? "AB" : w1252::Upper(e));
+        }
+        auto list = MakeList(entries);
+        CRuleMatcher body(*list, CRuleMatcher::kBodySearch, false);
+        for (int t = 0; t < 5; ++t) {
+            std::string text = RandomText(rng, 6000, "ABbaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab");
+            // Plant an entry somewhere so that late and straddling matches occur.
+            if (!text.empty()) {
+                const std::string& planted = entries[rng() % entries.size()];
+                text.insert(rng() % text.size(), planted);
+            }
+            const size_t start = rng() % (text.size() + 1);
+            size_t fast = 0, slow = 0;
+            const int32_t expected = ReferenceBodyMatch(text, start, entries, false, &slow);
+            ASSERT_EQ(body.FirstBodyMatch(text, start, &fast), expected) << "round " << round;
+            if (expected >= 0) {
+                ASSERT_EQ(fast, slow) << "round " << round;
+            }
+        }
+    }
+}
+
 TEST_F(HeaderTestTest, HubUsesCompiledListsThatFollowTheReference)
 {
     std::mt19937 rng(99);
