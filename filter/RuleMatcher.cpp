@@ -20,6 +20,11 @@ constexpr std::array<bool, 256> MakeSeparatorTable()
     return table;
 }
 constexpr std::array<bool, 256> kSeparators = MakeSeparatorTable();
+constexpr std::array<bool, 256> kSeparatorsAndSpace = [] {
+    std::array<bool, 256> table = MakeSeparatorTable();
+    table[' '] = true;
+    return table;
+}();
 
 } // namespace
 
@@ -30,15 +35,15 @@ bool IsSeparator(unsigned char c, bool alsoSpaces)
 
 void RemoveSeparatorsInPlace(std::string& text, bool alsoSpaces)
 {
-    char* out = text.data();
-    const char* in = text.data();
-    const char* end = in + text.size();
-    for (; in != end; ++in) {
-        const auto c = static_cast<unsigned char>(*in);
-        if (!kSeparators[c] && !(alsoSpaces && c == ' '))
-            *out++ = *in;
+    // Every byte is stored; the write position moves on only past a kept one.
+    const bool* drop = alsoSpaces ? kSeparatorsAndSpace.data() : kSeparators.data();
+    char* const begin = text.data();
+    char* out = begin;
+    for (const char* in = begin, *end = begin + text.size(); in != end; ++in) {
+        *out = *in;
+        out += !drop[static_cast<unsigned char>(*in)];
     }
-    text.resize(static_cast<size_t>(out - text.data()));
+    text.resize(static_cast<size_t>(out - begin));
 }
 
 // ---- automaton ----------------------------------------------------------------------
