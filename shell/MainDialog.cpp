@@ -53,8 +53,10 @@ bool CMainDialog::OnInitDialog()
     m_log.SetCap(m_nMaxLogSize);
 
     // The listener.
+    OpenListener();
 
     // The start-up self-test.
+    RunSelfTest();
 
     m_progress.Reset();
     return true;

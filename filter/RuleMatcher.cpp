@@ -1,0 +1,450 @@
+#include "filter/RuleMatcher.h"
+
+#include "shell/Win1252.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+// The separator characters, plus the space as a separate flag.
+constexpr std::array<bool, 256> MakeSeparatorTable()
+{
+    std::array<bool, 256> table{};
+    const unsigned char separators[] = {0x60, 0x2E, 0x27, 0x2C, 0x3B, 0x5E, 0x21, 0x25, 0x3F, 0x2A,
+                                        0x24, 0x23, 0x7E, 0x2F, 0x5C, 0x2B, 0x3D, 0x28, 0x29, 0xB0,
+                                        0x5B, 0x5D, 0xA7, 0x3C, 0x3E, 0x2D, 0x26, 0x5F};
+    for (unsigned char c : separators)
+        table[c] = true;
+    return table;
+}
+constexpr std::array<bool, 256> kSeparators = MakeSeparatorTable();
+constexpr std::array<bool, 256> kSeparatorsAndSpace = [] {
+    std::array<bool, 256> table = MakeSeparatorTable();
+    table[' '] = true;
+    return table;
+}();
+
+} // namespace
+
+bool IsSeparator(unsigned char c, bool alsoSpaces)
+{
+    return kSeparators[c] || (alsoSpaces && c == ' ');
+}
+
+void RemoveSeparatorsInPlace(std::string& text, bool alsoSpaces)
+{
+    // Every byte is stored; the write position moves on only past a kept one.
+    const bool* drop = alsoSpaces ? kSeparatorsAndSpace.data() : kSeparators.data();
+    char* const begin = text.data();
+    char* out = begin;
+    for (const char* in = begin, *end = begin + text.size(); in != end; ++in) {
+        *out = *in;
+        out += !drop[static_cast<unsigned char>(*in)];
+    }
+    text.resize(static_cast<size_t>(out - begin));
+}
+
+// ---- automaton ----------------------------------------------------------------------
+
+int32_t CPatternAutomaton::Child(int32_t node, unsigned char c)
+{
+    const uint64_t key = (static_cast<uint64_t>(node) << 8) | c;
+    auto it = m_edges.find(key);
+    if (it != m_edges.end())
+        return it->second;
+    const auto child = static_cast<int32_t>(m_depth.size());
+    m_depth.push_back(m_depth[static_cast<size_t>(node)] + 1);
+    m_edges.emplace(key, child);
+    return child;
+}
+
+int32_t CPatternAutomaton::Add(std::string_view pattern)
+{
+    int32_t node = 0;
+    for (char c : pattern)
+        node = Child(node, static_cast<unsigned char>(c));
+    return node;
+}
+
+void CPatternAutomaton::Finish(bool foldUpper, size_t maxCells)
+{
+    // Byte classes: every byte used by some pattern gets its own column, all
+    // other bytes share column 0, which always leads back to the root.
+    std::memset(m_class, 0, sizeof m_class);
+    m_nClasses = 1;
+    for (const auto& [key, child] : m_edges) {
+        const auto c = static_cast<unsigned char>(key & 0xFF);
+        if (!m_class[c])
+            m_class[c] = static_cast<uint8_t>(m_nClasses++);
+    }
+    for (int c = 0; c < 256; ++c)
+        m_scanClass[c] = m_class[foldUpper ? w1252::ToUpper(static_cast<unsigned char>(c)) : c];
+    const size_t nodes = m_depth.size();
+
+    // Children per node, grouped with a counting sort.
+    std::vector<int32_t> firstChild(nodes + 1, 0);
+    for (const auto& [key, child] : m_edges)
+        ++firstChild[static_cast<size_t>(key >> 8) + 1];
+    for (size_t i = 1; i <= nodes; ++i)
+        firstChild[i] += firstChild[i - 1];
+    std::vector<std::pair<unsigned char, int32_t>> children(m_edges.size());
+    {
+        std::vector<int32_t> fill(firstChild.begin(), firstChild.end() - 1);
+        for (const auto& [key, child] : m_edges)
+            children[static_cast<size_t>(fill[static_cast<size_t>(key >> 8)]++)] = {
+                static_cast<unsigned char>(key & 0xFF), child};
+    }
+
+    if (nodes * m_nClasses > maxCells) {
+        m_bTooLarge = true;
+        m_edges.clear();
+        return;
+    }
+    m_delta.assign(nodes * m_nClasses, 0);
+    m_fail.assign(nodes, 0);
+    m_order.clear();
+    m_order.reserve(nodes);
+    m_order.push_back(0);
+    for (size_t head = 0; head < m_order.size(); ++head) {
+        const int32_t u = m_order[head];
+        int32_t* row = &m_delta[static_cast<size_t>(u) * m_nClasses];
+        if (u != 0) {
+            const int32_t* failRow = &m_delta[static_cast<size_t>(m_fail[static_cast<size_t>(u)]) * m_nClasses];
+            std::memcpy(row, failRow, m_nClasses * sizeof(int32_t));
+        }
+        for (int32_t k = firstChild[static_cast<size_t>(u)]; k < firstChild[static_cast<size_t>(u) + 1]; ++k) {
+            const auto [byte, v] = children[static_cast<size_t>(k)];
+            const size_t column = m_class[byte];
+            // The failure of a child: where the parent's failure goes on this byte.
+            m_fail[static_cast<size_t>(v)] = u == 0 ? 0 : row[column];
+            row[column] = v;
+            m_order.push_back(v);
+        }
+    }
+    m_edges.clear();
+}
+
+// ---- compiled rule list -------------------------------------------------------------
+
+CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators, size_t maxCells)
+    : m_mode(mode), m_bStrip(stripSeparators)
+{
+    for (const std::string* entry : list) {
+        m_entries.push_back(*entry);
+        std::string searched = *entry;
+        if (stripSeparators)
+            RemoveSeparatorsInPlace(searched, true);
+        m_searched.push_back(std::move(searched));
+    }
+    const auto count = static_cast<int32_t>(m_entries.size());
+
+    if (mode == kBodySearch) {
+        // Every entry is one literal pattern; a star is an ordinary byte here.
+        std::vector<int32_t> nodeOf(static_cast<size_t>(count));
+        for (int32_t e = 0; e < count; ++e) {
+            const std::string& pattern = m_searched[static_cast<size_t>(e)];
+            nodeOf[static_cast<size_t>(e)] = m_automaton.Add(pattern);
+            m_nLongest = std::max(m_nLongest, static_cast<int32_t>(pattern.size()));
+        }
+        m_automaton.Finish(true, maxCells);
+        if (m_automaton.TooLarge()) {
+            m_bPlain = true;
+            return;
+        }
+        const size_t nodes = static_cast<size_t>(m_automaton.NodeCount());
+        std::vector<int32_t> own(nodes, kNone);
+        for (int32_t e = count - 1; e >= 0; --e) {
+            const int32_t node = nodeOf[static_cast<size_t>(e)];
+            if (node == 0)
+                m_nEmptyEntry = e;
+            else
+                own[static_cast<size_t>(node)] = e;
+        }
+        m_minEntry.assign(nodes, kNone);
+        m_minLength.assign(nodes, 0);
+        for (int32_t u : m_automaton.Order()) {
+            if (u == 0)
+                continue;
+            const auto su = static_cast<size_t>(u);
+            const auto f = static_cast<size_t>(m_automaton.Fail(u));
+            // Patterns ending here: this node's own and those of its failure chain.
+            m_minEntry[su] = m_minEntry[f];
+            m_minLength[su] = m_minLength[f];
+            if (own[su] < m_minEntry[su]) {
+                m_minEntry[su] = own[su];
+                m_minLength[su] = m_automaton.Depth(u);
+            }
+        }
+        const size_t width = m_automaton.ClassCount();
+        const int32_t* table = m_automaton.Table();
+        if (nodes * width * 2 > UINT32_MAX) {
+            m_bPlain = true;
+            return;
+        }
+        m_scan.resize(nodes * width);
+        for (size_t i = 0; i < m_scan.size(); ++i) {
+            const auto next = static_cast<uint32_t>(table[i]);
+            m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (m_minEntry[next] != kNone ? 1u : 0u);
+        }
+        m_automaton.ReleaseTable();
+        return;
+    }
+
+    // Header test: the non-empty star-separated parts of each entry.
+    m_partCount.assign(static_cast<size_t>(count), 0);
+    std::vector<std::vector<int32_t>> partsOf(static_cast<size_t>(count));
+    for (int32_t e = 0; e < count; ++e) {
+        const std::string& text = m_searched[static_cast<size_t>(e)];
+        std::vector<int32_t>& parts = partsOf[static_cast<size_t>(e)];
+        size_t start = 0;
+        while (start <= text.size()) {
+            size_t star = text.find('*', start);
+            if (star == std::string::npos)
+                star = text.size();
+            if (star > start)
+                parts.push_back(m_automaton.Add(std::string_view(text).substr(start, star - start)));
+            start = star + 1;
+        }
+        std::sort(parts.begin(), parts.end());
+        parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
+        m_partCount[static_cast<size_t>(e)] = static_cast<int32_t>(parts.size());
+        if (parts.empty() && m_nAlwaysEntry == kNone)
+            m_nAlwaysEntry = e;
+    }
+    m_automaton.Finish(false, maxCells);
+    if (m_automaton.TooLarge()) {
+        m_bPlain = true;
+        return;
+    }
+    const size_t nodes = static_cast<size_t>(m_automaton.NodeCount());
+    m_postings.assign(nodes, {});
+    m_endsPart.assign(nodes, 0);
+    for (int32_t e = 0; e < count; ++e)
+        for (int32_t node : partsOf[static_cast<size_t>(e)]) {
+            m_postings[static_cast<size_t>(node)].push_back(e);
+            m_endsPart[static_cast<size_t>(node)] = 1;
+        }
+    m_outputLink.assign(nodes, -1);
+    for (int32_t u : m_automaton.Order()) {
+        if (u == 0)
+            continue;
+        const int32_t f = m_automaton.Fail(u);
+        m_outputLink[static_cast<size_t>(u)] =
+            (f != 0 && m_endsPart[static_cast<size_t>(f)]) ? f : m_outputLink[static_cast<size_t>(f)];
+    }
+    const size_t width = m_automaton.ClassCount();
+    const int32_t* table = m_automaton.Table();
+    if (nodes * width * 2 > UINT32_MAX) {
+        m_bPlain = true;
+        return;
+    }
+    m_scan.resize(nodes * width);
+    for (size_t i = 0; i < m_scan.size(); ++i) {
+        const auto next = static_cast<uint32_t>(table[i]);
+        const bool output = m_endsPart[next] || m_outputLink[next] != -1;
+        m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (output ? 1u : 0u);
+    }
+    m_automaton.ReleaseTable();
+    m_nodeSeen.assign(nodes, 0);
+    m_entryEpoch.assign(static_cast<size_t>(count), 0);
+    m_entryHits.assign(static_cast<size_t>(count), 0);
+}
+
+int32_t CRuleMatcher::PlainHeaderMatch(std::string_view text) const
+{
+    for (size_t e = 0; e < m_searched.size(); ++e) {
+        const std::string_view entry = m_searched[e];
+        bool match = true;
+        size_t start = 0;
+        while (match && start <= entry.size()) {
+            size_t star = entry.find('*', start);
+            if (star == std::string_view::npos)
+                star = entry.size();
+            if (star > start && text.find(entry.substr(start, star - start)) == std::string_view::npos)
+                match = false;
+            start = star + 1;
+        }
+        if (match)
+            return static_cast<int32_t>(e);
+    }
+    return -1;
+}
+
+int32_t CRuleMatcher::PlainBodyMatch(std::string_view text, size_t start, size_t* position) const
+{
+    const std::string upper = w1252::Upper(text);
+    for (size_t e = 0; e < m_searched.size(); ++e) {
+        const size_t at = upper.find(m_searched[e], start);
+        if (at != std::string::npos) {
+            if (position)
+                *position = at;
+            return static_cast<int32_t>(e);
+        }
+    }
+    return -1;
+}
+
+int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
+{
+    if (m_entries.empty())
+        return -1;
+    if (m_bPlain)
+        return PlainHeaderMatch(text);
+    int32_t best = m_nAlwaysEntry;
+    if (best == 0)
+        return 0;
+    if (++m_nEpoch == 0) { // wrapped: start the stamps afresh
+        std::fill(m_nodeSeen.begin(), m_nodeSeen.end(), 0);
+        std::fill(m_entryEpoch.begin(), m_entryEpoch.end(), 0);
+        m_nEpoch = 1;
+    }
+    // Collect every distinct part that occurs in the text. When a node is
+    // stamped its whole output chain is stamped with it, so a stamped node
+    // ends the walk.
+    m_found.clear();
+    const uint8_t* classes = m_automaton.Classes();
+    const uint32_t* scan = m_scan.data();
+    const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
+    uint32_t offset = 0; // current node * width
+    for (char ch : text) {
+        const uint32_t next = scan[offset + classes[static_cast<unsigned char>(ch)]];
+        offset = next >> 1;
+        if (!(next & 1u))
+            continue;
+        const auto state = static_cast<int32_t>(offset / width);
+        int32_t node = m_endsPart[static_cast<size_t>(state)] ? state : m_outputLink[static_cast<size_t>(state)];
+        for (; node > 0 && m_nodeSeen[static_cast<size_t>(node)] != m_nEpoch;
+             node = m_outputLink[static_cast<size_t>(node)]) {
+            m_nodeSeen[static_cast<size_t>(node)] = m_nEpoch;
+            m_found.push_back(node);
+        }
+    }
+    // An entry matches when all its parts were found.
+    for (int32_t node : m_found)
+        for (int32_t e : m_postings[static_cast<size_t>(node)]) {
+            if (e >= best)
+                break; // postings are in list order
+            const auto se = static_cast<size_t>(e);
+            if (m_entryEpoch[se] != m_nEpoch) {
+                m_entryEpoch[se] = m_nEpoch;
+                m_entryHits[se] = 0;
+            }
+            if (++m_entryHits[se] == m_partCount[se])
+                best = e;
+        }
+    return best == kNone ? -1 : best;
+}
+
+int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t* position) const
+{
+    if (m_entries.empty() || start > text.size())
+        return -1;
+    if (m_bPlain)
+        return PlainBodyMatch(text, start, position);
+
+    // The text is cut into four stretches scanned side by side, so that the
+    // four chains of table look-ups overlap in time. A stretch starts its scan
+    // early by the length of the longest entry less one, without recording,
+    // so that it sees every match that ends inside it. Each stretch keeps the
+    // lowest entry it saw end there and where that entry first occurred. The
+    // lowest entry of all is the answer; if an earlier stretch also saw it,
+    // that stretch's occurrence comes first.
+    constexpr size_t kLanes = 4;
+    const size_t length = text.size() - start;
+    const size_t overlap = m_nLongest > 0 ? static_cast<size_t>(m_nLongest) - 1 : 0;
+    const size_t lanes = length >= kLanes * (overlap + 256) ? kLanes : 1;
+
+    struct Lane {
+        size_t from, recordFrom, to;
+        uint32_t offset;
+        int32_t best;
+        size_t where;
+    };
+    Lane lane[kLanes];
+    const size_t step = length / lanes;
+    for (size_t k = 0; k < lanes; ++k) {
+        const size_t segmentStart = start + k * step;
+        lane[k].recordFrom = segmentStart;
+        lane[k].from = k == 0 ? segmentStart : segmentStart - overlap;
+        lane[k].to = k + 1 == lanes ? text.size() : segmentStart + step;
+        lane[k].offset = 0;
+        lane[k].best = kNone;
+        lane[k].where = 0;
+    }
+
+    const uint8_t* classes = m_automaton.Classes();
+    const uint32_t* scan = m_scan.data();
+    const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    auto record = [&](Lane& l, uint32_t offset, size_t i) {
+        const size_t node = offset / width;
+        if (i >= l.recordFrom && m_minEntry[node] < l.best) {
+            l.best = m_minEntry[node];
+            l.where = i + 1 - static_cast<size_t>(m_minLength[node]);
+        }
+    };
+
+    if (lanes == kLanes) {
+        // Every lane takes the same number of steps; the rest of each lane is
+        // finished below.
+        size_t steps = lane[0].to - lane[0].from;
+        for (size_t k = 1; k < kLanes; ++k)
+            steps = std::min(steps, lane[k].to - lane[k].from);
+        uint32_t o0 = 0, o1 = 0, o2 = 0, o3 = 0;
+        const unsigned char* p0 = bytes + lane[0].from;
+        const unsigned char* p1 = bytes + lane[1].from;
+        const unsigned char* p2 = bytes + lane[2].from;
+        const unsigned char* p3 = bytes + lane[3].from;
+        for (size_t j = 0; j < steps; ++j) {
+            const uint32_t n0 = scan[o0 + classes[p0[j]]];
+            const uint32_t n1 = scan[o1 + classes[p1[j]]];
+            const uint32_t n2 = scan[o2 + classes[p2[j]]];
+            const uint32_t n3 = scan[o3 + classes[p3[j]]];
+            o0 = n0 >> 1;
+            o1 = n1 >> 1;
+            o2 = n2 >> 1;
+            o3 = n3 >> 1;
+            if ((n0 | n1 | n2 | n3) & 1u) {
+                if (n0 & 1u)
+                    record(lane[0], o0, lane[0].from + j);
+                if (n1 & 1u)
+                    record(lane[1], o1, lane[1].from + j);
+                if (n2 & 1u)
+                    record(lane[2], o2, lane[2].from + j);
+                if (n3 & 1u)
+                    record(lane[3], o3, lane[3].from + j);
+            }
+        }
+        const uint32_t offsets[kLanes] = {o0, o1, o2, o3};
+        for (size_t k = 0; k < kLanes; ++k) {
+            lane[k].offset = offsets[k];
+            lane[k].from += steps;
+        }
+    }
+    for (size_t k = 0; k < lanes; ++k) {
+        Lane& l = lane[k];
+        uint32_t offset = l.offset;
+        for (size_t i = l.from; i < l.to; ++i) {
+            const uint32_t next = scan[offset + classes[bytes[i]]];
+            offset = next >> 1;
+            if (next & 1u)
+                record(l, offset, i);
+        }
+    }
+
+    // The empty entry is found at the start; otherwise the lowest entry seen.
+    int32_t best = m_nEmptyEntry;
+    size_t where = start;
+    for (size_t k = 0; k < lanes; ++k)
+        if (lane[k].best < best) {
+            best = lane[k].best;
+            where = lane[k].where;
+        }
+    if (best == kNone)
+        return -1;
+    if (position)
+        *position = where;
+    return best;
+}
