@@ -1,0 +1,164 @@
+"""A private Dovecot POP3 server in a temporary folder: its own configuration,
+one passwd-file user with a maildir, plaintext login without TLS, listening on
+127.0.0.1 on a free port. Works for root (the mail user is then "nobody") and
+for an unprivileged user (everything runs as that user)."""
+import os
+import pwd
+import shutil
+import signal
+import subprocess
+import time
+
+from . import net
+
+DOVECOT = shutil.which("dovecot") or "/usr/sbin/dovecot"
+
+CONFIG = """\
+base_dir = {root}/run
+state_dir = {root}/state
+instance_name = orvelane-test-{port}
+log_path = {root}/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+first_valid_uid = 1
+first_valid_gid = 1
+mail_location = maildir:~/Maildir
+pop3_uidl_format = %08Xu%08Xv
+{privileges}
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {root}/passwd
+}}
+userdb {{
+  driver = static
+  args = uid={uid} gid={gid} home={root}/home/%u
+}}
+service pop3-login {{
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {port}
+  }}
+  inet_listener pop3s {{
+    port = 0
+  }}
+{login_chroot}
+}}
+"""
+
+
+class Dovecot:
+    """Use as a context manager; the server is stopped and its processes
+    killed on exit, whatever happened."""
+
+    def __init__(self, root, user="alice", password="secret", start_timeout=20):
+        self.root = root
+        self.user = user
+        self.password = password
+        self.port = net.free_port()
+        self.start_timeout = start_timeout
+        self.process = None
+        self._sequence = 0
+        if os.geteuid() == 0:
+            # Dovecot refuses mail access as root; the mailbox belongs to nobody.
+            nobody = pwd.getpwnam("nobody")
+            self.uid, self.gid = nobody.pw_uid, nobody.pw_gid
+            privileges, chroot = "", ""
+        else:
+            self.uid, self.gid = os.getuid(), os.getgid()
+            me = pwd.getpwuid(self.uid).pw_name
+            privileges = f"default_login_user = {me}\ndefault_internal_user = {me}"
+            chroot = "  chroot ="
+        self.maildir = os.path.join(root, "home", user, "Maildir")
+        for sub in ("cur", "new", "tmp"):
+            os.makedirs(os.path.join(self.maildir, sub), exist_ok=True)
+        with open(os.path.join(root, "passwd"), "w") as f:
+            f.write(f"{user}:{{PLAIN}}{password}::::::\n")
+        self.config_path = os.path.join(root, "dovecot.conf")
+        with open(self.config_path, "w") as f:
+            f.write(CONFIG.format(root=root, port=self.port, uid=self.uid, gid=self.gid,
+                                  privileges=privileges, login_chroot=chroot))
+        os.chmod(root, 0o755)
+
+    # -- mailbox -------------------------------------------------------------
+
+    def add_message(self, data):
+        """Drops one message (bytes, stored as given) into the maildir. Names
+        grow with each call, so Dovecot numbers the messages in that order."""
+        self._sequence += 1
+        name = f"{1700000000 + self._sequence}.M{self._sequence}P1.orvelane-test:2,"
+        path = os.path.join(self.maildir, "cur", name)
+        with open(path, "wb") as f:
+            f.write(data)
+        self._chown_tree()
+        return path
+
+    def message_files(self):
+        cur = os.path.join(self.maildir, "cur")
+        return sorted(os.path.join(cur, n) for n in os.listdir(cur))
+
+    def _chown_tree(self):
+        if os.geteuid() != 0:
+            return
+        home = os.path.dirname(self.maildir)
+        for folder, dirs, files in os.walk(home):
+            os.chown(folder, self.uid, self.gid)
+            for name in files:
+                os.chown(os.path.join(folder, name), self.uid, self.gid)
+
+    # -- process -------------------------------------------------------------
+
+    def start(self):
+        self._chown_tree()
+        self._stderr = open(os.path.join(self.root, "dovecot.stderr"), "wb")
+        self.process = subprocess.Popen(
+            [DOVECOT, "-F", "-c", self.config_path],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=self._stderr,
+            start_new_session=True)
+        try:
+            net.wait_for_greeting(self.port, self.start_timeout,
+                                  alive=lambda: self.process.poll() is None)
+        except Exception as e:
+            self.stop()
+            raise RuntimeError(f"Dovecot did not start: {e}\n{self.log_tail()}") from e
+        return self
+
+    def stop(self, timeout=5):
+        if not self.process:
+            return
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                pass
+        # The master's children share its process group.
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        try:
+            self.process.wait(2)
+        except subprocess.TimeoutExpired:
+            pass
+        self.process = None
+        self._stderr.close()
+
+    def log_tail(self, lines=30):
+        out = []
+        for name in ("dovecot.stderr", "dovecot.log"):
+            try:
+                with open(os.path.join(self.root, name), errors="replace") as f:
+                    out += f.read().splitlines()[-lines:]
+            except OSError:
+                pass
+        return "\n".join(out)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
