@@ -1,0 +1,212 @@
+#!/usr/bin/env python3
+"""Proxy throughput: one client fetches 1,000 corpus messages from a private
+Dovecot directly and through orvelane (analysis on, 1,000 rules), in one run,
+and receives single large messages (12.5, 25 and 50 MB) both ways to show how
+the cost grows with the size.
+
+Budgets checked: through orvelane at most 1.5 x the direct time; the cost per
+megabyte of the 50 MB message at most 1.5 x that of the 12.5 MB one (linear
+growth). Exit status 1 when a budget is missed.
+
+  proxy_fetch.py --orvelane build/bench/orvelane [--corpus DIR] [--count 1000]
+Unknown arguments (benchmark-library flags from scripts/bench.sh) are ignored.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+
+from lab import mail, rawpop  # noqa: E402
+from lab.dovecot import Dovecot  # noqa: E402
+from lab.orvelane import Orvelane  # noqa: E402
+
+USER, PASSWORD = "alice", "secret"
+RATIO_BUDGET = 1.5
+LINEAR_BUDGET = 1.5
+LARGE_SIZES_MB = (12.5, 25, 50)
+
+
+def to_crlf(data):
+    return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+def load_corpus(root, count):
+    """`count` messages taken in turn from each group of the corpus (files in
+    name order), with CR LF line ends, so ham and spam are mixed."""
+    groups = []
+    for name in sorted(os.listdir(root)):
+        folder = os.path.join(root, name)
+        if os.path.isdir(folder):
+            files = sorted(os.path.join(folder, f) for f in os.listdir(folder) if f.endswith(".txt"))
+            if files:
+                groups.append((name, files))
+    if not groups:
+        raise SystemExit(f"no corpus under {root}; run scripts/fetch-corpus.sh")
+    picked, counts, i = [], {}, 0
+    while len(picked) < count and any(i < len(f) for _, f in groups):
+        for name, files in groups:
+            if i < len(files) and len(picked) < count:
+                with open(files[i], "rb") as f:
+                    picked.append(to_crlf(f.read()))
+                counts[name] = counts.get(name, 0) + 1
+        i += 1
+    return picked, counts
+
+
+def generated_rules(count=1000, seed=1):
+    """A rule file of `count` entries over the header and body lists: mostly
+    synthetic words that never match, plus a few phrases common in spam."""
+    rng = random.Random(seed)
+    real = {
+        "SUBJECT:": ["FREE*MONEY", "MORTGAGE RATE"],
+        "BODY:": ["CLICK HERE TO BE REMOVED", "TO BE REMOVED FROM", "MILLION EMAIL ADDRESSES",
+                  "THIS IS NOT SPAM", "100% FREE", "ACT NOW"],
+        "BODYHTML:": ["<FONT SIZE=7>"],
+        "FROM:": ["@MAIL.RU"],
+    }
+    shares = [("FROM:", 150), ("RETPATH:", 50), ("TO:", 50), ("CC:", 50),
+              ("SUBJECT:", 200), ("BODY:", 400), ("BODYHTML:", 100)]
+    lines = []
+    for section, share in shares:
+        lines.append(section)
+        entries = list(real.get(section, []))
+        while len(entries) < share:
+            word = "".join(rng.choice("ABCDEFGHIJKLMNOPRSTUVWXYZ") for _ in range(rng.randint(5, 9)))
+            entries.append(f"{word} {rng.randint(10, 9999)}" if section in ("BODY:", "SUBJECT:")
+                           else f"{word.lower()}@{word[:4].lower()}-spam.example".upper())
+        lines += entries
+    assert sum(s for _, s in shares) == count
+    return ("\r\n".join(lines) + "\r\n").encode()
+
+
+def fetch(port, user, password):
+    """One session: login, STAT, RETR of every message, QUIT. Returns
+    (seconds, seconds until the STAT answer, [raw answers])."""
+    start = time.perf_counter()
+    with rawpop.RawPop(port, timeout=600) as pop:
+        pop.login(user, password)
+        count = int(pop.ok("STAT").split()[1])
+        stat_done = time.perf_counter()
+        answers = [pop.retr_raw(n)[1] for n in range(1, count + 1)]
+        pop.ok("QUIT")
+    return time.perf_counter() - start, stat_done - start, answers
+
+
+def large_message(megabytes):
+    size = int(megabytes * 1_000_000)
+    line = b"QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAxMjM0\r\n"
+    head = (b"Return-Path: <archive@example.org>\r\nFrom: Archive <archive@example.org>\r\n"
+            b"To: alice@example.net\r\nSubject: Large archive\r\n"
+            b"Message-ID: <large-%d@example.org>\r\n\r\n" % size)
+    return head + line * ((size - len(head)) // len(line))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--orvelane", required=True)
+    parser.add_argument("--corpus", default=os.environ.get(
+        "ORVELANE_CORPUS", os.path.join(HERE, ".corpus", "package", "data")))
+    parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--no-large", action="store_true")
+    args, _ = parser.parse_known_args()
+
+    messages, groups = load_corpus(args.corpus, args.count)
+    root = tempfile.mkdtemp(prefix="orvelane-bench-")
+    os.chmod(root, 0o755)
+    dovecot = orvelane = None
+    failures = []
+    try:
+        dovecot = Dovecot(os.path.join(root, "dovecot"), USER, PASSWORD)
+        for m in messages:
+            dovecot.add_message(m)
+        large_users = {}
+        if not args.no_large:
+            for mb in LARGE_SIZES_MB:
+                user = "large%d" % int(mb * 10)
+                dovecot.add_user(user, PASSWORD)
+                dovecot.add_message(large_message(mb), user=user)
+                large_users[mb] = user
+        dovecot.start()
+
+        total_bytes = sum(len(m) for m in messages)
+        print(f"corpus: {len(messages)} messages, {total_bytes / 1e6:.1f} MB, "
+              + ", ".join(f"{g} {n}" for g, n in groups.items()))
+        fetch(dovecot.port, USER, PASSWORD)  # Dovecot builds its index once
+        direct_times, proxy_times, scan_times = [], [], []
+        tagged = differing = 0
+        for run in range(args.repeat):
+            seconds, _, direct = fetch(dovecot.port, USER, PASSWORD)
+            direct_times.append(seconds)
+            # a fresh orvelane each time: nothing analysed yet
+            orvelane = Orvelane(args.orvelane, os.path.join(root, f"orvelane-{run}"),
+                                rules=generated_rules())
+            orvelane.start()
+            proxy_user = f"{USER}(127.0.0.1:{dovecot.port})"
+            seconds, scan, through = fetch(orvelane.port, proxy_user, PASSWORD)
+            orvelane.stop()
+            orvelane = None
+            proxy_times.append(seconds)
+            scan_times.append(scan)
+            if run == 0:
+                for d, t in zip(direct, through):
+                    if t != d:
+                        if mail.tagged(d) == t:
+                            tagged += 1
+                        else:
+                            differing += 1
+        direct_s, proxy_s = statistics.median(direct_times), statistics.median(proxy_times)
+        ratio = proxy_s / direct_s
+        print(f"direct from Dovecot:   {direct_s:.3f} s (runs: "
+              + ", ".join(f"{t:.3f}" for t in direct_times) + ")")
+        print(f"through orvelane:      {proxy_s:.3f} s (runs: "
+              + ", ".join(f"{t:.3f}" for t in proxy_times) + f"); scan and analysis until "
+              f"the STAT answer {statistics.median(scan_times):.3f} s")
+        print(f"ratio through/direct:  {ratio:.2f} (budget {RATIO_BUDGET})")
+        print(f"messages tagged as spam: {tagged}; changed otherwise: {differing}")
+        if ratio > RATIO_BUDGET:
+            failures.append(f"through orvelane {ratio:.2f} x direct > {RATIO_BUDGET}")
+        if differing:
+            failures.append(f"{differing} messages changed beyond the tag")
+
+        if large_users:
+            orvelane = Orvelane(args.orvelane, os.path.join(root, "orvelane-large"),
+                                rules=generated_rules())
+            orvelane.start()
+            per_mb = {}
+            for mb, user in large_users.items():
+                direct_s, _, _ = fetch(dovecot.port, user, PASSWORD)
+                seconds, scan, answers = fetch(orvelane.port, f"{user}(127.0.0.1:{dovecot.port})",
+                                               PASSWORD)
+                ok = len(answers) == 1 and rawpop.unstuff(answers[0]) == large_message(mb)
+                per_mb[mb] = seconds / mb
+                print(f"{mb:>5} MB message: direct {direct_s:.3f} s, through orvelane "
+                      f"{seconds:.3f} s ({seconds / mb * 1000:.1f} ms/MB, download "
+                      f"{scan:.3f} s){'' if ok else ' CONTENT DIFFERS'}")
+                if not ok:
+                    failures.append(f"{mb} MB message arrived changed")
+            growth = per_mb[max(per_mb)] / per_mb[min(per_mb)]
+            print(f"cost per MB, {max(per_mb)} MB vs {min(per_mb)} MB: {growth:.2f} "
+                  f"(budget {LINEAR_BUDGET})")
+            if growth > LINEAR_BUDGET:
+                failures.append(f"large messages cost {growth:.2f} x more per MB")
+    finally:
+        if orvelane:
+            orvelane.stop()
+        if dovecot:
+            dovecot.stop()
+        shutil.rmtree(root, ignore_errors=True)
+    for f in failures:
+        print("OVER BUDGET: " + f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
