@@ -10,6 +10,7 @@ import subprocess
 import time
 
 from . import net
+from .proc import die_with_parent
 
 DOVECOT = shutil.which("dovecot") or "/usr/sbin/dovecot"
 
@@ -26,7 +27,7 @@ auth_mechanisms = plain login
 first_valid_uid = 1
 first_valid_gid = 1
 mail_location = maildir:~/Maildir
-pop3_uidl_format = %08Xu%08Xv
+pop3_uidl_format = {uidl_format}
 {privileges}
 passdb {{
   driver = passwd-file
@@ -53,10 +54,12 @@ class Dovecot:
     """Use as a context manager; the server is stopped and its processes
     killed on exit, whatever happened."""
 
-    def __init__(self, root, user="alice", password="secret", start_timeout=20):
+    def __init__(self, root, user="alice", password="secret", start_timeout=20,
+                 uidl_format="%08Xu%08Xv"):
         self.root = root
         self.user = user
-        self.password = password
+        self.users = {}
+        self.uidl_format = uidl_format
         self.port = net.free_port()
         self.start_timeout = start_timeout
         self.process = None
@@ -71,38 +74,49 @@ class Dovecot:
             me = pwd.getpwuid(self.uid).pw_name
             privileges = f"default_login_user = {me}\ndefault_internal_user = {me}"
             chroot = "  chroot ="
-        self.maildir = os.path.join(root, "home", user, "Maildir")
-        for sub in ("cur", "new", "tmp"):
-            os.makedirs(os.path.join(self.maildir, sub), exist_ok=True)
-        with open(os.path.join(root, "passwd"), "w") as f:
-            f.write(f"{user}:{{PLAIN}}{password}::::::\n")
+        os.makedirs(root, exist_ok=True)
+        os.chmod(root, 0o755)
         self.config_path = os.path.join(root, "dovecot.conf")
         with open(self.config_path, "w") as f:
             f.write(CONFIG.format(root=root, port=self.port, uid=self.uid, gid=self.gid,
-                                  privileges=privileges, login_chroot=chroot))
-        os.chmod(root, 0o755)
+                                  privileges=privileges, login_chroot=chroot,
+                                  uidl_format=uidl_format))
+        self.add_user(user, password)
+
+    def add_user(self, user, password):
+        """A further mailbox; call before start()."""
+        self.users[user] = password
+        for sub in ("cur", "new", "tmp"):
+            os.makedirs(os.path.join(self.maildir_of(user), sub), exist_ok=True)
+        with open(os.path.join(self.root, "passwd"), "w") as f:
+            for name, secret in self.users.items():
+                f.write(f"{name}:{{PLAIN}}{secret}::::::\n")
+
+    def maildir_of(self, user):
+        return os.path.join(self.root, "home", user, "Maildir")
 
     # -- mailbox -------------------------------------------------------------
 
-    def add_message(self, data):
-        """Drops one message (bytes, stored as given) into the maildir. Names
-        grow with each call, so Dovecot numbers the messages in that order."""
+    def add_message(self, data, user=None):
+        """Drops one message (bytes, stored as given) into a user's maildir.
+        Names grow with each call, so Dovecot numbers the messages in that
+        order."""
         self._sequence += 1
         name = f"{1700000000 + self._sequence}.M{self._sequence}P1.orvelane-test:2,"
-        path = os.path.join(self.maildir, "cur", name)
+        path = os.path.join(self.maildir_of(user or self.user), "cur", name)
         with open(path, "wb") as f:
             f.write(data)
         self._chown_tree()
         return path
 
-    def message_files(self):
-        cur = os.path.join(self.maildir, "cur")
+    def message_files(self, user=None):
+        cur = os.path.join(self.maildir_of(user or self.user), "cur")
         return sorted(os.path.join(cur, n) for n in os.listdir(cur))
 
     def _chown_tree(self):
         if os.geteuid() != 0:
             return
-        home = os.path.dirname(self.maildir)
+        home = os.path.join(self.root, "home")
         for folder, dirs, files in os.walk(home):
             os.chown(folder, self.uid, self.gid)
             for name in files:
@@ -117,7 +131,7 @@ class Dovecot:
             [DOVECOT, "-F", "-c", self.config_path],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=self._stderr,
-            start_new_session=True)
+            start_new_session=True, preexec_fn=die_with_parent)
         try:
             net.wait_for_greeting(self.port, self.start_timeout,
                                   alive=lambda: self.process.poll() is None)
@@ -146,6 +160,26 @@ class Dovecot:
             pass
         self.process = None
         self._stderr.close()
+
+    def logouts(self, user=None):
+        """Dovecot's logout lines so far, e.g. "... retr=3/1200, del=0/3 ...",
+        for one user or all."""
+        try:
+            with open(os.path.join(self.root, "dovecot.log"), errors="replace") as f:
+                rows = f.read().splitlines()
+        except OSError:
+            return []
+        tag = f"pop3({user})" if user else "pop3("
+        return [r for r in rows if tag in r and "Logged out" in r]
+
+    def wait_logouts(self, count, user=None, timeout=10):
+        """Waits until `count` sessions have logged out; returns their lines."""
+        deadline = time.monotonic() + timeout
+        while True:
+            rows = self.logouts(user)
+            if len(rows) >= count or time.monotonic() > deadline:
+                return rows
+            time.sleep(0.05)
 
     def log_tail(self, lines=30):
         out = []

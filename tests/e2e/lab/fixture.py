@@ -10,12 +10,19 @@ import unittest
 from . import mail
 from .dovecot import Dovecot
 from .orvelane import Orvelane
+from .proc import exit_on_sigterm
+
+exit_on_sigterm()
 
 USER, PASSWORD = "alice", "secret"
 
 
 class MailboxTest(unittest.TestCase):
     maxDiff = 2000
+    # Dovecot's UIDL format and further accounts ({user: password}); a class
+    # may change them.
+    UIDL_FORMAT = "%08Xu%08Xv"
+    EXTRA_USERS = {}
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="orvelane-e2e-")
@@ -23,7 +30,10 @@ class MailboxTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root, True)
         self.orvelane = None
         self.mailbox = mail.mailbox()
-        self.dovecot = Dovecot(os.path.join(self.root, "dovecot"), USER, PASSWORD)
+        self.dovecot = Dovecot(os.path.join(self.root, "dovecot"), USER, PASSWORD,
+                               uidl_format=self.UIDL_FORMAT)
+        for user, password in self.EXTRA_USERS.items():
+            self.dovecot.add_user(user, password)
         for _, data in self.mailbox.values():
             self.dovecot.add_message(data)
         self.addCleanup(self.dovecot.stop)
@@ -41,9 +51,9 @@ class MailboxTest(unittest.TestCase):
         self.addCleanup(self._capture_logs)
         return self.orvelane
 
-    def proxy_user(self):
+    def proxy_user(self, user=USER):
         """The user name that makes orvelane log in to our Dovecot."""
-        return f"{USER}(127.0.0.1:{self.dovecot.port})"
+        return f"{user}(127.0.0.1:{self.dovecot.port})"
 
     def expected(self, mid, filtered=True):
         is_spam, data = self.mailbox[mid]
@@ -78,3 +88,28 @@ class MailboxTest(unittest.TestCase):
         if len(result.failures) + len(result.errors) > before:
             sys.stderr.write(self._logs)
         return outcome
+
+
+class ProxyTest(MailboxTest):
+    """A MailboxTest with orvelane started in front of the Dovecot."""
+
+    def setUp(self):
+        super().setUp()
+        self.start_orvelane()
+
+    def all_reused_line(self, count):
+        """The log line of a scan that found every message already analysed."""
+        numbers = ", ".join(str(n) for n in range(1, count + 1))
+        if count == 1:
+            return f"Message n\u00b01 est d\u00e9j\u00e0 t\u00e9l\u00e9charg\u00e9 et analys\u00e9"
+        return (f"Messages n\u00b0{numbers} sont d\u00e9j\u00e0 "
+                f"t\u00e9l\u00e9charg\u00e9s et analys\u00e9s")
+
+    def assert_downloads(self, logout_line, count):
+        """Dovecot's logout line of one proxy session shows `count` RETRs."""
+        self.assertRegex(logout_line, rf"retr={count}/\d+")
+
+    def assert_log_keeps_secrets(self, *secrets):
+        log = self.orvelane.log()
+        for secret in (PASSWORD, *secrets):
+            self.assertNotIn(secret, log, "the activity log shows a credential")

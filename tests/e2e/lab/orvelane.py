@@ -7,6 +7,7 @@ import subprocess
 import time
 
 from . import net
+from .proc import die_with_parent
 
 
 class Orvelane:
@@ -38,7 +39,7 @@ class Orvelane:
             self.process = subprocess.Popen(
                 [self.binary], cwd=self.folder, env=env,
                 stdin=subprocess.DEVNULL, stdout=log,
-                stderr=subprocess.STDOUT, start_new_session=True)
+                stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=die_with_parent)
         try:
             net.wait_listening(self.port, timeout, alive=lambda: self.process.poll() is None)
         except Exception as e:
