@@ -2,6 +2,9 @@
 
 #include "proxy/Sockets.h"
 
+#include "shell/Win1252.h"
+
+#include <QTimer>
 #include <algorithm>
 
 void CMailRecord::assignFrom(const CMailRecord& other)
@@ -26,6 +29,7 @@ void CMailRecord::assignFrom(const CMailRecord& other)
 
 CSession::CSession() = default;
 
+
 CSession::~CSession()
 {
     CloseConnections();
@@ -39,4 +43,15 @@ void CSession::CloseConnections()
     if (m_pServer)
         m_pServer->Close();
     m_pServer.reset();
+}
+
+bool CSession::Scanning() const
+{
+    return m_nState == kStateStatWait || m_nState == kStateListWait || m_nState == kStateUidlWait ||
+           m_nState == kStateDownload;
+}
+
+std::string CSession::Account() const
+{
+    return w1252::Lower(m_strServerHost) + ":" + std::to_string(m_nServerPort) + " " + m_strUserName;
 }

@@ -2,13 +2,16 @@
 // (CMailRecord).
 #pragma once
 
+#include "proxy/AnswerTracker.h"
 #include "proxy/OwnedList.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
 class CClientSocket;
+class QTimer;
 
 class CMailRecord
 {
@@ -32,6 +35,12 @@ public:
     int32_t m_nToCount = 0;
     int32_t m_nCcCount = 0;
     int32_t m_nClientNumber = 0;
+    // The account the message was listed for (server host, port and user);
+    // processed copies are reused only by the same account.
+    std::string m_strAccount;
+    // The server refused the retrieval: the message is left to the server
+    // and the client's RETR and TOP for it are relayed.
+    bool m_bRelayed = false;
     // The message text. Only the bytes that really arrived are held (never an
     // announced size); c_str() provides the terminating zero byte that the
     // text operations rely on.
@@ -49,7 +58,18 @@ public:
 // Relay states of a session.
 enum : int32_t {
     kStateRelay = 0,
+    kStateStatWait = 1,
+    kStateListWait = 16,
+    kStateDownload = 256,
+    kStateServing = 4096,
+    kStateUidlWait = 4352,
 };
+
+// The client command that started a scan: its answer comes when the scan ends.
+enum class ScanTrigger { kStat, kList, kOther };
+
+// Where a client login by AUTH stands.
+enum class AuthStep { kNone, kLoginUser, kLoginPassword, kPlain };
 
 class CSession
 {
@@ -81,4 +101,23 @@ public:
     bool m_bTimerArmed = false;
     bool m_bTimerFired = false;
     bool m_bQuiet = false;
+
+    // ---- beyond the relay's own tables ----
+    // Is a scan running (StatWait, ListWait, UidlWait or Download)?
+    bool Scanning() const;
+    // The account key of processed copies: host (lower case), port, user name.
+    std::string Account() const;
+
+    std::string m_strUserName;        // user name of the login, for the account key
+    std::deque<std::string> m_clientLines; // client lines waiting for their turn
+    CAnswerTracker m_answers;         // server answers still owed to relayed lines
+    AuthStep m_nAuthStep = AuthStep::kNone;
+    std::string m_strAuthUser;        // AUTH LOGIN: the decoded user name so far
+    std::string m_strPassCommand;     // AUTH: "PASS ...\r\n" sent once USER is accepted
+    bool m_bScanStarted = false;      // a scan was started since the login
+    ScanTrigger m_nScanTrigger = ScanTrigger::kStat;
+    std::string m_strTriggerLine;     // RETR/TOP that started the scan, answered after it
+    bool m_bRetrStatusPending = false; // the next server data opens a retrieval answer
+    std::unique_ptr<QTimer> m_pGraceTimer;   // the download wait (2000 ms)
+    std::unique_ptr<QTimer> m_pSilenceTimer; // the server's silence limit during a scan
 };

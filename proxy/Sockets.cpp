@@ -1,11 +1,38 @@
 #include "proxy/Sockets.h"
 
-#include <QTcpSocket>
+#include "shell/MainDialog.h"
 
-CClientSocket::CClientSocket(QTcpSocket* socket, QObject* parent)
-    : QObject(parent), m_pSocket(socket ? socket : new QTcpSocket())
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <cstring>
+
+namespace {
+
+// How long a closed connection may still take to deliver its last output.
+constexpr int kLingerMs = 10000;
+
+} // namespace
+
+bool ChunkEndsUnit(std::string_view chunk)
+{
+    return static_cast<int64_t>(chunk.size()) < kReadChunk &&
+           std::memchr(chunk.data(), '\n', chunk.size()) != nullptr;
+}
+
+CClientSocket::CClientSocket(CMainDialog& hub, QTcpSocket* socket)
+    : m_hub(hub), m_pSocket(socket ? socket : new QTcpSocket())
 {
     m_pSocket->setParent(this);
+    connect(m_pSocket, &QTcpSocket::readyRead, this, &CClientSocket::OnReadyRead);
+    connect(m_pSocket, &QTcpSocket::disconnected, this, &CClientSocket::OnDisconnected);
+    connect(m_pSocket, &QTcpSocket::errorOccurred, this, &CClientSocket::OnError);
+    connect(m_pSocket, &QTcpSocket::connected, this, [this] {
+        m_bConnecting = false;
+        m_hub.OnServerConnected(this, true);
+    });
 }
 
 CClientSocket::~CClientSocket()
@@ -13,10 +40,179 @@ CClientSocket::~CClientSocket()
     Close();
 }
 
+void CClientSocket::Connect(const std::string& host, uint16_t port)
+{
+    m_bConnecting = true;
+    m_pSocket->connectToHost(QString::fromStdString(host), port);
+}
+
+bool CClientSocket::IsActive() const
+{
+    return m_pSocket && !m_bClosed && m_pSocket->state() != QAbstractSocket::UnconnectedState;
+}
+
+bool CClientSocket::IsConnected() const
+{
+    return m_pSocket && !m_bClosed && m_pSocket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool CClientSocket::Send(const char* data, int64_t length)
+{
+    if (!IsConnected())
+        return false;
+    return m_pSocket->write(data, length) == length;
+}
+
+void CClientSocket::Detach()
+{
+    if (m_pSocket)
+        m_pSocket->disconnect(this);
+}
+
 void CClientSocket::Close()
 {
-    if (m_pSocket) {
-        m_pSocket->disconnect(this);
-        m_pSocket->abort();
+    if (!m_pSocket)
+        return;
+    m_bClosed = true;
+    Detach();
+    // The socket outlives this object: it may be in the middle of emitting
+    // the signal whose handling closes it, and its last output still has to
+    // leave.
+    QTcpSocket* socket = m_pSocket;
+    m_pSocket = nullptr;
+    socket->setParent(nullptr);
+    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kLingerMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+    } else {
+        socket->abort();
+        socket->deleteLater();
     }
+}
+
+bool CClientSocket::PullUnit()
+{
+    if (m_bUnitReady)
+        return true;
+    while (m_pSocket) {
+        const int64_t available = m_pSocket->bytesAvailable();
+        if (available <= 0)
+            return false;
+        const int64_t want = std::min<int64_t>(available, kReadChunk);
+        const size_t old = m_unit.size();
+        m_unit.resize(old + static_cast<size_t>(want));
+        const int64_t got = m_pSocket->read(m_unit.data() + old, want);
+        m_unit.resize(old + static_cast<size_t>(std::max<int64_t>(got, 0)));
+        if (got <= 0)
+            return false;
+        ++m_nChunks;
+        const std::string_view chunk(m_unit.data() + old, static_cast<size_t>(got));
+        if (ChunkEndsUnit(chunk)) {
+            m_bUnitReady = true;
+            return true;
+        }
+        if (m_bRetrieving && got == kReadChunk && m_pSocket->bytesAvailable() == 0 &&
+            std::string_view(m_unit).ends_with("\r\n.\r\n")) {
+            m_bUnitReady = true;
+            return true;
+        }
+        // A unit never grows past what its length can count.
+        if (m_unit.size() >= (size_t(1) << 30)) {
+            m_bUnitReady = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CClientSocket::TakeUnit(int32_t* chunks)
+{
+    std::string unit;
+    unit.swap(m_unit);
+    if (chunks)
+        *chunks = m_nChunks;
+    m_nChunks = 0;
+    m_bUnitReady = false;
+    return unit;
+}
+
+void CClientSocket::OnReadyRead()
+{
+    QPointer<CClientSocket> self(this);
+    m_hub.OnSocketBytes(this);
+    while (self && !m_bClosed && PullUnit()) {
+        m_hub.OnSocketReceive(this);
+        // A handler that did not take the unit (the session is gone or
+        // waiting) must not make this loop spin.
+        if (self && m_bUnitReady)
+            break;
+    }
+}
+
+void CClientSocket::OnDisconnected()
+{
+    QPointer<CClientSocket> self(this);
+    // Whatever arrived before the end is handled first; the end of the
+    // stream ends the last unit.
+    while (self && !m_bClosed && PullUnit()) {
+        m_hub.OnSocketReceive(this);
+        if (self && m_bUnitReady)
+            break;
+    }
+    if (!self || m_bClosed)
+        return;
+    if (!m_unit.empty()) {
+        m_bUnitReady = true;
+        m_hub.OnSocketReceive(this);
+        if (!self || m_bClosed)
+            return;
+    }
+    m_hub.OnSocketClose(this);
+}
+
+void CClientSocket::OnError()
+{
+    if (!m_bConnecting || !m_pSocket)
+        return;
+    m_bConnecting = false;
+    m_hub.OnServerConnected(this, false);
+}
+
+CListenSocket::CListenSocket(CMainDialog& hub) : m_hub(hub), m_pServer(new QTcpServer(this))
+{
+    connect(m_pServer, &QTcpServer::newConnection, this, [this] {
+        QPointer<CListenSocket> self(this);
+        while (self && m_pServer->hasPendingConnections())
+            m_hub.OnClientAccept();
+    });
+}
+
+CListenSocket::~CListenSocket() = default;
+
+bool CListenSocket::Listen(const std::string& address, int32_t port)
+{
+    if (port < 0 || port > 65535)
+        return false;
+    QHostAddress host(QHostAddress::Any);
+    if (!address.empty()) {
+        if (address == "localhost")
+            host = QHostAddress(QHostAddress::LocalHost);
+        else if (!host.setAddress(QString::fromStdString(address)))
+            return false;
+    }
+    return m_pServer->listen(host, static_cast<uint16_t>(port));
+}
+
+uint16_t CListenSocket::Port() const
+{
+    return m_pServer->serverPort();
+}
+
+QTcpSocket* CListenSocket::Accept()
+{
+    return m_pServer->nextPendingConnection();
 }

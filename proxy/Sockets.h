@@ -1,22 +1,89 @@
-// The connections of a session: the accepted mail-client connection and the
-// outgoing connection to the POP3 server, both asynchronous QTcpSockets whose
-// notifications go to the hub on the event-loop thread.
+// The proxy's connections. CListenSocket waits for mail clients; each
+// session holds two CClientSockets, the accepted mail-client connection and
+// the outgoing connection to the POP3 server. Both are asynchronous: what
+// the relay handles as one receive is one *unit*, the bytes gathered until a
+// read chunk holds a line feed and is shorter than 102400 bytes, or until the
+// stream ends. Notifications go to the hub on the event-loop thread; nothing
+// here ever waits.
 #pragma once
 
 #include <QObject>
+#include <cstdint>
+#include <string>
+#include <string_view>
 
+class CMainDialog;
+class QTcpServer;
 class QTcpSocket;
+
+// The size of one read chunk, and the rule that ends a unit with a chunk.
+inline constexpr int32_t kReadChunk = 102400;
+bool ChunkEndsUnit(std::string_view chunk);
 
 class CClientSocket : public QObject
 {
     Q_OBJECT
 public:
-    explicit CClientSocket(QTcpSocket* socket = nullptr, QObject* parent = nullptr);
+    // Takes `socket` (an accepted connection) or, without one, makes an
+    // unopened socket for a later Connect.
+    explicit CClientSocket(CMainDialog& hub, QTcpSocket* socket = nullptr);
     ~CClientSocket() override;
 
-    QTcpSocket* Socket() const { return m_pSocket; }
+    void Connect(const std::string& host, uint16_t port);
+    // Connected, or on its way (looking up, connecting).
+    bool IsActive() const;
+    bool IsConnected() const;
+    // Writes bytes; false when the connection cannot take them.
+    bool Send(const char* data, int64_t length);
+    // Stops the notifications and lets the connection go: pending output is
+    // still delivered, then the socket is released.
     void Close();
 
+    // The unit gathered so far is complete.
+    bool UnitReady() const { return m_bUnitReady; }
+    // Hands over the complete unit and how many chunks it took.
+    std::string TakeUnit(int32_t* chunks = nullptr);
+
+    // While set, a full chunk that ends with the closing line of a
+    // retrieval answer ends the unit when nothing more has arrived: a
+    // retrieval whose last read fills the chunk exactly must not wait for
+    // bytes the server will never send.
+    bool m_bRetrieving = false;
+
+    QTcpSocket* Socket() const { return m_pSocket; }
+
 private:
-    QTcpSocket* m_pSocket; // owned
+    void OnReadyRead();
+    void OnDisconnected();
+    void OnError();
+    // Reads chunks until a unit is complete or nothing is left to read.
+    bool PullUnit();
+    void Detach();
+
+    CMainDialog& m_hub;
+    QTcpSocket* m_pSocket;
+    std::string m_unit;
+    int32_t m_nChunks = 0;
+    bool m_bUnitReady = false;
+    bool m_bConnecting = false;
+    bool m_bClosed = false;
+};
+
+class CListenSocket : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CListenSocket(CMainDialog& hub);
+    ~CListenSocket() override;
+
+    // Listens on `address` (empty: every local address) and `port`
+    // (0: any free port). False when that is not possible.
+    bool Listen(const std::string& address, int32_t port);
+    uint16_t Port() const;
+    // The next waiting connection, or null.
+    QTcpSocket* Accept();
+
+private:
+    CMainDialog& m_hub;
+    QTcpServer* m_pServer;
 };

@@ -53,6 +53,7 @@ bool CMainDialog::OnInitDialog()
     m_log.SetCap(m_nMaxLogSize);
 
     // The listener.
+    OpenListener();
 
     // The start-up self-test.
 

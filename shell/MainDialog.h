@@ -7,6 +7,10 @@
 // Member functions are defined in the .cpp of the subsystem they belong to.
 #pragma once
 
+#include "decode/MailDecoder.h"
+#include "decode/TextTools.h"
+#include "filter/PlugIn.h"
+#include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
 #include "proxy/OwnedList.h"
 #include "proxy/Session.h"
@@ -22,6 +26,7 @@
 #include <string>
 
 class CClientSocket;
+class CMatcherCache;
 
 class CMainDialog : public QObject, public CSettings
 {
@@ -85,10 +90,113 @@ public:
     std::function<std::tm()> m_clock;
 
     // ---- proxy members ------------------------------------------------------------
+    // Listener and connections (proxy/Listener.cpp).
+    // Opens the listener on ListenPort/ListenAddress; on failure logs it and
+    // shows the start-up message (standard error without a window).
+    void OpenListener();
+    void OnClientAccept();
+    void OnSocketClose(CClientSocket* socket);
+    // The outgoing server connection is open (or could not be opened).
+    void OnServerConnected(CClientSocket* socket, bool connected);
+    // Bytes arrived on a connection (before they make a unit).
+    void OnSocketBytes(CClientSocket* socket);
+    // Closes both connections of a session, removes it and logs
+    // "N°%d Déconnecté" with its position, as a disconnection does.
+    void DisconnectSession(CSession* session);
+
+    // Transfers (proxy/Transfer.cpp). ReceiveAll hands over the connection's
+    // complete unit; false when there is none or no connection.
+    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index);
+    void SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate);
+    void SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate);
+    // A whole text, one-line flag clear.
+    void SendToServer(CSession* session, const std::string& text);
+    void SendToClient(CSession* session, const std::string& text);
+
+    // The relay (proxy/Relay.cpp).
+    void OnSocketReceive(CClientSocket* socket);
+
+    // Scan, download and hand-off (proxy/Scan.cpp, proxy/Download.cpp).
+    void OnTimer(int32_t id);
+    void CompleteScan(CSession* session);
+
+    // Owned as a child object of the hub; null until OpenListener.
+    class CListenSocket* m_pListenSocket = nullptr;
+    // The download wait after an early closing line, and how long the
+    // server may stay silent while the proxy scans its mailbox.
+    int32_t m_nGraceMs = 2000;
+    int32_t m_nSilenceMs = 60000;
+    // Bytes one retrieval may bring before the session is ended: message
+    // sizes are 32-bit counts.
+    int32_t m_nMaxRetrieval = 0x7FFFFF00;
+    // Start-up message (text, caption); without it the text goes to stderr.
+    std::function<void(const std::string&, const std::string&)> m_messageBox;
 
     // ---- decoding members ---------------------------------------------------------
+    // The one decoder, logging through AddLog of this object, and the one
+    // text-operation object.
+    CMailDecoder m_mailDecoder{this};
+    CTextTools m_textTools;
 
     // ---- filtering members --------------------------------------------------------
+    // Runs the whole analysis over the session's downloaded messages: reloads
+    // the rule file and the plug-ins, then filters, marks and lists each one.
+    void AnalyseMessages(CSession* session);
+    // The four body passes over one message; the position of the match or -1.
+    // Sets the filter label of the pass that matched; never marks.
+    int32_t AnalyseBody(CMailRecord* record);
+    // Empties and refills the rule set from blacklist.txt in the current directory.
+    void LoadRuleFile();
+    // Writes the rule set to the rule file path; false when it cannot be written.
+    bool SaveRuleFile();
+    // The nine lists and two thresholds, for the rule file functions.
+    CRuleSetRef RuleSet();
+    // Reads the header fields into the record, inserts the message's mail-list
+    // row at `row` (trimming the list to MaxMemoMsg) and returns the row's index.
+    int32_t ExtractHeaders(CMailRecord* record, int32_t row);
+    // Removes the separator characters (and spaces when asked) in place.
+    void RemoveSeparators(std::string& text, bool alsoSpaces);
+    // Header test: the first entry of `list` found in `text` marks the message
+    // (or, with the label "Trust", sets it trusted).
+    void MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
+                          const std::string& label, int32_t row, bool stripSeparators);
+    // Body search after the "Status:" line: position of the first entry of
+    // `list` (in list order) found in the upper-cased text, or -1.
+    int32_t FindBodyRule(std::string text, CMailRecord* record, RuleList& list, bool stripSeparators);
+    // Tags the message as spam, fills its mail-list row and logs.
+    void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
+    // Unloads every plug-in and loads those the settings name again.
+    void LoadPlugIns();
+    // Asks the plug-ins in turn; true when one judged the message spam.
+    bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session);
+    // A fresh copy of a message prepared for a plug-in as its level bits ask.
+    std::string PreparePlugInText(std::string text, int32_t level);
+    // The start-up self-test: analyses mail.txt of the configuration folder.
+    void RunSelfTest();
+    // The text the analysis reads for `record`: its working copy, with the end
+    // of the header marked, while that record is being analysed.
+    const std::string& AnalysisText(const CMailRecord* record) const;
+    // The rule set: nine lists, in file order, entries upper case.
+    RuleList m_fromList;
+    RuleList m_toList;
+    RuleList m_ccList;
+    RuleList m_bodyList;
+    RuleList m_bodyHtmlList;
+    RuleList m_subjectList;
+    RuleList m_retPathList;
+    RuleList m_trustList;
+    RuleList m_relayList;
+    int32_t m_nNbrTo = -1; // recipients from which a message is spam; -1 = off
+    int32_t m_nNbrCc = -1;
+    std::string m_strRuleFilePath;
+    // The loaded plug-ins, in the order of m_plugInNames.
+    OwnedList<CPlugIn> m_plugIns;
+    // Working copy of the message being analysed (see AnalysisText).
+    const CMailRecord* m_pAnalysedRecord = nullptr;
+    std::string m_strAnalysisText;
+    // Rule lists compiled for matching; present only during an analysis run,
+    // when the lists cannot change.
+    std::shared_ptr<CMatcherCache> m_pMatcherCache;
 
 private:
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,

@@ -26,10 +26,138 @@ inline constexpr const char kAnalysisOn[] = "Analyse activ\xE9" "e\r\n";        
 inline constexpr const char kServerBanner[] = "Orvelane Server V2.20";
 
 // ---- POP3 proxy ----------------------------------------------------------------
+inline constexpr const char kCheckingMails[] = "-- Checking mails\r\n";
+// Connexion du client de %d.%d.%d.%d sur Orvelane:%d acceptée
+inline constexpr const char kClientAccepted[] =
+    "Connexion du client de %d.%d.%d.%d sur Orvelane:%d accept\xE9" "e\r\n";
+// Connexion du client de %s sur Orvelane:%d acceptée (a client without an IPv4 address)
+inline constexpr const char kClientAcceptedOther[] =
+    "Connexion du client de %s sur Orvelane:%d accept\xE9" "e\r\n";
+inline constexpr const char kGreetingFormat[] = "+OK %s\r\n";
+inline constexpr const char kDisconnected[] = "N\xB0" "%d D\xE9" "connect\xE9\r\n"; // N°%d Déconnecté
+inline constexpr const char kListenPortFailed[] = "Ouverture du port %d en local impossible";
+inline constexpr const char kSocketClientError[] = "Socket Client Error\r\n";
+inline constexpr const char kWaitForBuffer[] = "Wait for Buffer\r\n";
+inline constexpr const char kBufferArrived[] = "Buffer arrived\r\n";
+inline constexpr const char kTracePrefix[] = "N\xB0" "%d - "; // N°%d -
+inline constexpr const char kLabelToServer[] = "C   O->P | ";
+inline constexpr const char kLabelToClient[] = "C<-O   P | ";
+inline constexpr const char kLabelFromClient[] = "C->O   P | ";
+inline constexpr const char kLabelFromServer[] = "C   O<-P | ";
+// La connexion à %s:%d (POP3) a échouée
+inline constexpr const char kServerConnectFailed[] = "La connexion \xE0 %s:%d (POP3) a \xE9" "chou\xE9" "e\r\n";
+// N°%d - Connection à %s:%d
+inline constexpr const char kServerGreeted[] = "N\xB0" "%d - Connection \xE0 %s:%d\r\n";
+// Le client POP3 demande la méthode d'authentification
+inline constexpr const char kAuthRequested[] =
+    "Le client POP3 demande la m\xE9" "thode d'authentification\r\n";
+// Message n°%s est déjà téléchargé et analysé
+inline constexpr const char kAlreadyOne[] =
+    "Message n\xB0%s est d\xE9j\xE0 t\xE9l\xE9" "charg\xE9 et analys\xE9\r\n";
+// Messages n°%s sont déjà téléchargés et analysés
+inline constexpr const char kAlreadyMany[] =
+    "Messages n\xB0%s sont d\xE9j\xE0 t\xE9l\xE9" "charg\xE9s et analys\xE9s\r\n";
+inline constexpr const char kUnixToDos[] = "Conversion UNIX->DOS : ajout de %d octect(s)\r\n";
+// Message n°%d sur %d - Téléchargement de %dko sur %dko
+inline constexpr const char kDownloadStatus[] =
+    "Message n\xB0%d sur %d - T\xE9l\xE9" "chargement de %dko sur %dko";
+// N°%d - Message n°%d refusé par le serveur, il lui est laissé sans analyse
+inline constexpr const char kRetrRefused[] =
+    "N\xB0" "%d - Message n\xB0%d refus\xE9 par le serveur, il lui est laiss\xE9 sans analyse\r\n";
+// N°%d - Le serveur POP3 ne répond plus, session terminée
+inline constexpr const char kServerSilent[] =
+    "N\xB0" "%d - Le serveur POP3 ne r\xE9pond plus, session termin\xE9" "e\r\n";
+// N°%d - Message n°%d trop volumineux, session terminée
+inline constexpr const char kRetrievalTooLarge[] =
+    "N\xB0" "%d - Message n\xB0%d trop volumineux, session termin\xE9" "e\r\n";
+// POP3 answers of the proxy itself.
+inline constexpr const char kAuthMechanisms[] = "+OK Supported authentication mechanisms:\r\nLOGIN\r\n.\r\n";
+inline constexpr const char kCapabilities[] =
+    "+OK Capability list follows\r\nUSER\r\nUIDL\r\nTOP\r\nSASL LOGIN PLAIN\r\n.\r\n";
+inline constexpr const char kQuitBeforeLogin[] = "+OK\r\n";
+inline constexpr const char kNoTls[] = "-ERR STLS not available\r\n";
+inline constexpr const char kNotLoggedIn[] = "-ERR not logged in: USER or AUTH first\r\n";
+inline constexpr const char kAuthUnknown[] = "-ERR unsupported authentication mechanism\r\n";
+inline constexpr const char kAuthCancelled[] = "-ERR authentication cancelled\r\n";
+inline constexpr const char kAuthInvalid[] = "-ERR invalid authentication data\r\n";
+inline constexpr const char kAuthUserPrompt[] = "+ VXNlcm5hbWU6\r\n"; // "Username:"
+inline constexpr const char kAuthPassPrompt[] = "+ UGFzc3dvcmQ6\r\n"; // "Password:"
+inline constexpr const char kAuthPlainPrompt[] = "+ \r\n";
+inline constexpr const char kNoSuchMessage[] = "-ERR no such message\r\n";
+inline constexpr const char kBadArguments[] = "-ERR invalid arguments\r\n";
+inline constexpr const char kTopFollows[] = "+OK top of message follows\r\n";
+inline constexpr const char kServerNotResponding[] = "-ERR POP3 server not responding\r\n";
+inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
+inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 
 // ---- decoding ------------------------------------------------------------------
+inline constexpr const char kLogBase64[] = "Message encod\xE9" "e en base64\r\n";        // Message encodé en base64
+inline constexpr const char kLog8Bit[] = "Message encod\xE9" "e en 8 Bit\r\n";          // Message encodé en 8 Bit
+inline constexpr const char kLog7Bit[] = "Message encod\xE9" "e en 7 Bit\r\n";          // Message encodé en 7 Bit
+inline constexpr const char kLogQuotedPrintable[] = "Message encod\xE9" "e en ISO8859(Q)\r\n"; // Message encodé en ISO8859(Q)
+inline constexpr const char kLogEntities[] = "Message encod\xE9" "e en ISO8859(A)\r\n";  // Message encodé en ISO8859(A)
+inline constexpr const char kLogHeaderWords[] = "Message encod\xE9" "e en RFC2047\r\n"; // Message encodé en RFC2047
 
 // ---- filtering -----------------------------------------------------------------
+inline constexpr const char kRuleFileUnreadable[] = "Impossible de lire BlackList.txt\r\n";
+inline constexpr const char kAnalysingMsg[] = "Analyse du Msg N\xB0" "%d\r\n"; // Analyse du Msg N°%d
+// Msg N°%d vient d'un utilisateur connu
+inline constexpr const char kTrustedSender[] = "Msg N\xB0" "%d vient d'un utilisateur connu\r\n";
+// La taille du message est supérieur à la taille max d'un mail contenant des spams
+inline constexpr const char kMessageTooLarge[] =
+    "La taille du message est sup\xE9" "rieur \xE0 la taille max d'un mail contenant des spams\r\n";
+inline constexpr const char kAnalysisEnd[] = "Find d'analyse du Msg N\xB0" "%d\r\n"; // Find d'analyse du Msg N°%d
+// Msg N°%d est un Spam de type %s (%s)
+inline constexpr const char kSpamFound[] = "Msg N\xB0" "%d est un Spam de type %s (%s)\r\n";
+inline constexpr const char kSearchWithHtml[] = "Recherche avant d'enlever le HTML\r\n";
+// Recherche après avoir enlevé le HTML
+inline constexpr const char kSearchWithoutHtml[] = "Recherche apr\xE8" "s avoir enlev\xE9" " le HTML\r\n";
+// Suppression de tous les caratères de séparation
+inline constexpr const char kRemovingSeparators[] =
+    "Suppression de tous les carat\xE8" "res de s\xE9" "paration\r\n";
+// Recherche après avoir enlevé tous les caratères de séparation et converti en caractères classiques
+inline constexpr const char kSearchWithoutSeparators[] =
+    "Recherche apr\xE8" "s avoir enlev\xE9" " tous les carat\xE8" "res de s\xE9" "paration et converti en "
+    "caract\xE8" "res classiques\r\n";
+// Suppression de tous les caratères répétés
+inline constexpr const char kRemovingRepeats[] = "Suppression de tous les carat\xE8" "res r\xE9" "p\xE9" "t\xE9" "s\r\n";
+// Recherche après avoir enlevé tous les caratères répétés
+inline constexpr const char kSearchWithoutRepeats[] =
+    "Recherche apr\xE8" "s avoir enlev\xE9" " tous les carat\xE8" "res r\xE9" "p\xE9" "t\xE9" "s\r\n";
+inline constexpr const char kPlugInLoaded[] = "Chargement de %s r\xE9" "ussi\r\n"; // Chargement de %s réussi
+inline constexpr const char kPlugInAnalysing[] = "Analyse via plugin %s\r\n";
+
+// Spam types.
+inline constexpr const char kTypeTrust[] = "Trust";
+inline constexpr const char kTypeTagged[] = "_SPAM_";
+inline constexpr const char kTypeNbrTo[] = "Nbr To";
+inline constexpr const char kTypeNbrCc[] = "Nbr CC";
+inline constexpr const char kTypeRelay[] = "Relay server";
+inline constexpr const char kTypeFrom[] = "From";
+inline constexpr const char kTypeRetPath[] = "RetPath";
+inline constexpr const char kTypeTo[] = "To";
+inline constexpr const char kTypeCc[] = "CC";
+inline constexpr const char kTypeSubject[] = "Subject";
+inline constexpr const char kTypeBody[] = "Body";
+inline constexpr const char kTypePlugIn[] = "PlugIn";
+
+// Filter variant labels, spelled as they have always been shown.
+inline constexpr const char kLabelStringSearch[] = "String search";
+inline constexpr const char kLabelSubjectConverted[] =
+    "Subject search string with no separate char and with converstion ( '`.,;^!%?*$)";
+inline constexpr const char kLabelSubjectRepeats[] = "Subject search string with repeat car truncate";
+inline constexpr const char kLabelHtml[] = "HTML";
+inline constexpr const char kLabelNoHtml[] = "no HTML";
+// no HTML and no separate char and convertion char ( '`.,;^!%?*$) @0éèà
+inline constexpr const char kLabelNoSeparators[] =
+    "no HTML and no separate char and convertion char ( '`.,;^!%?*$) @0\xE9\xE8\xE0";
+inline constexpr const char kLabelNoRepeats[] =
+    "no HTML, no separate char, convertion charand squeeze repeat char";
+
+// The tag put in front of a spam's Subject, and the Subject line added when a
+// message has none.
+inline constexpr const char kSpamTag[] = "_SPAM_ ";
+inline constexpr const char kSubjectLine[] = "Subject: \r\n";
 
 // ---- windows -------------------------------------------------------------------
 

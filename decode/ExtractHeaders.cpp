@@ -1,0 +1,33 @@
+// The hub's header extraction: the six fields into the record, the message's
+// row into the mail list.
+#include "decode/HeaderExtraction.h"
+#include "shell/Format.h"
+#include "shell/MainDialog.h"
+#include "shell/Win1252.h"
+
+int32_t CMainDialog::ExtractHeaders(CMailRecord* record, int32_t row)
+{
+    if (!record)
+        return -1;
+    CHeaderFields fields = ScanHeaderFields(AnalysisText(record));
+
+    CMailListModel::Row cells;
+    cells[CMailListModel::kFrom] = fields.m_strFrom;
+    cells[CMailListModel::kSubject] = fields.m_strSubject;
+    cells[CMailListModel::kUidl] = record->m_strUidl;
+    cells[CMailListModel::kClientUid] = StrFormat("%d", record->m_nClientNumber);
+    cells[CMailListModel::kTo] = fields.m_strTo;
+    const int32_t inserted = m_mailList.InsertRow(row, std::move(cells));
+    while (m_mailList.RowCount() > m_nMaxMemoMsg)
+        m_mailList.DeleteRow(0);
+
+    record->m_nToCount = RecipientCount(fields.m_strTo);
+    record->m_nCcCount = RecipientCount(fields.m_strCc);
+    record->m_strFrom = w1252::Upper(fields.m_strFrom);
+    record->m_strTo = w1252::Upper(fields.m_strTo);
+    record->m_strCc = w1252::Upper(fields.m_strCc);
+    record->m_strReturnPath = w1252::Upper(fields.m_strReturnPath);
+    record->m_strSubject = w1252::Upper(fields.m_strSubject);
+    record->m_strRelays = w1252::Upper(fields.m_strRelays);
+    return inserted;
+}

@@ -1,0 +1,90 @@
+#include "decode/HeaderExtraction.h"
+
+#include "shell/Win1252.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+struct Keyword {
+    std::string_view upper; // the keyword in capitals, for comparisons without case
+    std::string CHeaderFields::*field;
+};
+
+// Tested in this order; the first that begins a line wins.
+const std::array<Keyword, 6> kKeywords = {{
+    {"RETURN-PATH:", &CHeaderFields::m_strReturnPath},
+    {"FROM:", &CHeaderFields::m_strFrom},
+    {"TO:", &CHeaderFields::m_strTo},
+    {"CC:", &CHeaderFields::m_strCc},
+    {"SUBJECT:", &CHeaderFields::m_strSubject},
+    {"RECEIVED:", &CHeaderFields::m_strRelays},
+}};
+
+bool StartsWithNoCase(std::string_view line, std::string_view upperKeyword)
+{
+    if (line.size() < upperKeyword.size())
+        return false;
+    for (size_t i = 0; i < upperKeyword.size(); ++i)
+        if (w1252::ToUpper(static_cast<unsigned char>(line[i])) !=
+            static_cast<unsigned char>(upperKeyword[i]))
+            return false;
+    return true;
+}
+
+// Position of the first occurrence of `upperKeyword` in `line`, compared in
+// upper case; npos when there is none.
+size_t FindNoCase(std::string_view line, std::string_view upperKeyword)
+{
+    if (upperKeyword.size() > line.size())
+        return std::string_view::npos;
+    for (size_t i = 0; i + upperKeyword.size() <= line.size(); ++i)
+        if (StartsWithNoCase(line.substr(i), upperKeyword))
+            return i;
+    return std::string_view::npos;
+}
+
+} // namespace
+
+CHeaderFields ScanHeaderFields(std::string_view text)
+{
+    CHeaderFields fields;
+    // The header ends at the first "Status:", or there is only header.
+    if (const size_t status = text.find("Status:"); status != std::string_view::npos)
+        text = text.substr(0, status);
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text)
+        if (c != '\r' && c != '<' && c != '>')
+            kept.push_back(c);
+
+    int state = -1; // index into kKeywords, -1 for no field
+    size_t start = 0;
+    while (true) {
+        const size_t lf = kept.find('\n', start);
+        std::string line = kept.substr(start, lf == std::string::npos ? std::string::npos : lf - start);
+        if (line.find(':') != std::string::npos && (line.empty() || line[0] != '\t'))
+            state = -1;
+        for (size_t k = 0; k < kKeywords.size(); ++k)
+            if (StartsWithNoCase(line, kKeywords[k].upper)) {
+                state = static_cast<int>(k);
+                break;
+            }
+        if (state >= 0) {
+            const Keyword& keyword = kKeywords[static_cast<size_t>(state)];
+            if (const size_t at = FindNoCase(line, keyword.upper); at != std::string::npos)
+                line.erase(at, keyword.upper.size());
+            fields.*keyword.field += line;
+        }
+        if (lf == std::string::npos)
+            break;
+        start = lf + 1;
+    }
+    return fields;
+}
+
+int32_t RecipientCount(std::string_view value)
+{
+    return static_cast<int32_t>(std::count(value.begin(), value.end(), ',')) + 1;
+}

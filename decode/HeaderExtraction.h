@@ -1,0 +1,27 @@
+// Gathering the six header fields the filter looks at from a message text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The raw values of the fields, in the case in which they arrived, keywords
+// cut out, lines joined with nothing between them.
+struct CHeaderFields {
+    std::string m_strReturnPath;
+    std::string m_strFrom;
+    std::string m_strTo;
+    std::string m_strCc;
+    std::string m_strSubject;
+    std::string m_strRelays; // every Received field, in order
+};
+
+// Scans `text` line by line up to its first "Status:" (the only end-of-header
+// test). CRs, '<' and '>' are dropped first. A line holding a colon ends the
+// current field unless it begins with a tab; a line that begins with one of the
+// keywords (any case) opens that field; every other line adds to the field that
+// is open. Encoded words are left as they are.
+CHeaderFields ScanHeaderFields(std::string_view text);
+
+// Number of recipients of a To or Cc value: its commas plus one.
+int32_t RecipientCount(std::string_view value);

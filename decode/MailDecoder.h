@@ -1,0 +1,56 @@
+// The message decoders: transfer encodings, numeric and named character
+// references, encoded header words and look-alike characters. Every operation
+// is byte-in, byte-out on Windows-1252 text and keeps no state between calls;
+// the only member is where the log lines go.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CMainDialog;
+
+// One row of the named-entity table: the name with its '&' and ';', and the
+// bytes that replace it.
+struct SEntityRow {
+    std::string_view name;
+    std::string_view replacement;
+};
+
+class CMailDecoder
+{
+public:
+    static constexpr int kEntityRows = 125;
+    // Searched in this order; see EntityTable.cpp for the rows that differ
+    // from the published entity sets on purpose.
+    static const SEntityRow EntityTable[kEntityRows];
+
+    explicit CMailDecoder(CMainDialog* logTarget = nullptr) : m_pLogTarget(logTarget) {}
+    virtual ~CMailDecoder() = default;
+
+    void SetLogTarget(CMainDialog* logTarget) { m_pLogTarget = logTarget; }
+    CMainDialog* LogTarget() const { return m_pLogTarget; }
+
+    // Decodes the first base64 block after the first ": base64" marker; drops
+    // every carriage return once a marker is present.
+    std::string DecodeBase64(std::string text, bool log);
+    // Decimal character references ("&#65;") when ": 8bit" or ": 7bit" is present.
+    std::string Decode8Bit(std::string text, bool log);
+    // Soft line breaks, '=' and '%' escapes from the first "Status:" on, when the
+    // text names iso-8859-1 or quoted-printable.
+    std::string DecodeQuotedPrintable(std::string text, bool log);
+    // Named entities of EntityTable, anywhere in the text.
+    std::string DecodeEntities(std::string text, bool log);
+
+    // Encoded words (=?charset?B|Q?text?=) of one header value.
+    std::string DecodeHeaderWords(std::string value);
+
+    // Applies LookAlikeChar to every byte after the first "Status:" (the whole
+    // text when there is none), in place; returns the converted text.
+    std::string ConvertLookAlikes(std::string& text);
+    static unsigned char LookAlikeChar(unsigned char c);
+
+private:
+    void Log(const char* text, bool log);
+
+    CMainDialog* m_pLogTarget = nullptr;
+};

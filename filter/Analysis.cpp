@@ -1,0 +1,116 @@
+#include "filter/Analysis.h"
+
+#include "filter/MatcherCache.h"
+#include "shell/Format.h"
+#include "shell/Texts.h"
+
+#include <cstring>
+
+namespace {
+
+// Sets the hub's working copy for one record and clears it again on leaving,
+// whatever way the analysis of that record ends.
+class CAnalysisScope
+{
+public:
+    CAnalysisScope(CMainDialog& hub, const CMailRecord* record) : m_hub(hub)
+    {
+        m_hub.m_strAnalysisText = WithStatusLine(record->m_pszText);
+        m_hub.m_pAnalysedRecord = record;
+    }
+    ~CAnalysisScope()
+    {
+        m_hub.m_pAnalysedRecord = nullptr;
+        m_hub.m_strAnalysisText.clear();
+    }
+    CAnalysisScope(const CAnalysisScope&) = delete;
+    CAnalysisScope& operator=(const CAnalysisScope&) = delete;
+
+private:
+    CMainDialog& m_hub;
+};
+
+// Keeps compiled rule lists for the length of one run.
+class CMatcherScope
+{
+public:
+    explicit CMatcherScope(CMainDialog& hub) : m_hub(hub)
+    {
+        m_hub.m_pMatcherCache = std::make_shared<CMatcherCache>();
+    }
+    ~CMatcherScope() { m_hub.m_pMatcherCache.reset(); }
+    CMatcherScope(const CMatcherScope&) = delete;
+    CMatcherScope& operator=(const CMatcherScope&) = delete;
+
+private:
+    CMainDialog& m_hub;
+};
+
+} // namespace
+
+const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
+{
+    if (record && record == m_pAnalysedRecord)
+        return m_strAnalysisText;
+    return record->m_pszText;
+}
+
+void CMainDialog::AnalyseMessages(CSession* session)
+{
+    LoadRuleFile();
+    LoadPlugIns();
+    if (!session)
+        return;
+    CMatcherScope matchers(*this);
+
+    int32_t n = 0;
+    for (CMailRecord* record : session->m_messages) {
+        ++n;
+        if (!record || record->m_bAnalysed)
+            continue;
+        AddLog(StrFormat(txt::kAnalysingMsg, n), true);
+        CAnalysisScope scope(*this, record);
+        const int32_t row = ExtractHeaders(record, n - 1);
+
+        // Step 1: a known sender ends the analysis at once.
+        MatchHeaderRules(record, record->m_strFrom, m_trustList, txt::kTypeTrust, row, false);
+        if (record->m_bTrusted) {
+            AddLog(StrFormat(txt::kTrustedSender, n), true);
+            continue;
+        }
+        // Step 2: tagged before.
+        if (record->m_strSubject.compare(0, 6, "_SPAM_") == 0)
+            MarkAsSpam(record, row, txt::kTypeTagged);
+        // Steps 3 and 4: recipient counts.
+        if (!record->m_bSpam && m_nNbrTo != -1 && record->m_nToCount >= m_nNbrTo)
+            MarkAsSpam(record, row, txt::kTypeNbrTo);
+        if (!record->m_bSpam && m_nNbrCc != -1 && record->m_nCcCount >= m_nNbrCc)
+            MarkAsSpam(record, row, txt::kTypeNbrCc);
+        // Steps 5 to 10: the header lists, each on a copy of its field.
+        struct HeaderStep {
+            const std::string& text;
+            RuleList& list;
+            const char* label;
+        };
+        const HeaderStep headerSteps[] = {
+            {record->m_strRelays, m_relayList, txt::kTypeRelay},
+            {record->m_strFrom, m_fromList, txt::kTypeFrom},
+            {record->m_strReturnPath, m_retPathList, txt::kTypeRetPath},
+            {record->m_strTo, m_toList, txt::kTypeTo},
+            {record->m_strCc, m_ccList, txt::kTypeCc},
+            {record->m_strSubject, m_subjectList, txt::kTypeSubject},
+        };
+        for (const HeaderStep& step : headerSteps)
+            if (!record->m_bSpam)
+                MatchHeaderRules(record, step.text, step.list, step.label, row, false);
+        // Step 13: large messages get only the header filters.
+        if (record->m_nSize >= m_nMaxMsgSize) {
+            AddLog(txt::kMessageTooLarge, true);
+        } else {
+            // Step 15: the plug-ins.
+            if (!record->m_bSpam && RunPlugIns(record, m_bodyList, session))
+                MarkAsSpam(record, row, txt::kTypePlugIn);
+        }
+        AddLog(StrFormat(txt::kAnalysisEnd, n), true);
+    }
+}

@@ -1,0 +1,62 @@
+// Marking a message as spam: the "_SPAM_ " tag in its Subject, its mail-list
+// row and its log line.
+//
+// The tag goes into the header only. The Subject and From fields are found by
+// name without regard to case, with or without a blank after the colon; a
+// message without either gets its Subject line at the start of the header.
+// A Subject value that already holds "_SPAM_" is not tagged again. The size
+// grows by exactly the bytes inserted.
+#include "filter/MessageHeader.h"
+#include "shell/Format.h"
+#include "shell/MainDialog.h"
+#include "shell/Texts.h"
+#include "shell/Win1252.h"
+
+#include <cstring>
+
+void CMainDialog::MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label)
+{
+    if (!record || record->m_bSpam)
+        return;
+    record->m_strSpamType = label;
+
+    std::string& text = record->m_pszText;
+    // The header: up to the first empty line, never past a zero byte.
+    std::string_view whole(text.data(), std::strlen(text.c_str()));
+    size_t headerEnd = FindHeaderEnd(whole);
+    if (headerEnd == std::string_view::npos)
+        headerEnd = whole.size();
+    const std::string_view header = whole.substr(0, headerEnd);
+
+    size_t tagAt = 0;
+    bool alreadyTagged = false;
+    if (const size_t subject = FindHeaderField(header, "Subject"); subject != std::string_view::npos) {
+        const size_t valueStart = subject + std::strlen("Subject:");
+        const size_t valueEnd = FieldEnd(header, subject);
+        alreadyTagged = header.substr(valueStart, valueEnd - valueStart).find("_SPAM_") != std::string_view::npos;
+        tagAt = valueStart + ((valueStart < header.size() && header[valueStart] == ' ') ? 1 : 0);
+    } else {
+        const size_t from = FindHeaderField(header, "From");
+        const size_t lineAt = from == std::string_view::npos ? 0 : from;
+        text.insert(lineAt, txt::kSubjectLine);
+        record->m_nSize += static_cast<int32_t>(std::strlen(txt::kSubjectLine));
+        tagAt = lineAt + std::strlen("Subject: ");
+    }
+    if (!alreadyTagged) {
+        text.insert(tagAt, txt::kSpamTag);
+        record->m_nSize += static_cast<int32_t>(std::strlen(txt::kSpamTag));
+    }
+
+    // The row: the first whose Subject matches, else the one the caller holds
+    // (rows move when the list is trimmed).
+    int32_t target = row;
+    for (int32_t i = 0; i < m_mailList.RowCount(); ++i)
+        if (w1252::EqualsNoCase(m_mailList.Cell(i, CMailListModel::kSubject), record->m_strSubject)) {
+            target = i;
+            break;
+        }
+    m_mailList.SetCell(target, CMailListModel::kSpam,
+                       label + w1252::Lower(" (" + record->m_strRuleText + ")"));
+    record->m_bSpam = true;
+    AddLog(StrFormat(txt::kSpamFound, target + 1, label.c_str(), record->m_strFilterLabel.c_str()), true);
+}

@@ -1,0 +1,76 @@
+// The hub's rule matching: the header test, which marks, and the body search,
+// which only reports. Both go through rule lists compiled into automata (see
+// RuleMatcher.h), so a text is scanned once whatever the number of rules.
+#include "filter/MatcherCache.h"
+#include "shell/MainDialog.h"
+#include "shell/Texts.h"
+#include "shell/Win1252.h"
+
+#include <optional>
+
+namespace {
+
+// The compiled form of `list`: from the run's cache, or built for this call
+// when no run is under way.
+CRuleMatcher& MatcherFor(CMatcherCache* cache, std::optional<CRuleMatcher>& local,
+                         const RuleList& list, CRuleMatcher::EMode mode, bool strip)
+{
+    if (cache)
+        return cache->Get(list, mode, strip);
+    local.emplace(list, mode, strip);
+    return *local;
+}
+
+} // namespace
+
+void CMainDialog::RemoveSeparators(std::string& text, bool alsoSpaces)
+{
+    RemoveSeparatorsInPlace(text, alsoSpaces);
+}
+
+void CMainDialog::MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
+                                   const std::string& label, int32_t row, bool stripSeparators)
+{
+    if (!record || record->m_bSpam || list.empty())
+        return;
+    if (stripSeparators)
+        RemoveSeparators(text, true);
+    std::optional<CRuleMatcher> local;
+    CRuleMatcher& matcher = MatcherFor(m_pMatcherCache.get(), local, list,
+                                       CRuleMatcher::kHeaderTest, stripSeparators);
+    const int32_t entry = matcher.FirstHeaderMatch(text);
+    if (entry < 0)
+        return;
+    if (w1252::EqualsNoCase(label, "TRUST")) {
+        record->m_bTrusted = true;
+        return;
+    }
+    record->m_strRuleText = matcher.Entry(entry);
+    record->m_strFilterLabel = txt::kLabelStringSearch;
+    MarkAsSpam(record, row, label);
+}
+
+int32_t CMainDialog::FindBodyRule(std::string text, CMailRecord* record, RuleList& list,
+                                  bool stripSeparators)
+{
+    // The search starts after the first "Status:" of the text as it came.
+    const size_t status = text.find("Status:");
+    const size_t start = status == std::string::npos ? 0 : status + 7;
+    if (stripSeparators)
+        RemoveSeparators(text, true);
+    w1252::UpperInPlace(text);
+    if (list.empty())
+        return -1;
+    std::optional<CRuleMatcher> local;
+    const CRuleMatcher& matcher = MatcherFor(m_pMatcherCache.get(), local, list,
+                                             CRuleMatcher::kBodySearch, stripSeparators);
+    size_t position = 0;
+    const int32_t entry = matcher.FirstBodyMatch(text, start, &position);
+    if (entry < 0)
+        return -1;
+    if (record) {
+        record->m_strRuleText = matcher.SearchedEntry(entry);
+        record->m_strFilterLabel = matcher.SearchedEntry(entry);
+    }
+    return static_cast<int32_t>(position);
+}

@@ -1,0 +1,69 @@
+#include "filter/MessageHeader.h"
+
+#include "shell/Win1252.h"
+
+size_t FindHeaderEnd(std::string_view text)
+{
+    size_t lineStart = 0;
+    while (lineStart <= text.size()) {
+        // An empty line: nothing, or only a CR, before its LF.
+        if (lineStart < text.size() && text[lineStart] == '\n')
+            return lineStart;
+        if (lineStart + 1 < text.size() && text[lineStart] == '\r' && text[lineStart + 1] == '\n')
+            return lineStart;
+        const size_t lf = text.find('\n', lineStart);
+        if (lf == std::string_view::npos)
+            return std::string_view::npos;
+        lineStart = lf + 1;
+    }
+    return std::string_view::npos;
+}
+
+size_t FindHeaderField(std::string_view header, std::string_view name)
+{
+    size_t lineStart = 0;
+    while (lineStart < header.size()) {
+        const std::string_view line = header.substr(lineStart);
+        if (line.size() > name.size() && line[name.size()] == ':' &&
+            w1252::EqualsNoCase(line.substr(0, name.size()), name))
+            return lineStart;
+        const size_t lf = header.find('\n', lineStart);
+        if (lf == std::string_view::npos)
+            break;
+        lineStart = lf + 1;
+    }
+    return std::string_view::npos;
+}
+
+size_t FieldEnd(std::string_view header, size_t lineStart)
+{
+    size_t pos = lineStart;
+    while (true) {
+        size_t lf = header.find('\n', pos);
+        if (lf == std::string_view::npos)
+            return header.size();
+        const size_t next = lf + 1;
+        if (next < header.size() && (header[next] == ' ' || header[next] == '\t')) {
+            pos = next;
+            continue;
+        }
+        // The line end of the last line: its CR when it has one.
+        return (lf > lineStart && header[lf - 1] == '\r') ? lf - 1 : lf;
+    }
+}
+
+std::string WithStatusLine(std::string_view text)
+{
+    if (const size_t zero = text.find('\0'); zero != std::string_view::npos)
+        text = text.substr(0, zero);
+    const size_t end = FindHeaderEnd(text);
+    if (end == std::string_view::npos || text.substr(0, end).find("Status:") != std::string_view::npos)
+        return std::string(text);
+    static constexpr std::string_view kStatusLine = "Status: \r\n";
+    std::string out;
+    out.reserve(text.size() + kStatusLine.size());
+    out.append(text.substr(0, end));
+    out.append(kStatusLine);
+    out.append(text.substr(end));
+    return out;
+}

@@ -1,0 +1,123 @@
+#include "filter/RuleSet.h"
+
+#include "shell/Settings.h"
+#include "shell/Win1252.h"
+
+#include <memory>
+#include <unordered_set>
+
+namespace {
+
+// A section keyword and what it fills: a list, or one of the thresholds.
+enum ESection : int { kNoSection = -1, kNbrToSection = 100, kNbrCcSection = 101 };
+
+struct SectionKeyword {
+    const char* keyword;
+    int section;
+};
+
+// Keywords as they are recognised when reading.
+constexpr SectionKeyword kReadKeywords[] = {
+    {"FROM:", kRuleFrom},         {"TO:", kRuleTo},           {"CC:", kRuleCc},
+    {"BODY:", kRuleBody},         {"NBRTO:", kNbrToSection},  {"NBRCC:", kNbrCcSection},
+    {"SUBJECT:", kRuleSubject},   {"RETPATH:", kRuleRetPath}, {"BODYHTML:", kRuleBodyHtml},
+    {"TRUST:", kRuleTrust},       {"RELAY:", kRuleRelay},
+};
+
+// The order in which the sections are written.
+constexpr SectionKeyword kWriteOrder[] = {
+    {"FROM:", kRuleFrom},       {"RETPATH:", kRuleRetPath}, {"TO:", kRuleTo},
+    {"NBRTO:", kNbrToSection},  {"CC:", kRuleCc},           {"NBRCC:", kNbrCcSection},
+    {"SUBJECT:", kRuleSubject}, {"BODY:", kRuleBody},       {"BODYHTML:", kRuleBodyHtml},
+    {"TRUST:", kRuleTrust},     {"RELAY:", kRuleRelay},
+};
+
+int SectionOf(std::string_view line)
+{
+    for (const SectionKeyword& k : kReadKeywords)
+        if (w1252::EqualsNoCase(line, k.keyword))
+            return k.section;
+    return kNoSection;
+}
+
+} // namespace
+
+bool RuleListContains(std::string_view text, const RuleList& list)
+{
+    for (const std::string* entry : list)
+        if (w1252::EqualsNoCase(*entry, text))
+            return true;
+    return false;
+}
+
+void ClearRuleSet(const CRuleSetRef& rules)
+{
+    for (RuleList* list : rules.lists)
+        if (list)
+            list->clear();
+    if (rules.nbrTo)
+        *rules.nbrTo = -1;
+    if (rules.nbrCc)
+        *rules.nbrCc = -1;
+}
+
+void ParseRuleFile(std::string_view content, const CRuleSetRef& rules)
+{
+    ClearRuleSet(rules);
+    // A zero byte ends the content.
+    if (const size_t zero = content.find('\0'); zero != std::string_view::npos)
+        content = content.substr(0, zero);
+    std::string text;
+    text.reserve(content.size());
+    for (char c : content)
+        if (c != '\r')
+            text.push_back(c);
+
+    // Every line is upper-cased before it is stored, so "equal without regard
+    // to case" is plain equality of the upper-case forms: a hash set per list
+    // keeps large rule files linear.
+    std::array<std::unordered_set<std::string>, kRuleListCount> seen;
+    int section = kNoSection;
+    size_t start = 0;
+    while (true) {
+        const size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        w1252::UpperInPlace(line);
+        if (const int keyword = SectionOf(line); keyword != kNoSection) {
+            section = keyword;
+        } else if (!line.empty() && section != kNoSection) {
+            if (section == kNbrToSection) {
+                if (rules.nbrTo)
+                    *rules.nbrTo = AtoiSaturating(line);
+            } else if (section == kNbrCcSection) {
+                if (rules.nbrCc)
+                    *rules.nbrCc = AtoiSaturating(line);
+            } else if (RuleList* list = rules.lists[static_cast<size_t>(section)]) {
+                if (seen[static_cast<size_t>(section)].insert(line).second)
+                    list->append(std::make_unique<std::string>(std::move(line)));
+            }
+        }
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+}
+
+std::string FormatRuleFile(const CRuleSetRef& rules)
+{
+    std::string out;
+    for (const SectionKeyword& k : kWriteOrder) {
+        out += k.keyword;
+        out += '\n';
+        if (k.section == kNbrToSection || k.section == kNbrCcSection) {
+            const int32_t* value = k.section == kNbrToSection ? rules.nbrTo : rules.nbrCc;
+            if (value && *value != -1)
+                out += std::to_string(*value) + "\n";
+            continue;
+        }
+        if (const RuleList* list = rules.lists[static_cast<size_t>(k.section)])
+            for (const std::string* entry : *list)
+                out += *entry + "\n";
+    }
+    return out;
+}

@@ -1,0 +1,155 @@
+#include "proxy/AnswerTracker.h"
+
+#include "shell/Win1252.h"
+
+#include <cstring>
+
+namespace {
+
+// The first word of a line, upper case; `rest` gets what follows its blanks.
+std::string FirstWord(std::string_view line, std::string_view* rest = nullptr)
+{
+    size_t end = 0;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '\r' &&
+           line[end] != '\n')
+        ++end;
+    if (rest) {
+        size_t next = end;
+        while (next < line.size() && (line[next] == ' ' || line[next] == '\t'))
+            ++next;
+        *rest = line.substr(next);
+    }
+    return w1252::Upper(line.substr(0, end));
+}
+
+bool HasArgument(std::string_view rest)
+{
+    return !rest.empty() && rest[0] != '\r' && rest[0] != '\n';
+}
+
+} // namespace
+
+CAnswerTracker::Kind CAnswerTracker::KindOf(std::string_view line)
+{
+    std::string_view rest;
+    const std::string word = FirstWord(line, &rest);
+    if (word == "CAPA")
+        return Kind::kCapa;
+    if (word == "RETR" || word == "TOP")
+        return Kind::kMulti;
+    if ((word == "LIST" || word == "UIDL") && !HasArgument(rest))
+        return Kind::kMulti;
+    return Kind::kSingle;
+}
+
+bool IsDroppedCapability(std::string_view line)
+{
+    const std::string word = FirstWord(line);
+    return word == "PIPELINING" || word == "STLS" || word == "SASL";
+}
+
+void CAnswerTracker::Expect(Kind kind, Route route)
+{
+    m_pending.push_back({kind, route});
+}
+
+void CAnswerTracker::Reset()
+{
+    m_pending.clear();
+    m_bInBody = false;
+    m_line.clear();
+    m_nLineLength = 0;
+    m_bLineStartsDot = false;
+}
+
+void CAnswerTracker::Complete()
+{
+    m_pending.pop_front();
+    m_bInBody = false;
+    m_line.clear();
+    m_nLineLength = 0;
+    m_bLineStartsDot = false;
+}
+
+std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& events)
+{
+    std::string out;
+    size_t pos = 0;
+    while (pos < data.size()) {
+        if (m_pending.empty()) {
+            // Nothing is owed: whatever else the server says goes through.
+            out.append(data.substr(pos));
+            break;
+        }
+        const void* lf = std::memchr(data.data() + pos, '\n', data.size() - pos);
+        const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data.data()) + 1
+                              : data.size();
+        const std::string_view piece = data.substr(pos, end - pos);
+        pos = end;
+        const Pending front = m_pending.front();
+
+        if (!m_bInBody) {
+            // The status line is held until it is whole.
+            m_line.append(piece);
+            if (!lf)
+                break;
+            const bool ok = m_line.starts_with("+OK");
+            if (front.route == Route::kToClient)
+                out += m_line;
+            else {
+                events.push_back({front.route, ok});
+                if (front.route == Route::kLoginPass || !ok)
+                    out += m_line;
+            }
+            if (ok && front.kind != Kind::kSingle) {
+                m_bInBody = true;
+                m_line.clear();
+                m_nLineLength = 0;
+            } else
+                Complete();
+            continue;
+        }
+
+        if (front.kind == Kind::kCapa) {
+            m_line.append(piece);
+            if (!lf)
+                break;
+            if (m_line == ".\r\n" || m_line == ".\n") {
+                out += m_line;
+                Complete();
+                continue;
+            }
+            if (!IsDroppedCapability(m_line))
+                out += m_line;
+            m_line.clear();
+            continue;
+        }
+
+        // Multi-line body: passed on at once; only the terminating "." line
+        // has to be recognised.
+        out.append(piece);
+        if (m_nLineLength == 0)
+            m_bLineStartsDot = !piece.empty() && piece[0] == '.';
+        // The first bytes of the line are all that matter for ".\r\n".
+        for (size_t i = 0; i < piece.size() && m_nLineLength + i < 3; ++i)
+            if (m_nLineLength + i == 1 && piece[i] != '\r' && piece[i] != '\n')
+                m_bLineStartsDot = false;
+        m_nLineLength += piece.size();
+        if (!lf)
+            continue;
+        const bool terminator = m_bLineStartsDot && (m_nLineLength == 3 || m_nLineLength == 2);
+        m_nLineLength = 0;
+        m_bLineStartsDot = false;
+        if (terminator)
+            Complete();
+    }
+    return out;
+}
+
+std::string CAnswerTracker::TakeHeld()
+{
+    std::string held;
+    if (!m_bInBody || (!m_pending.empty() && m_pending.front().kind == Kind::kCapa))
+        held.swap(m_line);
+    return held;
+}

@@ -1,0 +1,181 @@
+// The download of each message, the wait after an early closing line, and
+// the hand-off: analysis, processed copies, the answer to the client.
+#include "proxy/Pop3Text.h"
+#include "proxy/Relay.h"
+#include "proxy/Sockets.h"
+#include "shell/Format.h"
+#include "shell/MainDialog.h"
+#include "shell/Texts.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+int32_t Clamp32(int64_t value)
+{
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+void ArmGrace(CMainDialog& hub, CSession* session)
+{
+    if (!session->m_pGraceTimer) {
+        session->m_pGraceTimer = std::make_unique<QTimer>();
+        session->m_pGraceTimer->setSingleShot(true);
+        const int32_t number = session->m_nNumber;
+        QObject::connect(
+            session->m_pGraceTimer.get(), &QTimer::timeout, &hub, [&hub, number] { hub.OnTimer(number); },
+            Qt::QueuedConnection);
+    }
+    session->m_pGraceTimer->start(std::max(hub.m_nGraceMs, 0));
+}
+
+} // namespace
+
+namespace relay {
+
+void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes)
+{
+    const int32_t n = session->m_nCurrentMessage;
+    CMailRecord* record = hub.RecordAt(session, n);
+    if (!record)
+        return;
+    std::string_view part = bytes;
+    if (session->m_bRetrStatusPending) {
+        // The first data after RETR opens its answer.
+        if (bytes.empty())
+            return;
+        session->m_bRetrStatusPending = false;
+        if (!bytes.starts_with("+OK")) {
+            hub.AddLog(StrFormat(txt::kRetrRefused, hub.SessionIndex(session), n), true);
+            record->m_bRelayed = true;
+            session->m_pServer->m_bRetrieving = false;
+            RequestNext(hub, session);
+            return;
+        }
+        session->m_bQuiet = true;
+        size_t pos = 3;
+        int32_t announced = 0;
+        if (pop3::ReadNumber(bytes, pos, announced) && announced >= 0 && announced != record->m_nSize)
+            record->m_nSize = announced;
+        // Everything after the status line is the message.
+        const size_t lf = bytes.find('\n');
+        part = lf == std::string::npos ? std::string_view() : part.substr(lf + 1);
+    }
+
+    const int64_t total = int64_t(record->m_nReceived) + int64_t(part.size());
+    if (total > hub.m_nMaxRetrieval) {
+        hub.AddLog(StrFormat(txt::kRetrievalTooLarge, hub.SessionIndex(session), n), true);
+        hub.SendToClient(session, txt::kServerBadAnswer);
+        hub.DisconnectSession(session);
+        return;
+    }
+    if (total > int64_t(record->m_nSize) + 3) {
+        hub.AddLog(StrFormat(txt::kUnixToDos, Clamp32(total - record->m_nSize)), true);
+        record->m_nSize = static_cast<int32_t>(total);
+    }
+    record->m_pszText.append(part);
+    record->m_nReceived = static_cast<int32_t>(total);
+
+    const int32_t percent =
+        record->m_nSize > 0 ? Clamp32(1 + int64_t(100) * record->m_nReceived / record->m_nSize) : 100;
+    hub.m_progress.Set(hub.m_progress.m_nMailbox, std::min(percent, 100));
+    hub.m_progress.SetStatus(StrFormat(txt::kDownloadStatus, n, session->m_nMessageCount,
+                                       record->m_nReceived / 1024, record->m_nSize / 1024));
+
+    if (!pop3::EndsRetrieval(record->m_pszText))
+        return;
+    if (record->m_nReceived < record->m_nSize && !session->m_bTimerFired) {
+        // The closing line came before the announced size: wait a little.
+        session->m_bTimerArmed = true;
+        ArmGrace(hub, session);
+        return;
+    }
+    session->m_bQuiet = false;
+    record->m_nSize = record->m_nReceived;
+    session->m_bTimerFired = false;
+    session->m_pServer->m_bRetrieving = false;
+    const int32_t count = std::max(session->m_nMessageCount, 1);
+    hub.m_progress.Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
+    RequestNext(hub, session);
+}
+
+} // namespace relay
+
+void CMainDialog::OnTimer(int32_t id)
+{
+    CSession* session = SessionByNumber(id);
+    if (!session || !session->m_bTimerArmed)
+        return;
+    session->m_bTimerArmed = false;
+    session->m_bTimerFired = true;
+    if (session->m_pGraceTimer)
+        session->m_pGraceTimer->stop();
+    OnSocketReceive(session->m_pServer.get());
+}
+
+void CMainDialog::CompleteScan(CSession* session)
+{
+    const int32_t number = session->m_nNumber;
+    m_progress.Set(0, m_progress.m_nMessage);
+    m_progress.SetStatus(std::string());
+    relay::StopSilence(session);
+    if (session->m_pServer)
+        session->m_pServer->m_bRetrieving = false;
+
+    if (!m_bAnalysisOff) {
+        // Messages the server would not hand over stay out of the analysis.
+        std::vector<CMailRecord*> held;
+        for (CMailRecord* record : session->m_messages)
+            if (record->m_bRelayed && !record->m_bAnalysed) {
+                record->m_bAnalysed = true;
+                held.push_back(record);
+            }
+        AnalyseMessages(session);
+        if (!relay::Alive(*this, session, number))
+            return;
+        for (CMailRecord* record : held)
+            record->m_bAnalysed = false;
+
+        // Copies of what was analysed, for later scans of the same account.
+        const std::string account = session->Account();
+        for (CMailRecord* record : session->m_messages) {
+            if (record->m_bRelayed || !record->IsDownloaded())
+                continue;
+            if (relay::ReusableCopy(*this, record->m_strUidl, account))
+                continue;
+            auto copy = std::make_unique<CMailRecord>();
+            copy->assignFrom(*record);
+            copy->m_bAnalysed = true;
+            copy->m_nClientNumber = session->m_nNumber;
+            copy->m_strAccount = account;
+            m_processedMails.append(std::move(copy));
+            while (m_processedMails.count() > std::max(m_nMaxMemoMsg, 0))
+                m_processedMails.remove(m_processedMails.head());
+        }
+    }
+
+    session->m_nState = kStateServing;
+    int64_t sum = 0;
+    for (CMailRecord* record : session->m_messages)
+        sum += std::max(record->m_nSize, 0);
+    const int32_t total = static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
+
+    if (session->m_nScanTrigger == ScanTrigger::kOther) {
+        // The RETR or TOP that started the scan is answered from the copies.
+        session->m_clientLines.push_front(std::move(session->m_strTriggerLine));
+        session->m_strTriggerLine.clear();
+    } else if (session->m_bAnswerAsList) {
+        std::string answer = txt::kListingFollows;
+        int32_t n = 1;
+        for (CMailRecord* record : session->m_messages)
+            answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
+        answer += ".\r\n";
+        SendToClient(session, answer);
+    } else {
+        SendToClient(session, StrFormat("+OK %d %d\r\n", session->m_nMessageCount, total));
+    }
+    relay::ProcessClientLines(*this, session);
+}

@@ -1,0 +1,122 @@
+#include "proxy/Login.h"
+
+#include "shell/Settings.h"
+
+#include <algorithm>
+
+CUserLine ParseUserLine(std::string_view text)
+{
+    CUserLine user;
+    const size_t lf = text.find('\n');
+    const size_t open = text.find('(');
+    const size_t close = text.find(')');
+    if (open != std::string_view::npos && close != std::string_view::npos) {
+        user.namesServer = true;
+        const std::string_view server =
+            close > open ? text.substr(open + 1, close - open - 1) : std::string_view();
+        const size_t colon = server.find(':');
+        if (colon != std::string_view::npos) {
+            user.host = std::string(server.substr(0, colon));
+            user.port = AtoiSaturating(server.substr(colon + 1));
+            user.hasPort = true;
+        } else {
+            user.host = std::string(server);
+        }
+        size_t end = open;
+        while (end > 0 && text[end - 1] == ' ')
+            --end;
+        user.line = std::string(text.substr(0, end)) + "\r\n";
+        // Client lines after the USER line in the same unit are kept for
+        // their turn rather than cut off with what follows ")".
+        if (lf != std::string_view::npos && lf > open && lf > close && lf + 1 < text.size())
+            user.rest = std::string(text.substr(lf + 1));
+    } else {
+        user.line = std::string(text);
+    }
+    // The user name for the account key, from the line that goes out.
+    std::string_view name = user.line;
+    const size_t nameEnd = name.find_first_of("\r\n");
+    if (nameEnd != std::string_view::npos)
+        name = name.substr(0, nameEnd);
+    name.remove_prefix(std::min<size_t>(4, name.size()));
+    while (!name.empty() && (name.front() == ' ' || name.front() == '\t'))
+        name.remove_prefix(1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.remove_suffix(1);
+    user.userName = std::string(name);
+    return user;
+}
+
+std::optional<std::string> DecodeBase64Strict(std::string_view text)
+{
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        if (c == '+')
+            return 62;
+        if (c == '/')
+            return 63;
+        return -1;
+    };
+    std::string clean;
+    for (char c : text)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            clean += c;
+    if (clean.size() % 4 != 0)
+        return std::nullopt;
+    std::string out;
+    for (size_t i = 0; i < clean.size(); i += 4) {
+        int v[4];
+        int pad = 0;
+        for (int k = 0; k < 4; ++k) {
+            const char c = clean[i + k];
+            if (c == '=') {
+                // Padding only at the very end, in the last one or two places.
+                if (i + 4 != clean.size() || k < 2)
+                    return std::nullopt;
+                v[k] = 0;
+                ++pad;
+            } else {
+                if (pad)
+                    return std::nullopt;
+                v[k] = value(c);
+                if (v[k] < 0)
+                    return std::nullopt;
+            }
+        }
+        const uint32_t bits = (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) |
+                              uint32_t(v[3]);
+        out += static_cast<char>((bits >> 16) & 0xFF);
+        if (pad < 2)
+            out += static_cast<char>((bits >> 8) & 0xFF);
+        if (pad < 1)
+            out += static_cast<char>(bits & 0xFF);
+    }
+    return out;
+}
+
+std::optional<std::pair<std::string, std::string>> SplitPlainCredentials(std::string_view message)
+{
+    const size_t first = message.find('\0');
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    const size_t second = message.find('\0', first + 1);
+    if (second == std::string_view::npos)
+        return std::nullopt;
+    std::string user(message.substr(first + 1, second - first - 1));
+    std::string password(message.substr(second + 1));
+    if (user.empty())
+        user = std::string(message.substr(0, first)); // only an authorisation identity
+    if (user.empty())
+        return std::nullopt;
+    return std::make_pair(std::move(user), std::move(password));
+}
+
+bool IsSafeCredential(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}

@@ -1,0 +1,36 @@
+// The login forms the proxy understands: the USER line, whose user name may
+// name the POP3 server ("name(host:port)"), and the AUTH LOGIN and AUTH PLAIN
+// exchanges, whose credentials travel in base64.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct CUserLine {
+    std::string line;      // the text to send the server, "USER name\r\n" (or the unit)
+    std::string userName;  // the name alone, for the account key
+    bool namesServer = false;
+    std::string host;      // set when namesServer
+    int32_t port = 0;      // set when namesServer and a port is given
+    bool hasPort = false;
+    std::string rest;      // client lines that followed the USER line in its unit
+};
+
+// Reads a client text that begins with USER. When it holds "(" and ")", the
+// text between the first "(" and the first ")" names the server ("host" or
+// "host:port"); the line for the server is the text before "(" without the
+// blanks before it, plus CR LF. Otherwise the whole text goes to the server.
+CUserLine ParseUserLine(std::string_view text);
+
+// Standard base64 (RFC 4648) with padding; blanks and line ends ignored.
+// Nothing for anything else.
+std::optional<std::string> DecodeBase64Strict(std::string_view text);
+
+// AUTH PLAIN's message: [authzid] NUL authcid NUL password. Nothing when it
+// is not of that form.
+std::optional<std::pair<std::string, std::string>> SplitPlainCredentials(std::string_view message);
+
+// True when a credential can be put on a POP3 command line (no CR, LF, NUL).
+bool IsSafeCredential(std::string_view text);

@@ -1,0 +1,167 @@
+#include "proxy/Pop3Text.h"
+
+#include "shell/Win1252.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace pop3 {
+
+bool BeginsWith(std::string_view text, std::string_view word)
+{
+    return text.size() >= word.size() && w1252::EqualsNoCase(text.substr(0, word.size()), word);
+}
+
+bool ReadNumber(std::string_view text, size_t& pos, int32_t& value)
+{
+    size_t i = pos;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i >= text.size() || text[i] < '0' || text[i] > '9')
+        return false;
+    const int64_t limit = negative ? -int64_t(std::numeric_limits<int32_t>::min())
+                                   : int64_t(std::numeric_limits<int32_t>::max());
+    int64_t v = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        v = std::min(v * 10 + (text[i] - '0'), limit);
+    value = static_cast<int32_t>(negative ? -v : v);
+    pos = i;
+    return true;
+}
+
+int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second)
+{
+    if (!text.starts_with("+OK"))
+        return 0;
+    size_t pos = 3;
+    if (!ReadNumber(text, pos, first))
+        return 0;
+    if (!ReadNumber(text, pos, second))
+        return 1;
+    return 2;
+}
+
+std::vector<int32_t> ParseListSizes(std::string_view answer)
+{
+    // Every former line ends with ':' once CRs become ':' and dots and LFs
+    // are gone; the pieces between two ':' are the listing lines.
+    std::string flat;
+    flat.reserve(answer.size());
+    for (char c : answer) {
+        if (c == '\r')
+            flat += ':';
+        else if (c != '.' && c != '\n')
+            flat += c;
+    }
+    std::vector<int32_t> sizes;
+    size_t colon = flat.find(':');
+    while (colon != std::string::npos) {
+        const size_t next = flat.find(':', colon + 1);
+        if (next == std::string::npos)
+            break;
+        const std::string_view piece = std::string_view(flat).substr(colon + 1, next - colon - 1);
+        size_t pos = 0;
+        int32_t number = 0, size = 0;
+        if (ReadNumber(piece, pos, number) && ReadNumber(piece, pos, size))
+            sizes.push_back(std::max(size, 0));
+        colon = next;
+    }
+    return sizes;
+}
+
+std::vector<std::string> ParseUidls(std::string_view answer, int32_t count)
+{
+    std::vector<std::string> uidls(static_cast<size_t>(std::max(count, 0)));
+    std::string flat;
+    flat.reserve(answer.size());
+    for (char c : answer)
+        if (c != '\n')
+            flat += c;
+    size_t cr = flat.find('\r');
+    while (cr != std::string::npos) {
+        const size_t next = flat.find('\r', cr + 1);
+        if (next == std::string::npos)
+            break;
+        const std::string_view piece = std::string_view(flat).substr(cr + 1, next - cr - 1);
+        const size_t space = piece.find(' ');
+        if (space != std::string_view::npos) {
+            size_t pos = 0;
+            int32_t number = 0;
+            if (!ReadNumber(piece.substr(0, space), pos, number))
+                number = 0;
+            if (number >= 1 && number <= count)
+                uidls[static_cast<size_t>(number - 1)] = std::string(piece.substr(space + 1));
+        }
+        cr = next;
+    }
+    return uidls;
+}
+
+std::string TopOfMessage(std::string_view stored, int32_t lines)
+{
+    std::string_view content = stored;
+    if (content.ends_with(".\r\n") && (content.size() == 3 || content.ends_with("\r\n.\r\n")))
+        content.remove_suffix(3);
+    std::string out;
+    const size_t blank = content.starts_with("\r\n") ? 0 : content.find("\r\n\r\n");
+    if (blank == std::string_view::npos) {
+        // No empty line: the whole message is header.
+        out.append(content);
+    } else {
+        const size_t bodyStart = blank == 0 ? 2 : blank + 4;
+        out.append(content.substr(0, bodyStart));
+        size_t pos = bodyStart;
+        for (int32_t n = 0; n < lines && pos < content.size(); ++n) {
+            const size_t lf = content.find('\n', pos);
+            pos = lf == std::string_view::npos ? content.size() : lf + 1;
+        }
+        out.append(content.substr(bodyStart, pos - bodyStart));
+    }
+    if (!out.empty() && !out.ends_with("\n"))
+        out += "\r\n";
+    out += ".\r\n";
+    return out;
+}
+
+bool EndsRetrieval(std::string_view stored)
+{
+    return stored == ".\r\n" || stored.ends_with("\r\n.\r\n");
+}
+
+std::string_view TraceText(std::string_view text, bool truncate)
+{
+    const size_t nul = text.find('\0');
+    if (nul != std::string_view::npos)
+        text = text.substr(0, nul);
+    if (truncate) {
+        // The log keeps at most the first line (or 120 characters) and needs
+        // to see whether two more characters follow to decide on shortening.
+        const size_t lf = text.find('\n');
+        const size_t keep = (lf == std::string_view::npos ? 120 : lf) + 3;
+        if (text.size() > keep)
+            text = text.substr(0, keep);
+    }
+    return text;
+}
+
+std::string MaskPasswords(std::string text)
+{
+    for (size_t pos = 0; pos + 5 <= text.size();) {
+        if ((pos == 0 || text[pos - 1] == '\n' || text[pos - 1] == ' ') &&
+            BeginsWith(std::string_view(text).substr(pos), "PASS ")) {
+            text.resize(pos);
+            text += "PASS *****\r\n";
+            break;
+        }
+        const size_t lf = text.find_first_of("\n ", pos);
+        if (lf == std::string::npos)
+            break;
+        pos = lf + 1;
+    }
+    return text;
+}
+
+} // namespace pop3

@@ -1,0 +1,52 @@
+// Reading and building the POP3 texts the proxy handles itself: command
+// words, status-line numbers, the LIST and UIDL answers of a scan, the TOP
+// answer from a stored message, the trace text of the activity log. Numbers
+// from the network are read with saturation: a huge or overflowing value
+// never wraps around.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pop3 {
+
+// True when `text` begins with `word`, compared without regard to case.
+bool BeginsWith(std::string_view text, std::string_view word);
+
+// Reads a decimal number as "%d" does (blanks, sign, digits) from `pos` on,
+// saturating at the 32-bit limits. False when no digit is there; `pos` moves
+// past what was read.
+bool ReadNumber(std::string_view text, size_t& pos, int32_t& value);
+
+// "+OK %d %d": how many of the two numbers could be read (0, 1 or 2).
+int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second);
+
+// The sizes of a LIST answer, one per line that gives two numbers, in the
+// order of the lines (the server's own numbers are not kept).
+std::vector<int32_t> ParseListSizes(std::string_view answer);
+
+// The UIDLs of a UIDL answer for records 1..count; an entry stays empty when
+// no line names its number.
+std::vector<std::string> ParseUidls(std::string_view answer, int32_t count);
+
+// The TOP answer body from a stored retrieval text (which ends with the
+// closing ".\r\n" line): the header, the empty line, the first `lines` body
+// lines, and the closing line.
+std::string TopOfMessage(std::string_view stored, int32_t lines);
+
+// True when the stored text ends a retrieval answer: it is the closing line
+// alone, or ends with CR LF "." CR LF.
+bool EndsRetrieval(std::string_view stored);
+
+// The part of `text` that the activity log keeps for one entry: up to the
+// first zero byte and, when `truncate`, no more than shortening leaves, so
+// that a large unit is not copied into the log only to be cut there.
+std::string_view TraceText(std::string_view text, bool truncate);
+
+// `text` with a password line masked whatever its case ("pass", "Pass"...):
+// the log itself masks only the upper-case word.
+std::string MaskPasswords(std::string text);
+
+} // namespace pop3

@@ -1,0 +1,85 @@
+// LIST, RETR and TOP answered from the stored copies once a scan is complete.
+#include "proxy/Pop3Text.h"
+#include "proxy/Relay.h"
+#include "shell/Format.h"
+#include "shell/MainDialog.h"
+#include "shell/Texts.h"
+
+#include <algorithm>
+
+namespace relay {
+
+namespace {
+
+// A record whose text the proxy holds (not one left to the server).
+bool Served(const CMailRecord* record)
+{
+    return record && !record->m_bRelayed && record->IsDownloaded();
+}
+
+} // namespace
+
+void LocalList(CMainDialog& hub, CSession* session, const std::string& line)
+{
+    if (line.size() > 5 && line[5] >= '1' && line[5] <= '9') {
+        size_t pos = 4;
+        int32_t n = 0;
+        pop3::ReadNumber(line, pos, n);
+        const CMailRecord* record = hub.RecordAt(session, n);
+        hub.SendToClient(session, StrFormat("+OK %d %d\r\n", n, record ? record->m_nSize : 0));
+        return;
+    }
+    std::string answer = txt::kListingFollows;
+    int32_t n = 1;
+    for (CMailRecord* record : session->m_messages)
+        answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
+    answer += ".\r\n";
+    hub.SendToClient(session, answer);
+}
+
+void LocalRetr(CMainDialog& hub, CSession* session, const std::string& line)
+{
+    size_t pos = 4;
+    int32_t n = 0;
+    CMailRecord* record = pop3::ReadNumber(line, pos, n) ? hub.RecordAt(session, n) : nullptr;
+    if (!record) {
+        hub.SendToClient(session, txt::kNoSuchMessage);
+        return;
+    }
+    if (!Served(record)) {
+        PassToServer(hub, session, line);
+        return;
+    }
+    const int32_t size = std::clamp(record->m_nSize, 0, static_cast<int32_t>(record->m_pszText.size()));
+    hub.SendToClient(session, StrFormat("+OK %d octets\r\n", record->m_nSize));
+    session->m_bQuiet = true;
+    hub.SendToClient(session, record->m_pszText.data(), size, true);
+    session->m_bQuiet = false;
+}
+
+void LocalTop(CMainDialog& hub, CSession* session, const std::string& line)
+{
+    size_t pos = 3;
+    int32_t n = 0, lines = 0;
+    if (!pop3::ReadNumber(line, pos, n) || !pop3::ReadNumber(line, pos, lines) || lines < 0) {
+        hub.SendToClient(session, txt::kBadArguments);
+        return;
+    }
+    CMailRecord* record = hub.RecordAt(session, n);
+    if (!record) {
+        hub.SendToClient(session, txt::kNoSuchMessage);
+        return;
+    }
+    if (!Served(record)) {
+        PassToServer(hub, session, line);
+        return;
+    }
+    const size_t size = static_cast<size_t>(std::clamp(record->m_nSize, 0, static_cast<int32_t>(record->m_pszText.size())));
+    const std::string top = pop3::TopOfMessage(std::string_view(record->m_pszText).substr(0, size), lines);
+    hub.SendToClient(session, txt::kTopFollows);
+    session->m_bQuiet = true;
+    hub.SendToClient(session, top.data(), static_cast<int32_t>(top.size()), true);
+    session->m_bQuiet = false;
+}
+
+} // namespace relay

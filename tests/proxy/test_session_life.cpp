@@ -1,0 +1,168 @@
+// Acceptance, greeting, disconnection and the server connection's opening.
+#include "Pop3Harness.h"
+
+#include "shell/Format.h"
+
+using namespace harness;
+
+namespace {
+
+std::string Accepted(uint16_t port)
+{
+    return StrFormat("Connexion du client de 127.0.0.1 sur Orvelane:%d accept\xE9" "e\r\n", port);
+}
+
+} // namespace
+
+class SessionLife : public ProxyTest
+{
+};
+
+TEST_F(SessionLife, SilentClientGetsTheBannerAndNoServerConnection)
+{
+    auto client = Connect();
+    Spin(50);
+    EXPECT_EQ(client->received, "+OK Orvelane Server V2.20\r\n");
+    EXPECT_EQ(server->Connections(), 0);
+    EXPECT_EQ(Log(*hub), Stamp("-- Checking mails\r\n") + Stamp(Accepted(HubPort(*hub))) +
+                             Stamp("N\xB0" "1 - C<-O   P | +OK Orvelane Server V2.20\r\n"));
+    ASSERT_EQ(hub->m_connections.Entries().size(), 1u);
+    EXPECT_EQ(hub->m_connections.Entries()[0], "127.0.0.1");
+    EXPECT_TRUE(hub->m_tray.m_bBusy);
+}
+
+TEST_F(SessionLife, IndexIsThePositionInTheListNotTheNumber)
+{
+    auto first = Connect();
+    auto second = Connect();
+    EXPECT_EQ(hub->m_connections.Entries(), (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
+    ASSERT_EQ(hub->m_sessions.count(), 2);
+    EXPECT_EQ(hub->m_sessions.head()->m_nNumber, 1);
+    EXPECT_EQ(hub->m_sessions.tail()->m_nNumber, 2);
+
+    first->socket.disconnectFromHost();
+    ASSERT_TRUE(WaitUntil([&] { return hub->m_sessions.count() == 1; }));
+    EXPECT_NE(Log(*hub).find(Stamp("N\xB0" "1 D\xE9" "connect\xE9\r\n")), std::string::npos);
+    EXPECT_EQ(hub->m_connections.Entries(), (std::vector<std::string>{"127.0.0.1"}));
+    EXPECT_TRUE(hub->m_tray.m_bBusy);
+
+    // The second session (number 2) now traces with index 1.
+    second->Send("CAPA\r\n");
+    ASSERT_TRUE(second->WaitFor(".\r\n"));
+    EXPECT_NE(Log(*hub).find("N\xB0" "1 - C<-O   P | +OK Capability list follows"), std::string::npos);
+
+    second->socket.disconnectFromHost();
+    ASSERT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+    EXPECT_TRUE(hub->m_connections.Entries().empty());
+    EXPECT_FALSE(hub->m_tray.m_bBusy);
+}
+
+TEST_F(SessionLife, ServerCloseClosesTheClientAndClientCloseTheServer)
+{
+    auto client = LoggedIn();
+    server->Last()->Close();
+    EXPECT_TRUE(client->WaitClosed());
+    EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+
+    auto other = LoggedIn();
+    other->socket.disconnectFromHost();
+    EXPECT_TRUE(WaitUntil([&] { return server->Last()->socket->state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(hub->m_sessions.empty());
+}
+
+TEST_F(SessionLife, QuitReachesTheServerAndItsAnswerTheClient)
+{
+    auto client = LoggedIn();
+    client->Send("QUIT\r\n");
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_TRUE(client->received.ends_with("+OK logged in\r\n+OK bye\r\n"));
+    EXPECT_EQ(server->Received(), StrFormat("USER alice\r\nPASS secret\r\nQUIT\r\n"));
+    EXPECT_NE(Log(*hub).find("N\xB0" "1 - C   O->P | PASS *****\r\n"), std::string::npos);
+    EXPECT_EQ(Log(*hub).find("secret"), std::string::npos);
+}
+
+TEST_F(SessionLife, ConnectFailureEndsTheSessionWithItsLine)
+{
+    auto client = Connect();
+    // A port nobody listens on: bind one and close it again.
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const uint16_t deadPort = probe.serverPort();
+    probe.close();
+    client->Send(UserLine("alice", deadPort));
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_EQ(client->received, "+OK Orvelane Server V2.20\r\n");
+    const std::string log = Log(*hub);
+    EXPECT_NE(log.find(Stamp(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3) a \xE9" "chou\xE9" "e\r\n", deadPort))),
+              std::string::npos);
+    EXPECT_EQ(log.find("D\xE9" "connect\xE9"), std::string::npos);
+    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_TRUE(hub->m_connections.Entries().empty());
+    EXPECT_FALSE(hub->m_tray.m_bBusy);
+}
+
+TEST_F(SessionLife, OutOfRangePortFailsLikeAConnection)
+{
+    auto client = Connect();
+    client->Send("USER alice(127.0.0.1:99999)\r\n");
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_NE(Log(*hub).find("La connexion \xE0 127.0.0.1:99999 (POP3) a \xE9" "chou\xE9" "e\r\n"), std::string::npos);
+}
+
+TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
+{
+    server->sendGreeting = false;
+    auto client = Connect();
+    client->Send(UserLine("alice", server->Port()));
+    ASSERT_TRUE(client->WaitClosed(3000));
+    EXPECT_NE(Log(*hub).find(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3)", server->Port())), std::string::npos);
+    EXPECT_EQ(server->Received(), "");
+}
+
+TEST_F(SessionLife, GreetingReleasesTheHeldUserLineAndIsWithheld)
+{
+    hub->m_nMaxLogSize = 0; // the log then holds the current check only
+    auto client = Connect();
+    client->Send(UserLine("alice", server->Port()));
+    ASSERT_TRUE(client->WaitFor("+OK send PASS\r\n"));
+    EXPECT_EQ(client->received, "+OK Orvelane Server V2.20\r\n+OK send PASS\r\n");
+    EXPECT_EQ(server->Received(), "USER alice\r\n");
+    const uint16_t port = server->Port();
+    EXPECT_EQ(Log(*hub), Stamp("N\xB0" "1 - C   O->P | USER alice\r\n") +
+                             Stamp(StrFormat("N\xB0" "1 - Connection \xE0 127.0.0.1:%d\r\n", port)) +
+                             Stamp("N\xB0" "1 - C<-O   P | +OK scripted POP3 ready\r\n") +
+                             Stamp("N\xB0" "1 - C<-O   P | +OK send PASS\r\n"));
+}
+
+TEST(Listener, PortInUseIsReportedAndStartupGoesOn)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    CMainDialog hub;
+    hub.m_bEchoLog = false;
+    hub.m_nListenPort = taken.serverPort();
+    hub.m_strListenAddress = "127.0.0.1";
+    int shown = 0;
+    std::string text, caption;
+    hub.m_messageBox = [&](const std::string& t, const std::string& c) {
+        ++shown;
+        text = t;
+        caption = c;
+    };
+    hub.OpenListener();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(text, StrFormat("Ouverture du port %d en local impossible", taken.serverPort()));
+    EXPECT_EQ(caption, "Socket Error");
+    EXPECT_NE(std::string(hub.m_log.Text()).find(text + "\r\n"), std::string::npos);
+}
+
+TEST(Listener, DefaultPortKeepsItsOwnText)
+{
+    CMainDialog hub;
+    hub.m_bEchoLog = false;
+    hub.m_strListenAddress = "not an address";
+    std::string text;
+    hub.m_messageBox = [&](const std::string& t, const std::string&) { text = t; };
+    hub.OpenListener();
+    EXPECT_EQ(text, "Ouverture du port 110 en local impossible");
+}
