@@ -46,6 +46,14 @@ private:
     CMainDialog& m_hub;
 };
 
+// The Subject value, upper case, begins with "_SPAM_" once its leading blanks
+// are passed.
+bool StartsWithTag(const std::string& subject)
+{
+    const size_t first = subject.find_first_not_of(" \t");
+    return first != std::string::npos && subject.compare(first, 6, "_SPAM_") == 0;
+}
+
 } // namespace
 
 const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
@@ -78,8 +86,9 @@ void CMainDialog::AnalyseMessages(CSession* session)
             AddLog(StrFormat(txt::kTrustedSender, n), true);
             continue;
         }
-        // Step 2: tagged before.
-        if (record->m_strSubject.compare(0, 6, "_SPAM_") == 0)
+        // Step 2: tagged before. The stored value keeps the blank that follows
+        // "Subject:", so the tag is looked for after the leading blanks.
+        if (StartsWithTag(record->m_strSubject))
             MarkAsSpam(record, row, txt::kTypeTagged);
         // Steps 3 and 4: recipient counts.
         if (!record->m_bSpam && m_nNbrTo != -1 && record->m_nToCount >= m_nNbrTo)
@@ -103,10 +112,28 @@ void CMainDialog::AnalyseMessages(CSession* session)
         for (const HeaderStep& step : headerSteps)
             if (!record->m_bSpam)
                 MatchHeaderRules(record, step.text, step.list, step.label, row, false);
+        // Step 11: the Subject with look-alikes converted, without separators.
+        if (!record->m_bSpam) {
+            std::string converted = record->m_strSubject;
+            m_mailDecoder.ConvertLookAlikes(converted);
+            MatchHeaderRules(record, std::move(converted), m_subjectList, txt::kTypeSubject, row, true);
+            if (record->m_bSpam)
+                record->m_strFilterLabel = txt::kLabelSubjectConverted;
+        }
+        // Step 12: the Subject with repeated characters squeezed.
+        if (!record->m_bSpam) {
+            MatchHeaderRules(record, m_textTools.SqueezeRepeats(record->m_strSubject), m_subjectList,
+                             txt::kTypeSubject, row, true);
+            if (record->m_bSpam)
+                record->m_strFilterLabel = txt::kLabelSubjectRepeats;
+        }
         // Step 13: large messages get only the header filters.
         if (record->m_nSize >= m_nMaxMsgSize) {
             AddLog(txt::kMessageTooLarge, true);
         } else {
+            // Step 14: the body passes.
+            if (!record->m_bSpam && AnalyseBody(record) != -1)
+                MarkAsSpam(record, row, txt::kTypeBody);
             // Step 15: the plug-ins.
             if (!record->m_bSpam && RunPlugIns(record, m_bodyList, session))
                 MarkAsSpam(record, row, txt::kTypePlugIn);

@@ -23,12 +23,26 @@ void RemoveBreaks(std::string& text)
 std::string CMainDialog::PreparePlugInText(std::string text, int32_t level)
 {
     const auto bits = static_cast<uint32_t>(level);
+    if (bits & ORVELANE_LEVEL_BASE64)
+        text = m_mailDecoder.DecodeBase64(std::move(text), false);
+    if (bits & ORVELANE_LEVEL_STRIP_HTML)
+        text = m_textTools.StripHtml(std::move(text));
+    if (bits & ORVELANE_LEVEL_8BIT)
+        text = m_mailDecoder.Decode8Bit(std::move(text), false);
+    if (bits & ORVELANE_LEVEL_ENTITIES)
+        text = m_mailDecoder.DecodeEntities(std::move(text), false);
+    if (bits & ORVELANE_LEVEL_QUOTED)
+        text = m_mailDecoder.DecodeQuotedPrintable(std::move(text), false);
     if (bits & ORVELANE_LEVEL_BREAKS_TO_SPACE)
         ReplaceBreaks(text);
     if (bits & ORVELANE_LEVEL_REMOVE_BREAKS)
         RemoveBreaks(text);
     if (bits & ORVELANE_LEVEL_SEPARATORS)
         RemoveSeparators(text, false);
+    if (bits & ORVELANE_LEVEL_SQUEEZE_SPACES)
+        text = m_textTools.SqueezeChar(std::move(text), ' ');
+    if (bits & ORVELANE_LEVEL_LOOKALIKES)
+        m_mailDecoder.ConvertLookAlikes(text);
     if (bits & ORVELANE_LEVEL_REMOVE_SPACES)
         std::erase(text, ' ');
     return text;

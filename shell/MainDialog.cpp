@@ -56,6 +56,7 @@ bool CMainDialog::OnInitDialog()
     OpenListener();
 
     // The start-up self-test.
+    RunSelfTest();
 
     m_progress.Reset();
     return true;

@@ -1,0 +1,34 @@
+// The start-up self-test: when the configuration folder holds a test message,
+// it is analysed once like a downloaded message, so a rule set can be tried
+// without a mail server.
+#include "shell/MainDialog.h"
+#include "shell/Paths.h"
+#include "shell/Texts.h"
+
+#include <limits>
+#include <memory>
+
+void CMainDialog::RunSelfTest()
+{
+    // A session without connections, numbered like the last one.
+    CSession* session = m_sessions.append(std::make_unique<CSession>());
+    session->m_nNumber = m_nLastSessionNumber;
+    session->m_nMessageCount = 1;
+
+    const std::string path = ConfigFolder() + "/" + txt::kSelfTestFileName;
+    std::string text;
+    int64_t length = 0;
+    if (ReadTextFile(path, text, &length)) {
+        AddLog(std::string(txt::kLoading) + path + " \r\n", true);
+        auto record = std::make_unique<CMailRecord>();
+        record->m_pszText = std::move(text);
+        // The size is the file's length on disk, as the file reports it.
+        record->m_nSize = length > std::numeric_limits<int32_t>::max()
+                              ? std::numeric_limits<int32_t>::max()
+                              : static_cast<int32_t>(length);
+        session->m_messages.append(std::move(record));
+        AnalyseMessages(session);
+    }
+    // Nothing of the test stays behind.
+    m_sessions.remove(session);
+}
