@@ -89,7 +89,9 @@ def run_fetchmail(port, user, password, workdir, keep=True, timeout=CLIENT_TIMEO
     env = dict(os.environ, HOME=workdir, FETCHMAILHOME=workdir)
     done = subprocess.run(
         ["fetchmail", "-f", rc, "--sslproto", "", "--invisible", "--verbose",
-         "--timeout", str(timeout), "--nodetach"],
+         "--timeout", str(timeout), "--nodetach",
+         # root keeps its lock in /var/run otherwise, shared by parallel tests
+         "--pidfile", os.path.join(workdir, "fetchmail.pid")],
         env=env, capture_output=True, timeout=timeout + 10)
     transcript = (done.stdout + done.stderr).decode(errors="replace")
     # 0: mail fetched, 1: no mail
