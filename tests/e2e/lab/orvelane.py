@@ -12,7 +12,7 @@ from .proc import die_with_parent
 
 class Orvelane:
     def __init__(self, binary, root, pop_server="127.0.0.1", rules=b"", extra_settings=""):
-        self.binary = binary
+        self.binary = os.path.abspath(binary)  # it runs in its own folder
         self.root = root
         self.port = net.free_port()
         self.home = os.path.join(root, "home")
