@@ -5,7 +5,7 @@ import base64
 import os
 import unittest
 
-from lab import clients
+from lab import clients, mail
 from lab.fixture import ProxyTest, USER, PASSWORD
 
 
@@ -20,6 +20,21 @@ class Poplib(ProxyTest):
             rows = self.dovecot.wait_logouts(run, USER)
             self.assert_downloads(rows[-1], len(self.mailbox) if run == 1 else 0)
         self.assertIn(self.all_reused_line(len(self.mailbox)), self.orvelane.log()[mark:])
+
+        # new mail: only that message is fetched and analysed
+        late = (b"Return-Path: <offers@bulk-mailer.example>\r\n"
+                b"From: Best Offers <offers@bulk-mailer.example>\r\n"
+                b"To: alice@example.net\r\nSubject: Last chance\r\n"
+                b"Message-ID: <spam-late@bulk-mailer.example>\r\n\r\nStill here.\r\n")
+        self.dovecot.add_message(late)
+        self.mailbox[mail.message_id(late)] = (True, late)
+        mark = len(self.orvelane.log())
+        sizes, messages, uidls = clients.fetch_poplib(port, self.proxy_user(), PASSWORD)
+        self.check_delivered([m for _, m in messages.values()], "poplib after new mail")
+        self.assert_downloads(self.dovecot.wait_logouts(3, USER)[-1], 1)
+        log = self.orvelane.log()[mark:]
+        self.assertIn(self.all_reused_line(len(self.mailbox) - 1), log)
+        self.assertEqual(log.count("Analyse du Msg"), 1, log)
         self.assert_log_keeps_secrets()
 
 
