@@ -77,11 +77,14 @@ class Dovecot:
         os.makedirs(root, exist_ok=True)
         os.chmod(root, 0o755)
         self.config_path = os.path.join(root, "dovecot.conf")
-        with open(self.config_path, "w") as f:
-            f.write(CONFIG.format(root=root, port=self.port, uid=self.uid, gid=self.gid,
-                                  privileges=privileges, login_chroot=chroot,
-                                  uidl_format=uidl_format))
+        self._settings = dict(root=root, uid=self.uid, gid=self.gid, privileges=privileges,
+                              login_chroot=chroot, uidl_format=uidl_format)
+        self._write_config()
         self.add_user(user, password)
+
+    def _write_config(self):
+        with open(self.config_path, "w") as f:
+            f.write(CONFIG.format(port=self.port, **self._settings))
 
     def add_user(self, user, password):
         """A further mailbox; call before start()."""
@@ -124,21 +127,29 @@ class Dovecot:
 
     # -- process -------------------------------------------------------------
 
-    def start(self):
+    def start(self, attempts=3):
+        """Starts the server; when its port was taken meanwhile (tests run in
+        parallel), tries again on another one."""
         self._chown_tree()
-        self._stderr = open(os.path.join(self.root, "dovecot.stderr"), "wb")
-        self.process = subprocess.Popen(
-            [DOVECOT, "-F", "-c", self.config_path],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=self._stderr,
-            start_new_session=True, preexec_fn=die_with_parent)
-        try:
-            net.wait_for_greeting(self.port, self.start_timeout,
-                                  alive=lambda: self.process.poll() is None)
-        except Exception as e:
-            self.stop()
-            raise RuntimeError(f"Dovecot did not start: {e}\n{self.log_tail()}") from e
-        return self
+        for attempt in range(attempts):
+            self._stderr = open(os.path.join(self.root, "dovecot.stderr"), "wb")
+            self.process = subprocess.Popen(
+                [DOVECOT, "-F", "-c", self.config_path],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=self._stderr,
+                start_new_session=True, preexec_fn=die_with_parent)
+            try:
+                greeting = net.wait_for_greeting(self.port, self.start_timeout,
+                                                 alive=lambda: self.process.poll() is None)
+                if b"Dovecot" not in greeting:
+                    raise RuntimeError(f"another server greets on port {self.port}: {greeting!r}")
+                return self
+            except Exception as e:
+                self.stop()
+                if attempt + 1 == attempts:
+                    raise RuntimeError(f"Dovecot did not start: {e}\n{self.log_tail()}") from e
+                self.port = net.free_port()
+                self._write_config()
 
     def stop(self, timeout=5):
         if not self.process:

@@ -1,4 +1,5 @@
 """Ports and readiness checks on the loopback interface."""
+import os
 import socket
 import time
 
@@ -34,9 +35,10 @@ def wait_for_greeting(port, timeout, alive=lambda: True):
     raise TimeoutError(f"no POP3 greeting on port {port}: {last_error}")
 
 
-def is_listening(port):
-    """True when some socket listens on the TCP port (IPv4 or IPv6). Reads the
-    kernel's tables instead of connecting, so the listener sees no client."""
+def listening_inodes(port):
+    """Inodes of the sockets that listen on the TCP port (IPv4 or IPv6),
+    read from the kernel's tables, so the listener sees no client."""
+    inodes = set()
     for table in ("/proc/net/tcp", "/proc/net/tcp6"):
         try:
             with open(table) as f:
@@ -45,18 +47,45 @@ def is_listening(port):
                     fields = row.split()
                     local, state = fields[1], fields[3]
                     if state == "0A" and int(local.rsplit(":", 1)[1], 16) == port:
-                        return True
+                        inodes.add(fields[9])
         except OSError:
             continue
-    return False
+    return inodes
 
 
-def wait_listening(port, timeout, alive=lambda: True):
+def socket_inodes(pid):
+    """Inodes of the sockets that process `pid` holds."""
+    inodes = set()
+    folder = f"/proc/{pid}/fd"
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return inodes
+    for name in names:
+        try:
+            target = os.readlink(os.path.join(folder, name))
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    return inodes
+
+
+def wait_listening(port, pid, timeout):
+    """Waits until process `pid` listens on the TCP port. Raises when the
+    process ends, when another process holds the port, or on time-out."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        if not alive():
+        if not os.path.exists(f"/proc/{pid}"):
             raise RuntimeError("the process ended before it listened")
-        if is_listening(port):
+        inodes = listening_inodes(port)
+        if inodes & socket_inodes(pid):
             return
+        if inodes:
+            raise PortTaken(f"another process listens on port {port}")
         time.sleep(0.02)
     raise TimeoutError(f"nothing listens on port {port} after {timeout} s")
+
+
+class PortTaken(RuntimeError):
+    pass

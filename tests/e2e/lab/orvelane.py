@@ -20,31 +20,46 @@ class Orvelane:
         self.folder = os.path.join(self.xdg, "orvelane")
         os.makedirs(self.home, exist_ok=True)
         os.makedirs(self.folder, exist_ok=True)
-        settings = (f"POPServer={pop_server}\r\nListenAddress=127.0.0.1\r\n"
-                    f"ListenPort={self.port}\r\n{extra_settings}")
-        with open(os.path.join(self.folder, "Orvelane.ini"), "wb") as f:
-            f.write(settings.encode("latin-1"))
+        self.pop_server = pop_server
+        self.extra_settings = extra_settings
+        self._write_settings()
         self.write_rules(rules)
         self.log_path = os.path.join(root, "orvelane.log")
         self.process = None
+
+    def _write_settings(self):
+        settings = (f"POPServer={self.pop_server}\r\nListenAddress=127.0.0.1\r\n"
+                    f"ListenPort={self.port}\r\n{self.extra_settings}")
+        with open(os.path.join(self.folder, "Orvelane.ini"), "wb") as f:
+            f.write(settings.encode("latin-1"))
 
     def write_rules(self, rules):
         with open(os.path.join(self.folder, "blacklist.txt"), "wb") as f:
             f.write(rules)
 
-    def start(self, timeout=20):
+    def start(self, timeout=20, attempts=3):
+        """Starts the program and waits until it listens; when its port was
+        taken meanwhile (tests run in parallel), tries again on another."""
         env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=self.xdg,
                    QT_QPA_PLATFORM="offscreen")
-        with open(self.log_path, "wb") as log:
-            self.process = subprocess.Popen(
-                [self.binary], cwd=self.folder, env=env,
-                stdin=subprocess.DEVNULL, stdout=log,
-                stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=die_with_parent)
-        try:
-            net.wait_listening(self.port, timeout, alive=lambda: self.process.poll() is None)
-        except Exception as e:
-            self.stop()
-            raise RuntimeError(f"orvelane did not listen: {e}\n{self.log()[-3000:]}") from e
+        for attempt in range(attempts):
+            with open(self.log_path, "wb") as log:
+                self.process = subprocess.Popen(
+                    [self.binary], cwd=self.folder, env=env,
+                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                    start_new_session=True, preexec_fn=die_with_parent)
+            try:
+                net.wait_listening(self.port, self.process.pid, timeout)
+                return self
+            except net.PortTaken:
+                self.stop()
+                if attempt + 1 == attempts:
+                    raise
+                self.port = net.free_port()
+                self._write_settings()
+            except Exception as e:
+                self.stop()
+                raise RuntimeError(f"orvelane did not listen: {e}\n{self.log()[-3000:]}") from e
         return self
 
     def stop(self, timeout=5):
