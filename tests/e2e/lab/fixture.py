@@ -49,7 +49,17 @@ class MailboxTest(unittest.TestCase):
         self.addCleanup(self.orvelane.stop)
         self.orvelane.start()
         self.addCleanup(self._capture_logs)
+        self.addCleanup(self._stop_orvelane_cleanly)
         return self.orvelane
+
+    def _stop_orvelane_cleanly(self):
+        """SIGTERM must end orvelane with status 0, and a sanitizer build
+        must have reported nothing."""
+        code = self.orvelane.stop()
+        log = self.orvelane.log()
+        self.assertNotIn("Sanitizer", log, "orvelane's output holds a sanitizer report")
+        self.assertNotIn("runtime error:", log, "orvelane's output holds a sanitizer report")
+        self.assertEqual(code, 0, "orvelane did not end cleanly on SIGTERM")
 
     def proxy_user(self, user=USER):
         """The user name that makes orvelane log in to our Dovecot."""
