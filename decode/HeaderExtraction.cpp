@@ -22,13 +22,23 @@ const std::array<Keyword, 6> kKeywords = {{
     {"RECEIVED:", &CHeaderFields::m_strRelays},
 }};
 
+// The code page's upper-casing as a table, for the byte loops below.
+struct UpperTable {
+    unsigned char upper[256];
+    UpperTable()
+    {
+        for (int c = 0; c < 256; ++c)
+            upper[c] = w1252::ToUpper(static_cast<unsigned char>(c));
+    }
+};
+const UpperTable kUpper;
+
 bool StartsWithNoCase(std::string_view line, std::string_view upperKeyword)
 {
     if (line.size() < upperKeyword.size())
         return false;
     for (size_t i = 0; i < upperKeyword.size(); ++i)
-        if (w1252::ToUpper(static_cast<unsigned char>(line[i])) !=
-            static_cast<unsigned char>(upperKeyword[i]))
+        if (kUpper.upper[static_cast<unsigned char>(line[i])] != static_cast<unsigned char>(upperKeyword[i]))
             return false;
     return true;
 }
@@ -63,8 +73,9 @@ CHeaderFields ScanHeaderFields(std::string_view text)
     size_t start = 0;
     while (true) {
         const size_t lf = kept.find('\n', start);
-        std::string line = kept.substr(start, lf == std::string::npos ? std::string::npos : lf - start);
-        if (line.find(':') != std::string::npos && (line.empty() || line[0] != '\t'))
+        const std::string_view line =
+            std::string_view(kept).substr(start, lf == std::string::npos ? std::string::npos : lf - start);
+        if (line.find(':') != std::string_view::npos && (line.empty() || line[0] != '\t'))
             state = -1;
         for (size_t k = 0; k < kKeywords.size(); ++k)
             if (StartsWithNoCase(line, kKeywords[k].upper)) {
@@ -73,9 +84,13 @@ CHeaderFields ScanHeaderFields(std::string_view text)
             }
         if (state >= 0) {
             const Keyword& keyword = kKeywords[static_cast<size_t>(state)];
-            if (const size_t at = FindNoCase(line, keyword.upper); at != std::string::npos)
-                line.erase(at, keyword.upper.size());
-            fields.*keyword.field += line;
+            std::string& value = fields.*keyword.field;
+            if (const size_t at = FindNoCase(line, keyword.upper); at != std::string_view::npos) {
+                value += line.substr(0, at);
+                value += line.substr(at + keyword.upper.size());
+            } else {
+                value += line;
+            }
         }
         if (lf == std::string::npos)
             break;

@@ -4,15 +4,41 @@
 #include "shell/MainDialog.h"
 #include "shell/Texts.h"
 
-#include <algorithm>
 
 namespace {
 
-// CR, LF and TAB become blanks, and every run of blanks one blank.
-std::string Flatten(const CTextTools& tools, std::string text)
+// CR, LF and TAB become blanks, and every run of blanks one blank: the
+// replacement followed by SqueezeChar with the blank, in one pass.
+// Every byte is stored and the write position moves on unless the byte is
+// a blank after a blank, which keeps the loop free of data-dependent branches.
+struct FlattenTables {
+    unsigned char flat[256];  // CR, LF and TAB as a blank, every other byte itself
+    unsigned char blank[256]; // 1 for the blank and the bytes that become one
+    constexpr FlattenTables() : flat(), blank()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const bool b = c == ' ' || c == '\r' || c == '\n' || c == '\t';
+            flat[c] = static_cast<unsigned char>(b ? ' ' : c);
+            blank[c] = b ? 1 : 0;
+        }
+    }
+};
+constexpr FlattenTables kFlatten;
+
+std::string Flatten(std::string text)
 {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
-    return tools.SqueezeChar(std::move(text), ' ');
+    char* const begin = text.data();
+    char* out = begin;
+    size_t previousBlank = 0;
+    for (const char* in = begin, *end = begin + text.size(); in != end; ++in) {
+        const auto c = static_cast<unsigned char>(*in);
+        const size_t blank = kFlatten.blank[c];
+        *out = static_cast<char>(kFlatten.flat[c]);
+        out += 1 - (blank & previousBlank);
+        previousBlank = blank;
+    }
+    text.resize(static_cast<size_t>(out - begin));
+    return text;
 }
 
 } // namespace
@@ -31,8 +57,8 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         text = m_mailDecoder.Decode8Bit(std::move(text), true);
         text = m_mailDecoder.DecodeEntities(std::move(text), true);
         text = m_mailDecoder.DecodeQuotedPrintable(std::move(text), true);
-        text = Flatten(m_textTools, std::move(text));
-        const int32_t found = FindBodyRule(std::move(text), record, m_bodyHtmlList, false);
+        text = Flatten(std::move(text));
+        const int32_t found = SearchPreparedBody(text, record, m_bodyHtmlList, false);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelHtml;
             return found;
@@ -54,8 +80,8 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         text = m_mailDecoder.Decode8Bit(std::move(text), false);
         text = m_mailDecoder.DecodeEntities(std::move(text), false);
         text = m_mailDecoder.DecodeQuotedPrintable(std::move(text), false);
-        text = Flatten(m_textTools, std::move(text));
-        const int32_t found = FindBodyRule(text, record, m_bodyList, false);
+        text = Flatten(std::move(text));
+        const int32_t found = SearchPreparedBody(text, record, m_bodyList, false);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelNoHtml;
             return found;
@@ -72,7 +98,9 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
     if (m_bDebug)
         AddLog(txt::kSearchWithoutSeparators, true);
     if (work) {
-        const int32_t found = FindBodyRule(text, record, m_bodyList, true);
+        // The text has no separators left, so the search's own stripping
+        // would change nothing.
+        const int32_t found = SearchPreparedBody(text, record, m_bodyList, true);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelNoSeparators;
             return found;
@@ -87,7 +115,7 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
     if (m_bDebug)
         AddLog(txt::kSearchWithoutRepeats, true);
     if (work) {
-        const int32_t found = FindBodyRule(std::move(text), record, m_bodyList, true);
+        const int32_t found = SearchPreparedBody(text, record, m_bodyList, true);
         if (found != -1) {
             record->m_strFilterLabel = txt::kLabelNoRepeats;
             return found;

@@ -53,17 +53,31 @@ void CMainDialog::MatchHeaderRules(CMailRecord* record, std::string text, RuleLi
 int32_t CMainDialog::FindBodyRule(std::string text, CMailRecord* record, RuleList& list,
                                   bool stripSeparators)
 {
-    // The search starts after the first "Status:" of the text as it came.
-    const size_t status = text.find("Status:");
-    const size_t start = status == std::string::npos ? 0 : status + 7;
-    if (stripSeparators)
+    if (stripSeparators) {
+        // The search start comes from the text as it came, before stripping.
+        const size_t status = text.find("Status:");
         RemoveSeparators(text, true);
-    w1252::UpperInPlace(text);
+        return SearchBody(text, status == std::string::npos ? 0 : status + 7, record, list, true);
+    }
+    return SearchPreparedBody(text, record, list, false);
+}
+
+int32_t CMainDialog::SearchPreparedBody(std::string_view text, CMailRecord* record, RuleList& list,
+                                        bool stripSeparators)
+{
+    const size_t status = text.find("Status:");
+    return SearchBody(text, status == std::string_view::npos ? 0 : status + 7, record, list, stripSeparators);
+}
+
+int32_t CMainDialog::SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
+                                bool stripSeparators)
+{
     if (list.empty())
         return -1;
     std::optional<CRuleMatcher> local;
     const CRuleMatcher& matcher = MatcherFor(m_pMatcherCache.get(), local, list,
                                              CRuleMatcher::kBodySearch, stripSeparators);
+    // The matcher compares the upper-case form of the text with the entries.
     size_t position = 0;
     const int32_t entry = matcher.FirstBodyMatch(text, start, &position);
     if (entry < 0)

@@ -1,5 +1,7 @@
 #include "filter/RuleMatcher.h"
 
+#include "shell/Win1252.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -18,6 +20,11 @@ constexpr std::array<bool, 256> MakeSeparatorTable()
     return table;
 }
 constexpr std::array<bool, 256> kSeparators = MakeSeparatorTable();
+constexpr std::array<bool, 256> kSeparatorsAndSpace = [] {
+    std::array<bool, 256> table = MakeSeparatorTable();
+    table[' '] = true;
+    return table;
+}();
 
 } // namespace
 
@@ -28,15 +35,15 @@ bool IsSeparator(unsigned char c, bool alsoSpaces)
 
 void RemoveSeparatorsInPlace(std::string& text, bool alsoSpaces)
 {
-    char* out = text.data();
-    const char* in = text.data();
-    const char* end = in + text.size();
-    for (; in != end; ++in) {
-        const auto c = static_cast<unsigned char>(*in);
-        if (!kSeparators[c] && !(alsoSpaces && c == ' '))
-            *out++ = *in;
+    // Every byte is stored; the write position moves on only past a kept one.
+    const bool* drop = alsoSpaces ? kSeparatorsAndSpace.data() : kSeparators.data();
+    char* const begin = text.data();
+    char* out = begin;
+    for (const char* in = begin, *end = begin + text.size(); in != end; ++in) {
+        *out = *in;
+        out += !drop[static_cast<unsigned char>(*in)];
     }
-    text.resize(static_cast<size_t>(out - text.data()));
+    text.resize(static_cast<size_t>(out - begin));
 }
 
 // ---- automaton ----------------------------------------------------------------------
@@ -61,7 +68,7 @@ int32_t CPatternAutomaton::Add(std::string_view pattern)
     return node;
 }
 
-void CPatternAutomaton::Finish()
+void CPatternAutomaton::Finish(bool foldUpper, size_t maxCells)
 {
     // Byte classes: every byte used by some pattern gets its own column, all
     // other bytes share column 0, which always leads back to the root.
@@ -72,6 +79,8 @@ void CPatternAutomaton::Finish()
         if (!m_class[c])
             m_class[c] = static_cast<uint8_t>(m_nClasses++);
     }
+    for (int c = 0; c < 256; ++c)
+        m_scanClass[c] = m_class[foldUpper ? w1252::ToUpper(static_cast<unsigned char>(c)) : c];
     const size_t nodes = m_depth.size();
 
     // Children per node, grouped with a counting sort.
@@ -88,6 +97,11 @@ void CPatternAutomaton::Finish()
                 static_cast<unsigned char>(key & 0xFF), child};
     }
 
+    if (nodes * m_nClasses > maxCells) {
+        m_bTooLarge = true;
+        m_edges.clear();
+        return;
+    }
     m_delta.assign(nodes * m_nClasses, 0);
     m_fail.assign(nodes, 0);
     m_order.clear();
@@ -114,7 +128,7 @@ void CPatternAutomaton::Finish()
 
 // ---- compiled rule list -------------------------------------------------------------
 
-CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators)
+CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators, size_t maxCells)
     : m_mode(mode), m_bStrip(stripSeparators)
 {
     for (const std::string* entry : list) {
@@ -129,9 +143,16 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
     if (mode == kBodySearch) {
         // Every entry is one literal pattern; a star is an ordinary byte here.
         std::vector<int32_t> nodeOf(static_cast<size_t>(count));
-        for (int32_t e = 0; e < count; ++e)
-            nodeOf[static_cast<size_t>(e)] = m_automaton.Add(m_searched[static_cast<size_t>(e)]);
-        m_automaton.Finish();
+        for (int32_t e = 0; e < count; ++e) {
+            const std::string& pattern = m_searched[static_cast<size_t>(e)];
+            nodeOf[static_cast<size_t>(e)] = m_automaton.Add(pattern);
+            m_nLongest = std::max(m_nLongest, static_cast<int32_t>(pattern.size()));
+        }
+        m_automaton.Finish(true, maxCells);
+        if (m_automaton.TooLarge()) {
+            m_bPlain = true;
+            return;
+        }
         const size_t nodes = static_cast<size_t>(m_automaton.NodeCount());
         std::vector<int32_t> own(nodes, kNone);
         for (int32_t e = count - 1; e >= 0; --e) {
@@ -156,6 +177,18 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
                 m_minLength[su] = m_automaton.Depth(u);
             }
         }
+        const size_t width = m_automaton.ClassCount();
+        const int32_t* table = m_automaton.Table();
+        if (nodes * width * 2 > UINT32_MAX) {
+            m_bPlain = true;
+            return;
+        }
+        m_scan.resize(nodes * width);
+        for (size_t i = 0; i < m_scan.size(); ++i) {
+            const auto next = static_cast<uint32_t>(table[i]);
+            m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (m_minEntry[next] != kNone ? 1u : 0u);
+        }
+        m_automaton.ReleaseTable();
         return;
     }
 
@@ -180,7 +213,11 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
         if (parts.empty() && m_nAlwaysEntry == kNone)
             m_nAlwaysEntry = e;
     }
-    m_automaton.Finish();
+    m_automaton.Finish(false, maxCells);
+    if (m_automaton.TooLarge()) {
+        m_bPlain = true;
+        return;
+    }
     const size_t nodes = static_cast<size_t>(m_automaton.NodeCount());
     m_postings.assign(nodes, {});
     m_endsPart.assign(nodes, 0);
@@ -197,15 +234,64 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
         m_outputLink[static_cast<size_t>(u)] =
             (f != 0 && m_endsPart[static_cast<size_t>(f)]) ? f : m_outputLink[static_cast<size_t>(f)];
     }
+    const size_t width = m_automaton.ClassCount();
+    const int32_t* table = m_automaton.Table();
+    if (nodes * width * 2 > UINT32_MAX) {
+        m_bPlain = true;
+        return;
+    }
+    m_scan.resize(nodes * width);
+    for (size_t i = 0; i < m_scan.size(); ++i) {
+        const auto next = static_cast<uint32_t>(table[i]);
+        const bool output = m_endsPart[next] || m_outputLink[next] != -1;
+        m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (output ? 1u : 0u);
+    }
+    m_automaton.ReleaseTable();
     m_nodeSeen.assign(nodes, 0);
     m_entryEpoch.assign(static_cast<size_t>(count), 0);
     m_entryHits.assign(static_cast<size_t>(count), 0);
+}
+
+int32_t CRuleMatcher::PlainHeaderMatch(std::string_view text) const
+{
+    for (size_t e = 0; e < m_searched.size(); ++e) {
+        const std::string_view entry = m_searched[e];
+        bool match = true;
+        size_t start = 0;
+        while (match && start <= entry.size()) {
+            size_t star = entry.find('*', start);
+            if (star == std::string_view::npos)
+                star = entry.size();
+            if (star > start && text.find(entry.substr(start, star - start)) == std::string_view::npos)
+                match = false;
+            start = star + 1;
+        }
+        if (match)
+            return static_cast<int32_t>(e);
+    }
+    return -1;
+}
+
+int32_t CRuleMatcher::PlainBodyMatch(std::string_view text, size_t start, size_t* position) const
+{
+    const std::string upper = w1252::Upper(text);
+    for (size_t e = 0; e < m_searched.size(); ++e) {
+        const size_t at = upper.find(m_searched[e], start);
+        if (at != std::string::npos) {
+            if (position)
+                *position = at;
+            return static_cast<int32_t>(e);
+        }
+    }
+    return -1;
 }
 
 int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
 {
     if (m_entries.empty())
         return -1;
+    if (m_bPlain)
+        return PlainHeaderMatch(text);
     int32_t best = m_nAlwaysEntry;
     if (best == 0)
         return 0;
@@ -219,11 +305,15 @@ int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
     // ends the walk.
     m_found.clear();
     const uint8_t* classes = m_automaton.Classes();
-    const int32_t* table = m_automaton.Table();
-    const size_t width = m_automaton.ClassCount();
-    int32_t state = 0;
+    const uint32_t* scan = m_scan.data();
+    const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
+    uint32_t offset = 0; // current node * width
     for (char ch : text) {
-        state = table[static_cast<size_t>(state) * width + classes[static_cast<unsigned char>(ch)]];
+        const uint32_t next = scan[offset + classes[static_cast<unsigned char>(ch)]];
+        offset = next >> 1;
+        if (!(next & 1u))
+            continue;
+        const auto state = static_cast<int32_t>(offset / width);
         int32_t node = m_endsPart[static_cast<size_t>(state)] ? state : m_outputLink[static_cast<size_t>(state)];
         for (; node > 0 && m_nodeSeen[static_cast<size_t>(node)] != m_nEpoch;
              node = m_outputLink[static_cast<size_t>(node)]) {
@@ -251,23 +341,107 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
 {
     if (m_entries.empty() || start > text.size())
         return -1;
-    int32_t best = m_nEmptyEntry;
-    size_t where = start;
+    if (m_bPlain)
+        return PlainBodyMatch(text, start, position);
+
+    // The text is cut into four stretches scanned side by side, so that the
+    // four chains of table look-ups overlap in time. A stretch starts its scan
+    // early by the length of the longest entry less one, without recording,
+    // so that it sees every match that ends inside it. Each stretch keeps the
+    // lowest entry it saw end there and where that entry first occurred. The
+    // lowest entry of all is the answer; if an earlier stretch also saw it,
+    // that stretch's occurrence comes first.
+    constexpr size_t kLanes = 4;
+    const size_t length = text.size() - start;
+    const size_t overlap = m_nLongest > 0 ? static_cast<size_t>(m_nLongest) - 1 : 0;
+    const size_t lanes = length >= kLanes * (overlap + 256) ? kLanes : 1;
+
+    struct Lane {
+        size_t from, recordFrom, to;
+        uint32_t offset;
+        int32_t best;
+        size_t where;
+    };
+    Lane lane[kLanes];
+    const size_t step = length / lanes;
+    for (size_t k = 0; k < lanes; ++k) {
+        const size_t segmentStart = start + k * step;
+        lane[k].recordFrom = segmentStart;
+        lane[k].from = k == 0 ? segmentStart : segmentStart - overlap;
+        lane[k].to = k + 1 == lanes ? text.size() : segmentStart + step;
+        lane[k].offset = 0;
+        lane[k].best = kNone;
+        lane[k].where = 0;
+    }
+
     const uint8_t* classes = m_automaton.Classes();
-    const int32_t* table = m_automaton.Table();
-    const int32_t* minEntry = m_minEntry.data();
-    const size_t width = m_automaton.ClassCount();
+    const uint32_t* scan = m_scan.data();
+    const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    int32_t state = 0;
-    for (size_t i = start; i < text.size() && best != 0; ++i) {
-        state = table[static_cast<size_t>(state) * width + classes[bytes[i]]];
-        // A lower entry seen for the first time: scanning left to right, this
-        // is where its first occurrence ends.
-        if (minEntry[state] < best) {
-            best = minEntry[state];
-            where = i + 1 - static_cast<size_t>(m_minLength[static_cast<size_t>(state)]);
+    auto record = [&](Lane& l, uint32_t offset, size_t i) {
+        const size_t node = offset / width;
+        if (i >= l.recordFrom && m_minEntry[node] < l.best) {
+            l.best = m_minEntry[node];
+            l.where = i + 1 - static_cast<size_t>(m_minLength[node]);
+        }
+    };
+
+    if (lanes == kLanes) {
+        // Every lane takes the same number of steps; the rest of each lane is
+        // finished below.
+        size_t steps = lane[0].to - lane[0].from;
+        for (size_t k = 1; k < kLanes; ++k)
+            steps = std::min(steps, lane[k].to - lane[k].from);
+        uint32_t o0 = 0, o1 = 0, o2 = 0, o3 = 0;
+        const unsigned char* p0 = bytes + lane[0].from;
+        const unsigned char* p1 = bytes + lane[1].from;
+        const unsigned char* p2 = bytes + lane[2].from;
+        const unsigned char* p3 = bytes + lane[3].from;
+        for (size_t j = 0; j < steps; ++j) {
+            const uint32_t n0 = scan[o0 + classes[p0[j]]];
+            const uint32_t n1 = scan[o1 + classes[p1[j]]];
+            const uint32_t n2 = scan[o2 + classes[p2[j]]];
+            const uint32_t n3 = scan[o3 + classes[p3[j]]];
+            o0 = n0 >> 1;
+            o1 = n1 >> 1;
+            o2 = n2 >> 1;
+            o3 = n3 >> 1;
+            if ((n0 | n1 | n2 | n3) & 1u) {
+                if (n0 & 1u)
+                    record(lane[0], o0, lane[0].from + j);
+                if (n1 & 1u)
+                    record(lane[1], o1, lane[1].from + j);
+                if (n2 & 1u)
+                    record(lane[2], o2, lane[2].from + j);
+                if (n3 & 1u)
+                    record(lane[3], o3, lane[3].from + j);
+            }
+        }
+        const uint32_t offsets[kLanes] = {o0, o1, o2, o3};
+        for (size_t k = 0; k < kLanes; ++k) {
+            lane[k].offset = offsets[k];
+            lane[k].from += steps;
         }
     }
+    for (size_t k = 0; k < lanes; ++k) {
+        Lane& l = lane[k];
+        uint32_t offset = l.offset;
+        for (size_t i = l.from; i < l.to; ++i) {
+            const uint32_t next = scan[offset + classes[bytes[i]]];
+            offset = next >> 1;
+            if (next & 1u)
+                record(l, offset, i);
+        }
+    }
+
+    // The empty entry is found at the start; otherwise the lowest entry seen.
+    int32_t best = m_nEmptyEntry;
+    size_t where = start;
+    for (size_t k = 0; k < lanes; ++k)
+        if (lane[k].best < best) {
+            best = lane[k].best;
+            where = lane[k].where;
+        }
     if (best == kNone)
         return -1;
     if (position)

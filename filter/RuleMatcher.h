@@ -31,8 +31,17 @@ public:
     // Adds a pattern and returns its node; equal patterns share their node.
     // The empty pattern is the root, node 0.
     int32_t Add(std::string_view pattern);
-    // Computes the failure links and completes the transition table.
-    void Finish();
+    // Computes the failure links and completes the transition table. With
+    // `foldUpper` a text byte moves the automaton as its upper-case form does,
+    // so searching a text is searching its upper-case copy.
+    void Finish(bool foldUpper = false, size_t maxCells = kMaxCells);
+
+    // Set by Finish when the table would exceed kMaxCells; the automaton is
+    // then unusable and its users fall back to a walk over the entries.
+    bool TooLarge() const { return m_bTooLarge; }
+    static constexpr size_t kMaxCells = size_t(1) << 26; // 256 MB of transitions
+    // Frees the transition table once a user has copied what it needs.
+    void ReleaseTable() { std::vector<int32_t>().swap(m_delta); }
 
     int32_t NodeCount() const { return static_cast<int32_t>(m_depth.size()); }
     int32_t Depth(int32_t node) const { return m_depth[static_cast<size_t>(node)]; }
@@ -41,9 +50,10 @@ public:
     int32_t Fail(int32_t node) const { return m_fail[static_cast<size_t>(node)]; }
     int32_t Next(int32_t node, unsigned char c) const
     {
-        return m_delta[static_cast<size_t>(node) * m_nClasses + m_class[c]];
+        return m_delta[static_cast<size_t>(node) * m_nClasses + m_scanClass[c]];
     }
-    const uint8_t* Classes() const { return m_class; }
+    // Column of each text byte in the transition table.
+    const uint8_t* Classes() const { return m_scanClass; }
     const int32_t* Table() const { return m_delta.data(); }
     size_t ClassCount() const { return m_nClasses; }
 
@@ -56,8 +66,10 @@ private:
     std::vector<int32_t> m_fail;
     std::vector<int32_t> m_order;
     std::vector<int32_t> m_delta;
-    uint8_t m_class[256] = {};
+    uint8_t m_class[256] = {};     // column of each pattern byte
+    uint8_t m_scanClass[256] = {}; // column of each text byte
     size_t m_nClasses = 1;
+    bool m_bTooLarge = false;
 };
 
 // A rule list compiled for one kind of search.
@@ -68,7 +80,11 @@ public:
 
     // Compiles `list` as it stands. With `stripSeparators` every entry first
     // loses its separators and spaces, as the searches of that kind require.
-    CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators);
+    // A list whose automaton would need more than `maxCells` transitions is
+    // searched entry by entry instead.
+    CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators,
+                 size_t maxCells = CPatternAutomaton::kMaxCells);
+    bool IsCompiled() const { return !m_bPlain; }
 
     EMode Mode() const { return m_mode; }
     bool StripsSeparators() const { return m_bStrip; }
@@ -83,24 +99,33 @@ public:
     // Header test: index of the first entry, in list order, all of whose
     // star-separated parts occur in `text`; -1 when none.
     int32_t FirstHeaderMatch(std::string_view text);
-    // Body search: index of the first entry, in list order, that occurs in
-    // `text` at or after `start`, with the position of its first occurrence
-    // there in *position; -1 when none.
+    // Body search: index of the first entry, in list order, that occurs in the
+    // upper-case form of `text` at or after `start`, with the position of its
+    // first occurrence there in *position; -1 when none.
     int32_t FirstBodyMatch(std::string_view text, size_t start, size_t* position) const;
 
 private:
+    int32_t PlainHeaderMatch(std::string_view text) const;
+    int32_t PlainBodyMatch(std::string_view text, size_t start, size_t* position) const;
+
     EMode m_mode;
     bool m_bStrip;
+    bool m_bPlain = false; // too large to compile: entries are walked one by one
     std::vector<std::string> m_entries;
     std::vector<std::string> m_searched;
     CPatternAutomaton m_automaton;
 
     static constexpr int32_t kNone = INT32_MAX;
-    // Body search: per node the lowest entry index among the patterns that
-    // end there (itself or through its failure chain), and that pattern's length.
+    // The transitions as (next node * columns) << 1, with the low bit set when
+    // some entry (body) or part (header) ends at the next node.
+    std::vector<uint32_t> m_scan;
+    // Body search: per node the lowest entry
+    // index among the patterns that end there (itself or through its failure
+    // chain), and that pattern's length.
     std::vector<int32_t> m_minEntry;
     std::vector<int32_t> m_minLength;
     int32_t m_nEmptyEntry = kNone; // lowest entry whose pattern is empty
+    int32_t m_nLongest = 0;        // length of the longest pattern
 
     // Header test.
     std::vector<int32_t> m_outputLink;  // nearest node on the failure chain that ends a part, or -1

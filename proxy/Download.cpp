@@ -24,6 +24,7 @@ void ArmGrace(CMainDialog& hub, CSession* session)
     if (!session->m_pGraceTimer) {
         session->m_pGraceTimer = std::make_unique<QTimer>();
         session->m_pGraceTimer->setSingleShot(true);
+        session->m_pGraceTimer->setTimerType(Qt::PreciseTimer); // never shorter than asked
         const int32_t number = session->m_nNumber;
         QObject::connect(
             session->m_pGraceTimer.get(), &QTimer::timeout, &hub, [&hub, number] { hub.OnTimer(number); },

@@ -91,7 +91,8 @@ void CMainDialog::OnSocketClose(CClientSocket* socket)
             if (!held.empty())
                 SendToClient(session, held);
         }
-        DisconnectSession(session);
+        DisconnectSession(session); // switches to idle when it was the last
+        return;
     }
     if (m_sessions.empty())
         SetTrayIcon(false, false);
@@ -147,6 +148,7 @@ void ArmSilence(CMainDialog& hub, CSession* session)
     if (!session->m_pSilenceTimer) {
         session->m_pSilenceTimer = std::make_unique<QTimer>();
         session->m_pSilenceTimer->setSingleShot(true);
+        session->m_pSilenceTimer->setTimerType(Qt::PreciseTimer);
         const int32_t number = session->m_nNumber;
         // Queued: the session (and this timer) may end in the handler.
         QObject::connect(

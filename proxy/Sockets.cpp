@@ -22,6 +22,14 @@ bool ChunkEndsUnit(std::string_view chunk)
            std::memchr(chunk.data(), '\n', chunk.size()) != nullptr;
 }
 
+bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrieving, bool moreWaiting)
+{
+    if (ChunkEndsUnit(chunk))
+        return true;
+    return retrieving && !moreWaiting && static_cast<int64_t>(chunk.size()) == kReadChunk &&
+           unit.ends_with("\r\n.\r\n");
+}
+
 CClientSocket::CClientSocket(CMainDialog& hub, QTcpSocket* socket)
     : m_hub(hub), m_pSocket(socket ? socket : new QTcpSocket())
 {
@@ -111,12 +119,7 @@ bool CClientSocket::PullUnit()
             return false;
         ++m_nChunks;
         const std::string_view chunk(m_unit.data() + old, static_cast<size_t>(got));
-        if (ChunkEndsUnit(chunk)) {
-            m_bUnitReady = true;
-            return true;
-        }
-        if (m_bRetrieving && got == kReadChunk && m_pSocket->bytesAvailable() == 0 &&
-            std::string_view(m_unit).ends_with("\r\n.\r\n")) {
+        if (ChunkEndsUnit(chunk, m_unit, m_bRetrieving, m_pSocket->bytesAvailable() > 0)) {
             m_bUnitReady = true;
             return true;
         }

@@ -16,9 +16,14 @@ class CMainDialog;
 class QTcpServer;
 class QTcpSocket;
 
-// The size of one read chunk, and the rule that ends a unit with a chunk.
+// The size of one read chunk, and the rule that ends a unit with a chunk:
+// it holds a line feed and is shorter than a whole chunk. While a retrieval
+// answer is read, a whole chunk that ends with the answer's closing line
+// also ends the unit when nothing more is waiting (`unit` is the unit with
+// the chunk appended).
 inline constexpr int32_t kReadChunk = 102400;
 bool ChunkEndsUnit(std::string_view chunk);
+bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrieving, bool moreWaiting);
 
 class CClientSocket : public QObject
 {

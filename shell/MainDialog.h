@@ -163,6 +163,12 @@ public:
     // Body search after the "Status:" line: position of the first entry of
     // `list` (in list order) found in the upper-cased text, or -1.
     int32_t FindBodyRule(std::string text, CMailRecord* record, RuleList& list, bool stripSeparators);
+    // The same search on a text that is already what the search would make of
+    // it (without separators when `stripSeparators` is set); nothing is copied.
+    int32_t SearchPreparedBody(std::string_view text, CMailRecord* record, RuleList& list,
+                               bool stripSeparators);
+    int32_t SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
+                       bool stripSeparators);
     // Tags the message as spam, fills its mail-list row and logs.
     void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
     // Unloads every plug-in and loads those the settings name again.

@@ -3,6 +3,7 @@
 #include "FilterFixture.h"
 
 #include "filter/RuleMatcher.h"
+#include "shell/Win1252.h"
 
 #include <random>
 
@@ -54,12 +55,14 @@ int32_t ReferenceHeaderMatch(std::string text, const std::vector<std::string>& e
     return -1;
 }
 
+// The body search compares the upper-case text with the entries as they are.
 int32_t ReferenceBodyMatch(const std::string& text, size_t start, const std::vector<std::string>& entries,
                            bool strip, size_t* position)
 {
+    const std::string upper = w1252::Upper(text);
     for (size_t e = 0; e < entries.size(); ++e) {
         const std::string entry = strip ? Stripped(entries[e]) : entries[e];
-        const size_t at = text.find(entry, start);
+        const size_t at = upper.find(entry, start);
         if (at != std::string::npos) {
             *position = at;
             return static_cast<int32_t>(e);
@@ -80,7 +83,7 @@ std::string RandomText(std::mt19937& rng, size_t maxLength, std::string_view alp
     return out;
 }
 
-constexpr std::string_view kAlphabet = "ABCAB*.- \xB0\xC9";
+constexpr std::string_view kAlphabet = "ABCABab*.- \xB0\xC9\xE9";
 
 } // namespace
 
@@ -216,6 +219,7 @@ TEST_F(BodySearchTest, NoMatchLeavesTheRecord)
 TEST(CompiledMatcher, AgreesWithThePlainWalkOnRandomRulesAndTexts)
 {
     std::mt19937 rng(20261207);
+    int plain = 0;
     for (int round = 0; round < 400; ++round) {
         std::vector<std::string> entries;
         const int count = 1 + static_cast<int>(rng() % 40);
@@ -226,9 +230,13 @@ TEST(CompiledMatcher, AgreesWithThePlainWalkOnRandomRulesAndTexts)
             entries.push_back(e);
         }
         auto list = MakeList(entries);
+        // Every fourth round the lists are too large for the tiny table limit
+        // and are searched entry by entry.
+        const size_t limit = round % 4 == 3 ? 8 : CPatternAutomaton::kMaxCells;
         for (bool strip : {false, true}) {
-            CRuleMatcher header(*list, CRuleMatcher::kHeaderTest, strip);
-            CRuleMatcher body(*list, CRuleMatcher::kBodySearch, strip);
+            CRuleMatcher header(*list, CRuleMatcher::kHeaderTest, strip, limit);
+            CRuleMatcher body(*list, CRuleMatcher::kBodySearch, strip, limit);
+            plain += header.IsCompiled() ? 0 : 1;
             for (int t = 0; t < 20; ++t) {
                 std::string text = RandomText(rng, 60, kAlphabet);
                 std::string headerText = strip ? Stripped(text) : text;
@@ -245,6 +253,7 @@ TEST(CompiledMatcher, AgreesWithThePlainWalkOnRandomRulesAndTexts)
             }
         }
     }
+    EXPECT_GT(plain, 50);
 }
 
 TEST(CompiledMatcher, ManyRulesWithSharedPrefixesAndSuffixes)
@@ -265,6 +274,38 @@ TEST(CompiledMatcher, ManyRulesWithSharedPrefixesAndSuffixes)
         ASSERT_EQ(body.FirstBodyMatch(text, 0, &fast), expected) << text;
         if (expected >= 0) {
             ASSERT_EQ(fast, slow);
+        }
+    }
+}
+
+TEST(CompiledMatcher, LongTextsScannedInStretchesGiveTheSameAnswer)
+{
+    // Texts long enough to be cut into stretches, entries up to 40 bytes long
+    // so that matches straddle the cuts, and search starts anywhere.
+    std::mt19937 rng(31337);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> entries;
+        const int count = 1 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < count; ++i) {
+            std::string e = RandomText(rng, rng() % 4 == 0 ? 40 : 4, "ABab");
+            entries.push_back(e.empty() ? "AB" : w1252::Upper(e));
+        }
+        auto list = MakeList(entries);
+        CRuleMatcher body(*list, CRuleMatcher::kBodySearch, false);
+        for (int t = 0; t < 5; ++t) {
+            std::string text = RandomText(rng, 6000, "ABbaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab");
+            // Plant an entry somewhere so that late and straddling matches occur.
+            if (!text.empty()) {
+                const std::string& planted = entries[rng() % entries.size()];
+                text.insert(rng() % text.size(), planted);
+            }
+            const size_t start = rng() % (text.size() + 1);
+            size_t fast = 0, slow = 0;
+            const int32_t expected = ReferenceBodyMatch(text, start, entries, false, &slow);
+            ASSERT_EQ(body.FirstBodyMatch(text, start, &fast), expected) << "round " << round;
+            if (expected >= 0) {
+                ASSERT_EQ(fast, slow) << "round " << round;
+            }
         }
     }
 }

@@ -1,0 +1,441 @@
+// The download of each message: sizes that disagree with the bytes, the
+// wait after an early closing line, large messages, and server faults.
+#include "Pop3Harness.h"
+
+#include "shell/Format.h"
+
+#include <QElapsedTimer>
+
+using namespace harness;
+
+namespace {
+
+// `count` lines of ten bytes each.
+std::string Lines(int count, char fill = 'x')
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += std::string(8, fill) + "\r\n";
+    return text;
+}
+
+} // namespace
+
+class Download : public ProxyTest
+{
+protected:
+    // Logs in, sends STAT and waits for its answer.
+    std::unique_ptr<Client> Stat(int ms = 3000)
+    {
+        auto client = LoggedIn();
+        client->received.clear();
+        client->Send("STAT\r\n");
+        EXPECT_TRUE(client->WaitFor("\r\n", ms));
+        return client;
+    }
+    std::string ConversionLine(int n) const
+    {
+        return StrFormat("Conversion UNIX->DOS : ajout de %d octect(s)\r\n", n);
+    }
+};
+
+TEST_F(Download, ExactSizePlusClosingLineIsNoConversion)
+{
+    server->mailbox = {{Lines(100), "u"}};
+    auto client = Stat();
+    EXPECT_EQ(client->received, "+OK 1 1003\r\n");
+    EXPECT_EQ(Log(*hub).find("Conversion"), std::string::npos);
+    EXPECT_EQ(hub->RecordAt(hub->m_sessions.head(), 1)->m_nSize, 1003);
+}
+
+TEST_F(Download, LongerThanAnnouncedInOneChunkLogsTheExcessOnce)
+{
+    server->mailbox = {{Lines(104), "u", 1000, 1000}};
+    auto client = Stat();
+    EXPECT_EQ(client->received, "+OK 1 1043\r\n");
+    const std::string log = Log(*hub);
+    const size_t at = log.find(Stamp(ConversionLine(43)));
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(log.find("Conversion", at + 20), std::string::npos);
+    client->received.clear();
+    client->Send("RETR 1\r\n");
+    ASSERT_TRUE(client->WaitFor(".\r\n"));
+    EXPECT_EQ(client->received, "+OK 1043 octets\r\n" + Lines(104) + ".\r\n");
+}
+
+TEST_F(Download, ExcessOverSeveralChunksIsLoggedPerChunk)
+{
+    server->mailbox = {{Lines(104), "u", 1000, 1000}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 1")
+            return false;
+        c.Send("+OK 1000 octets\r\n" + Lines(102));
+        c.socket->flush();
+        Spin(30);
+        c.Send(Lines(2) + ".\r\n");
+        return true;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, "+OK 1 1043\r\n");
+    const std::string log = Log(*hub);
+    const size_t first = log.find(ConversionLine(20));
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find(ConversionLine(23), first), std::string::npos);
+}
+
+TEST_F(Download, EarlyClosingLineCompletesAfterTheWait)
+{
+    server->mailbox = {{Lines(100), "u", 2000}};
+    QElapsedTimer timer;
+    auto client = LoggedIn();
+    client->received.clear();
+    timer.start();
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n"));
+    EXPECT_GE(timer.elapsed(), hub->m_nGraceMs);
+    EXPECT_EQ(client->received, "+OK 1 1003\r\n");
+}
+
+TEST_F(Download, DataDuringTheWaitIsAppended)
+{
+    server->mailbox = {{Lines(2), "u", 100}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 1")
+            return false;
+        c.Send("+OK 100 octets\r\n" + Lines(2) + ".\r\n");
+        c.socket->flush();
+        Spin(40); // shorter than the wait
+        c.Send(Lines(3) + ".\r\n");
+        return true;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", 20 + 3 + 30 + 3));
+}
+
+TEST_F(Download, MessageLargerThanAReadChunk)
+{
+    server->mailbox = {{Mail("Big", Lines(30000, 'b')), "big"}};
+    auto client = Stat();
+    const int32_t size = static_cast<int32_t>(server->mailbox[0].text.size()) + 3;
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", size));
+    client->received.clear();
+    client->Send("RETR 1\r\n");
+    const std::string expected = StrFormat("+OK %d octets\r\n", size) + server->mailbox[0].text + ".\r\n";
+    ASSERT_TRUE(client->WaitReceived(expected.size()));
+    EXPECT_EQ(client->received, expected);
+}
+
+TEST_F(Download, AnswerOfExactlyOneReadChunkCompletesWithoutWaiting)
+{
+    // Status line + text + closing line = 102400 bytes.
+    const std::string status = "+OK 102378 octets\r\n";
+    const std::string text = Lines(10237) + "123456\r\n";
+    ASSERT_EQ(status.size() + text.size() + 3, 102400u);
+    server->mailbox = {{text, "u", 102378}};
+    // The whole answer is in the proxy's socket before it reads: one chunk.
+    server->hook = [&](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 1")
+            return false;
+        c.Send(status + text + ".\r\n");
+        while (c.socket->bytesToWrite() > 0 && c.socket->waitForBytesWritten(1000)) {
+        }
+        return true;
+    };
+    hub->m_nSilenceMs = 2000;
+    QElapsedTimer timer;
+    timer.start();
+    auto client = Stat();
+    EXPECT_EQ(client->received, "+OK 1 102381\r\n");
+    EXPECT_LT(timer.elapsed(), 1500);
+}
+
+TEST_F(Download, HeaderLinesBeforeAnyReturnPathAreKept)
+{
+    const std::string text = "Received: from relay\r\nSubject: no return path\r\n\r\nBody\r\n";
+    server->mailbox = {{text, "u"}};
+    auto client = Stat();
+    client->received.clear();
+    client->Send("RETR 1\r\n");
+    ASSERT_TRUE(client->WaitFor("Body\r\n.\r\n"));
+    EXPECT_EQ(client->received, StrFormat("+OK %d octets\r\n", int(text.size()) + 3) + text + ".\r\n");
+}
+
+TEST_F(Download, EmptyMessageCompletes)
+{
+    server->mailbox = {{"", "empty"}, {Mail("After"), "after"}};
+    auto client = Stat();
+    EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", 3 + int(server->mailbox[1].text.size()) + 3));
+}
+
+TEST_F(Download, StatusWithoutNumberKeepsTheListedSize)
+{
+    server->mailbox = {{Lines(10), "u"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 1")
+            return false;
+        c.Send("+OK message follows\r\n" + Lines(10) + ".\r\n");
+        return true;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, "+OK 1 103\r\n");
+}
+
+TEST_F(Download, HugeOrNegativeAnnouncedSizesAllocateNothing)
+{
+    server->mailbox = {{Lines(10), "a"}, {Lines(10), "b"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line == "RETR 1")
+            c.Send("+OK 99999999999999 octets\r\n" + Lines(10) + ".\r\n");
+        else if (line == "RETR 2")
+            c.Send("+OK -5 octets\r\n" + Lines(10) + ".\r\n");
+        else if (line == "LIST")
+            c.Send("+OK\r\n1 4294967396\r\n2 -7\r\n.\r\n");
+        else
+            return false;
+        return true;
+    };
+    auto client = Stat();
+    // The huge one waits out the grace period, then keeps what arrived;
+    // the negative one is taken as unannounced (listed -7 reads as 0).
+    EXPECT_EQ(client->received, "+OK 2 206\r\n");
+    EXPECT_NE(Log(*hub).find(ConversionLine(103)), std::string::npos);
+    EXPECT_LT(hub->RecordAt(hub->m_sessions.head(), 1)->m_pszText.capacity(), 4096u);
+}
+
+TEST_F(Download, RetrievalBeyondTheLimitEndsTheSession)
+{
+    hub->m_nMaxRetrieval = 500;
+    server->mailbox = {{Lines(100), "u"}};
+    auto client = LoggedIn();
+    client->received.clear();
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
+    EXPECT_NE(Log(*hub).find("N\xB0" "1 - Message n\xB0" "1 trop volumineux, session termin\xE9" "e\r\n"),
+              std::string::npos);
+    EXPECT_EQ(hub->m_processedMails.count(), 0);
+}
+
+TEST_F(Download, RefusedRetrievalIsLeftToTheServer)
+{
+    server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}, {Mail("Three"), "u3"}};
+    int refusals = 1;
+    server->hook = [&](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 2" || refusals-- <= 0)
+            return false;
+        c.Send("-ERR message locked\r\n");
+        return true;
+    };
+    auto client = Stat();
+    const int32_t s1 = int(server->mailbox[0].text.size()) + 3;
+    const int32_t s2 = int(server->mailbox[1].text.size());
+    const int32_t s3 = int(server->mailbox[2].text.size()) + 3;
+    EXPECT_EQ(client->received, StrFormat("+OK 3 %d\r\n", s1 + s2 + s3));
+    EXPECT_TRUE(server->Received().ends_with("RETR 1\r\nRETR 2\r\nRETR 3\r\n"));
+    EXPECT_NE(Log(*hub).find("N\xB0" "1 - Message n\xB0" "2 refus\xE9 par le serveur"), std::string::npos);
+    // Message 2 comes from the server; it is neither analysed nor kept.
+    client->received.clear();
+    client->Send("RETR 2\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n.\r\n"));
+    EXPECT_EQ(client->received, StrFormat("+OK %d octets\r\n", s2) + server->mailbox[1].text + ".\r\n");
+    EXPECT_TRUE(server->Received().ends_with("RETR 3\r\nRETR 2\r\n"));
+    EXPECT_EQ(hub->m_processedMails.count(), 2);
+    EXPECT_EQ(Log(*hub).find("Analyse du Msg N\xB0" "2"), std::string::npos);
+}
+
+TEST_F(Download, GarbledRetrievalStatusIsARefusal)
+{
+    server->mailbox = {{Mail("One"), "u1"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 1")
+            return false;
+        c.Send("what?\r\n");
+        return true;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size())));
+}
+
+TEST_F(Download, StatOrListRefusedIsRelayedAndTheSessionRelays)
+{
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "STAT")
+            return false;
+        c.Send("-ERR mailbox busy\r\n");
+        return true;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, "-ERR mailbox busy\r\n");
+    EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateRelay);
+    client->received.clear();
+    client->Send("NOOP\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n"));
+    EXPECT_EQ(client->received, "+OK\r\n");
+
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "LIST")
+            return false;
+        c.Send("-ERR no listing\r\n");
+        return true;
+    };
+    server->mailbox = {{Mail("One"), "u1"}};
+    client->received.clear();
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n"));
+    EXPECT_EQ(client->received, "-ERR no listing\r\n");
+    EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateRelay);
+}
+
+TEST_F(Download, GarbageToStatGetsAnErrorAnswer)
+{
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "STAT")
+            return false;
+        c.Send("\x01\x02garbage\r\n");
+        return true;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
+}
+
+TEST_F(Download, SilentServerDuringTheScanEndsTheSession)
+{
+    for (const char* silentAt : {"STAT", "LIST", "UIDL", "RETR 1"}) {
+        server = std::make_unique<ScriptedServer>();
+        server->mailbox = {{Mail("One"), "u1"}};
+        const std::string at = silentAt;
+        server->hook = [at](ServerConnection&, const std::string& line) { return line == at; };
+        auto client = LoggedIn();
+        client->received.clear();
+        client->Send("STAT\r\n");
+        ASSERT_TRUE(client->WaitClosed()) << silentAt;
+        EXPECT_EQ(client->received, "-ERR POP3 server not responding\r\n") << silentAt;
+        EXPECT_NE(Log(*hub).find("Le serveur POP3 ne r\xE9pond plus, session termin\xE9" "e\r\n"), std::string::npos);
+        EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+    }
+}
+
+TEST_F(Download, ServerClosingMidDownloadEndsTheSessionAndKeepsNothing)
+{
+    server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "RETR 2")
+            return false;
+        c.Send("+OK 500 octets\r\nReturn-Path: <x@y>\r\n");
+        c.Close();
+        return true;
+    };
+    auto client = LoggedIn();
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_EQ(hub->m_processedMails.count(), 0);
+    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_NE(Log(*hub).find("N\xB0" "1 D\xE9" "connect\xE9\r\n"), std::string::npos);
+}
+
+TEST_F(Download, AnswersSplitIntoManySmallPieces)
+{
+    server->mailbox = {{Mail("Split", Lines(50)), "u1"}};
+    server->hook = [this](ServerConnection& c, const std::string& line) {
+        if (line == "QUIT")
+            return false;
+        const std::string answer = server->DefaultAnswer(line);
+        for (size_t i = 0; i < answer.size(); i += 7) {
+            c.Send(answer.substr(i, 7));
+            c.socket->flush();
+            c.socket->waitForBytesWritten(10);
+            QCoreApplication::processEvents();
+        }
+        return true;
+    };
+    auto client = Stat();
+    const int32_t size = int(server->mailbox[0].text.size()) + 3;
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", size));
+    client->received.clear();
+    client->Send("RETR 1\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n.\r\n"));
+    EXPECT_EQ(client->received, StrFormat("+OK %d octets\r\n", size) + server->mailbox[0].text + ".\r\n");
+}
+
+TEST_F(Download, ProgressFollowsTheDownload)
+{
+    server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
+    std::vector<std::string> statuses;
+    std::vector<std::pair<int, int>> bars;
+    hub->m_progress.m_onChanged = [&] {
+        statuses.push_back(hub->m_progress.m_strStatus);
+        bars.emplace_back(hub->m_progress.m_nMailbox, hub->m_progress.m_nMessage);
+    };
+    auto client = Stat();
+    const int32_t s2 = int(server->mailbox[1].text.size()) + 3;
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        StrFormat("Message n\xB0" "2 sur 2 - T\xE9l\xE9" "chargement de 0ko sur %dko", s2 / 1024)),
+              statuses.end());
+    EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(50, 0)), bars.end());
+    EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(50, 100)), bars.end());
+    EXPECT_EQ(bars.back(), std::make_pair(0, 0));
+    EXPECT_EQ(hub->m_progress.m_strStatus, "");
+}
+
+TEST_F(Download, ServerClosingAtEveryStepEndsTheSession)
+{
+    for (const char* closeAt : {"USER alice", "PASS secret", "STAT", "LIST", "UIDL", "RETR 1"}) {
+        server = std::make_unique<ScriptedServer>();
+        server->mailbox = {{Mail("One"), "u1"}};
+        const std::string at = closeAt;
+        server->hook = [at](ServerConnection& c, const std::string& line) {
+            if (line != at)
+                return false;
+            c.Close();
+            return true;
+        };
+        auto client = Connect();
+        client->Send(UserLine("alice", server->Port()) + "PASS secret\r\nSTAT\r\n");
+        EXPECT_TRUE(client->WaitClosed()) << closeAt;
+        EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); })) << closeAt;
+        EXPECT_EQ(hub->m_processedMails.count(), 0) << closeAt;
+    }
+    EXPECT_TRUE(hub->m_connections.Entries().empty());
+    EXPECT_FALSE(hub->m_tray.m_bBusy);
+}
+
+TEST_F(Download, GarbageListingOrUidlAnswers)
+{
+    server->mailbox = {{Mail("One"), "u1"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line == "LIST") {
+            c.Send("??\r\n");
+            return true;
+        }
+        return false;
+    };
+    auto client = Stat();
+    EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
+
+    // Garbage to UIDL: no UIDLs, every message is downloaded, none reused.
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line == "UIDL") {
+            c.Send("\x7f\x7f\r\n");
+            return true;
+        }
+        return false;
+    };
+    client->received.clear();
+    client->Send("STAT\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n"));
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size()) + 3));
+    EXPECT_TRUE(server->Received().ends_with("UIDL\r\nRETR 1\r\n"));
+    EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "");
+}
+
+TEST_F(Download, ClientLineWithoutLineEndWaitsForIt)
+{
+    auto client = Connect();
+    client->received.clear();
+    client->Send("CA");
+    Spin(30);
+    EXPECT_EQ(client->received, "");
+    client->Send("PA\r\n");
+    ASSERT_TRUE(client->WaitFor(".\r\n"));
+    EXPECT_TRUE(client->received.starts_with("+OK Capability list follows\r\n"));
+}

@@ -1,0 +1,249 @@
+// The proxy's pure pieces: the unit rule, the answer tracker, the POP3 text
+// readers, the login forms.
+#include "proxy/AnswerTracker.h"
+#include "proxy/Login.h"
+#include "proxy/Pop3Text.h"
+#include "proxy/Sockets.h"
+
+#include <gtest/gtest.h>
+
+TEST(UnitRule, ShortChunkWithLineFeedEndsTheUnit)
+{
+    EXPECT_TRUE(ChunkEndsUnit("STAT\r\n"));
+    EXPECT_TRUE(ChunkEndsUnit("a\nb"));
+    EXPECT_FALSE(ChunkEndsUnit("STAT"));
+    EXPECT_FALSE(ChunkEndsUnit(""));
+}
+
+TEST(UnitRule, WholeChunkGoesOnEvenWithLineFeeds)
+{
+    std::string full(kReadChunk, 'x');
+    full[10] = '\n';
+    full.replace(full.size() - 2, 2, "\r\n");
+    EXPECT_FALSE(ChunkEndsUnit(full));
+    EXPECT_TRUE(ChunkEndsUnit(full.substr(1)));
+    // Outside a retrieval the rule stays as it is.
+    EXPECT_FALSE(ChunkEndsUnit(full, full, false, false));
+}
+
+TEST(UnitRule, WholeChunkEndingARetrievalEndsTheUnitWhenNothingWaits)
+{
+    std::string full(kReadChunk - 5, 'x');
+    full += "\r\n.\r\n";
+    EXPECT_TRUE(ChunkEndsUnit(full, full, true, false));
+    EXPECT_FALSE(ChunkEndsUnit(full, full, true, true));
+    std::string open = full;
+    open.back() = 'x';
+    EXPECT_FALSE(ChunkEndsUnit(open, open, true, false));
+}
+
+namespace {
+
+std::string Feed(CAnswerTracker& tracker, std::string_view data, std::vector<CAnswerTracker::Event>* events = nullptr)
+{
+    std::vector<CAnswerTracker::Event> local;
+    return tracker.Feed(data, events ? *events : local);
+}
+
+} // namespace
+
+TEST(AnswerTracker, KindsOfCommands)
+{
+    using K = CAnswerTracker::Kind;
+    EXPECT_EQ(CAnswerTracker::KindOf("LIST\r\n"), K::kMulti);
+    EXPECT_EQ(CAnswerTracker::KindOf("list 2\r\n"), K::kSingle);
+    EXPECT_EQ(CAnswerTracker::KindOf("UIDL\r\n"), K::kMulti);
+    EXPECT_EQ(CAnswerTracker::KindOf("UIDL 1\r\n"), K::kSingle);
+    EXPECT_EQ(CAnswerTracker::KindOf("retr 1\r\n"), K::kMulti);
+    EXPECT_EQ(CAnswerTracker::KindOf("TOP 1 0\r\n"), K::kMulti);
+    EXPECT_EQ(CAnswerTracker::KindOf("capa\r\n"), K::kCapa);
+    EXPECT_EQ(CAnswerTracker::KindOf("DELE 1\r\n"), K::kSingle);
+}
+
+TEST(AnswerTracker, MultiLineAnswerEndsAtTheClosingLineOnly)
+{
+    CAnswerTracker tracker;
+    tracker.Expect(CAnswerTracker::Kind::kMulti);
+    EXPECT_EQ(Feed(tracker, "+OK\r\n1 a.\r\n..\r\n.x\r\n"), "+OK\r\n1 a.\r\n..\r\n.x\r\n");
+    EXPECT_FALSE(tracker.Idle());
+    EXPECT_EQ(Feed(tracker, "."), ".");
+    EXPECT_FALSE(tracker.Idle());
+    EXPECT_EQ(Feed(tracker, "\r\n"), "\r\n");
+    EXPECT_TRUE(tracker.Idle());
+}
+
+TEST(AnswerTracker, ErrorToAMultiLineCommandIsOneLine)
+{
+    CAnswerTracker tracker;
+    tracker.Expect(CAnswerTracker::Kind::kMulti);
+    tracker.Expect(CAnswerTracker::Kind::kSingle);
+    EXPECT_EQ(Feed(tracker, "-ERR no\r\n+O"), "-ERR no\r\n");
+    EXPECT_FALSE(tracker.Idle());
+    EXPECT_EQ(Feed(tracker, "K\r\nextra"), "+OK\r\nextra");
+    EXPECT_TRUE(tracker.Idle());
+}
+
+TEST(AnswerTracker, CapabilitiesTheProxyCannotHonourAreDropped)
+{
+    CAnswerTracker tracker;
+    tracker.Expect(CAnswerTracker::Kind::kCapa);
+    EXPECT_EQ(Feed(tracker, "+OK list\r\nTOP\r\nPIPELINING\r\nST"), "+OK list\r\nTOP\r\n");
+    EXPECT_EQ(Feed(tracker, "LS\r\nsasl PLAIN\r\nUIDL\r\n.\r\n"), "UIDL\r\n.\r\n");
+    EXPECT_TRUE(tracker.Idle());
+}
+
+TEST(AnswerTracker, LoginRoutesKeepTheUserAnswerAndPassTheFinalOne)
+{
+    using R = CAnswerTracker::Route;
+    CAnswerTracker tracker;
+    std::vector<CAnswerTracker::Event> events;
+    tracker.Expect(CAnswerTracker::Kind::kSingle, R::kLoginUser);
+    EXPECT_EQ(Feed(tracker, "+OK user\r\n", &events), "");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_TRUE(events[0].ok);
+    tracker.Expect(CAnswerTracker::Kind::kSingle, R::kLoginPass);
+    EXPECT_EQ(Feed(tracker, "-ERR bad password\r\n", &events), "-ERR bad password\r\n");
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_FALSE(events[1].ok);
+
+    tracker.Expect(CAnswerTracker::Kind::kSingle, R::kLoginUser);
+    EXPECT_EQ(Feed(tracker, "-ERR unknown user\r\n", &events), "-ERR unknown user\r\n");
+}
+
+TEST(AnswerTracker, HeldStatusLineIsGivenBackAtTheEnd)
+{
+    CAnswerTracker tracker;
+    tracker.Expect(CAnswerTracker::Kind::kSingle);
+    EXPECT_EQ(Feed(tracker, "+OK bye"), "");
+    EXPECT_EQ(tracker.TakeHeld(), "+OK bye");
+}
+
+TEST(Pop3Text, NumbersSaturateAndNeedADigit)
+{
+    size_t pos = 0;
+    int32_t v = 0;
+    EXPECT_TRUE(pop3::ReadNumber("  42 x", pos, v));
+    EXPECT_EQ(v, 42);
+    EXPECT_EQ(pos, 4u);
+    pos = 0;
+    EXPECT_TRUE(pop3::ReadNumber("99999999999999999999", pos, v));
+    EXPECT_EQ(v, INT32_MAX);
+    pos = 0;
+    EXPECT_TRUE(pop3::ReadNumber("-99999999999", pos, v));
+    EXPECT_EQ(v, INT32_MIN);
+    pos = 0;
+    EXPECT_FALSE(pop3::ReadNumber(" - 1", pos, v));
+    int32_t a = 0, b = 0;
+    EXPECT_EQ(pop3::ReadOkNumbers("+OK 2 320\r\n", a, b), 2);
+    EXPECT_EQ(a, 2);
+    EXPECT_EQ(b, 320);
+    EXPECT_EQ(pop3::ReadOkNumbers("+OK 7\r\n", a, b), 1);
+    EXPECT_EQ(pop3::ReadOkNumbers("+OK maildrop\r\n", a, b), 0);
+    EXPECT_EQ(pop3::ReadOkNumbers("-ERR 1 2\r\n", a, b), 0);
+}
+
+TEST(Pop3Text, ListSizesInLineOrder)
+{
+    EXPECT_EQ(pop3::ParseListSizes("+OK 3 messages (300 octets)\r\n9 100\r\n2 -5\r\nbad\r\n1 200\r\n.\r\n"),
+              (std::vector<int32_t>{100, 0, 200}));
+    EXPECT_TRUE(pop3::ParseListSizes("+OK\r\n.\r\n").empty());
+}
+
+TEST(Pop3Text, UidlsByNumberInRange)
+{
+    EXPECT_EQ(pop3::ParseUidls("+OK\r\n2 b c\r\n1 a\r\n3 out\r\n0 zero\r\nnospace\r\n.\r\n", 2),
+              (std::vector<std::string>{"a", "b c"}));
+}
+
+TEST(Pop3Text, TopKeepsHeaderAndFirstLines)
+{
+    const std::string stored = "A: 1\r\nB: 2\r\n\r\nl1\r\n..l2\r\nl3\r\n.\r\n";
+    EXPECT_EQ(pop3::TopOfMessage(stored, 0), "A: 1\r\nB: 2\r\n\r\n.\r\n");
+    EXPECT_EQ(pop3::TopOfMessage(stored, 2), "A: 1\r\nB: 2\r\n\r\nl1\r\n..l2\r\n.\r\n");
+    EXPECT_EQ(pop3::TopOfMessage(stored, 10), "A: 1\r\nB: 2\r\n\r\nl1\r\n..l2\r\nl3\r\n.\r\n");
+    EXPECT_EQ(pop3::TopOfMessage("A: 1\r\n.\r\n", 3), "A: 1\r\n.\r\n");
+    EXPECT_EQ(pop3::TopOfMessage(".\r\n", 3), ".\r\n");
+    EXPECT_EQ(pop3::TopOfMessage("\r\nbody\r\n.\r\n", 0), "\r\n.\r\n");
+}
+
+TEST(Pop3Text, RetrievalEnd)
+{
+    EXPECT_TRUE(pop3::EndsRetrieval(".\r\n"));
+    EXPECT_TRUE(pop3::EndsRetrieval("a\r\n.\r\n"));
+    EXPECT_FALSE(pop3::EndsRetrieval("a.\r\n"));
+    EXPECT_FALSE(pop3::EndsRetrieval("a\r\n..\r\n"));
+}
+
+TEST(Pop3Text, TraceTextStopsAtZeroAndKeepsWhatTheLogNeeds)
+{
+    EXPECT_EQ(pop3::TraceText(std::string_view("ab\0cd", 5), false), "ab");
+    const std::string lines = "first\r\nsecond\r\nthird\r\n";
+    EXPECT_EQ(pop3::TraceText(lines, true), "first\r\nse");
+    EXPECT_EQ(pop3::TraceText("one\r\n", true), "one\r\n");
+    EXPECT_EQ(pop3::TraceText(std::string(200, 'x'), true).size(), 123u);
+}
+
+TEST(Pop3Text, PasswordsMaskedWhateverTheCase)
+{
+    EXPECT_EQ(pop3::MaskPasswords("N - C   O->P | pass s3cret\r\n"), "N - C   O->P | PASS *****\r\n");
+    EXPECT_EQ(pop3::MaskPasswords("USER a\r\nPass x\r\n"), "USER a\r\nPASS *****\r\n");
+    EXPECT_EQ(pop3::MaskPasswords("bypass it\r\n"), "bypass it\r\n");
+}
+
+TEST(UserLine, ServerInParenthesesWithPort)
+{
+    const CUserLine user = ParseUserLine("USER alice  (pop.example.org:1110) trailing\r\n");
+    EXPECT_TRUE(user.namesServer);
+    EXPECT_EQ(user.host, "pop.example.org");
+    EXPECT_TRUE(user.hasPort);
+    EXPECT_EQ(user.port, 1110);
+    EXPECT_EQ(user.line, "USER alice\r\n");
+    EXPECT_EQ(user.userName, "alice");
+}
+
+TEST(UserLine, HostOnlyOrEmptyOrUnbalanced)
+{
+    CUserLine user = ParseUserLine("USER bob(mail.example.net)\r\n");
+    EXPECT_EQ(user.host, "mail.example.net");
+    EXPECT_FALSE(user.hasPort);
+    user = ParseUserLine("USER bob)x(\r\n");
+    EXPECT_TRUE(user.namesServer);
+    EXPECT_EQ(user.host, "");
+    user = ParseUserLine("USER bob(mail\r\n");
+    EXPECT_FALSE(user.namesServer);
+    EXPECT_EQ(user.line, "USER bob(mail\r\n");
+}
+
+TEST(UserLine, UserAndPassInOneUnit)
+{
+    CUserLine user = ParseUserLine("USER carol\r\nPASS pw\r\n");
+    EXPECT_EQ(user.line, "USER carol\r\nPASS pw\r\n");
+    EXPECT_EQ(user.userName, "carol");
+    user = ParseUserLine("USER carol(h:1)\r\nPASS pw\r\n");
+    EXPECT_EQ(user.line, "USER carol\r\n");
+    EXPECT_EQ(user.rest, "PASS pw\r\n");
+}
+
+TEST(Base64, StrictDecoding)
+{
+    EXPECT_EQ(DecodeBase64Strict("YWxpY2U="), "alice");
+    EXPECT_EQ(DecodeBase64Strict("AGFsaWNlAHNlY3JldA=="), std::string("\0alice\0secret", 13));
+    EXPECT_EQ(DecodeBase64Strict(""), "");
+    EXPECT_FALSE(DecodeBase64Strict("YWxpY2U"));
+    EXPECT_FALSE(DecodeBase64Strict("YW=pY2U="));
+    EXPECT_FALSE(DecodeBase64Strict("YWx*Y2U="));
+}
+
+TEST(Base64, PlainCredentials)
+{
+    auto c = SplitPlainCredentials(std::string("\0alice\0secret", 13));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->first, "alice");
+    EXPECT_EQ(c->second, "secret");
+    c = SplitPlainCredentials(std::string("admin\0\0pw", 9));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->first, "admin");
+    EXPECT_FALSE(SplitPlainCredentials("no separators"));
+    EXPECT_FALSE(IsSafeCredential("a\r\nDELE 1"));
+    EXPECT_TRUE(IsSafeCredential("p@ss word"));
+}
