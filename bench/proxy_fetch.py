@@ -7,7 +7,9 @@ the cost grows with the size.
 Budgets checked: through orvelane at most 1.5 x the direct time; no 2-second
 grace wait (a one-message mailbox is scanned in under 1 s); the cost per
 megabyte of the 50 MB message at most 1.5 x that of the 12.5 MB one (linear
-growth). Exit status 1 when a budget is missed.
+growth). Each budget is reported as met or missed; with --strict a missed
+budget also makes the exit status 1 (by default it stays 0, so that
+scripts/bench.sh goes on with the other benchmarks).
 
   proxy_fetch.py --orvelane build/bench/orvelane [--corpus DIR] [--count 1000]
 Unknown arguments (benchmark-library flags from scripts/bench.sh) are ignored.
@@ -123,6 +125,8 @@ def main():
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--no-large", action="store_true")
+    parser.add_argument("--strict", action="store_true",
+                        help="exit with status 1 when a budget is missed")
     args, _ = parser.parse_known_args()
     exit_on_sigterm()
 
@@ -235,8 +239,10 @@ def main():
             dovecot.stop()
         shutil.rmtree(root, ignore_errors=True)
     for f in failures:
-        print("OVER BUDGET: " + f)
-    return 1 if failures else 0
+        print("BUDGET MISSED: " + f)
+    if not failures:
+        print("all budgets met")
+    return 1 if failures and args.strict else 0
 
 
 if __name__ == "__main__":
