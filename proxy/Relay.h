@@ -28,7 +28,7 @@ void PassToServer(CMainDialog& hub, CSession* session, const std::string& line);
 // Server side (Relay.cpp).
 void OnServerData(CMainDialog& hub, CSession* session, int32_t index);
 
-// Login (Login.cpp of the relay: LoginSteps.cpp).
+// Login (LoginSteps.cpp).
 void UserHandling(CMainDialog& hub, CSession* session, const std::string& text);
 void AuthCommand(CMainDialog& hub, CSession* session, const std::string& line);
 void AuthContinuation(CMainDialog& hub, CSession* session, const std::string& line);
