@@ -25,31 +25,58 @@ namespace {
 
 constexpr size_t kNoNode = static_cast<size_t>(-1);
 
+// The table's names packed into 64 bits (every name has at most eight bytes
+// and ends in ';', so two different names never pack alike), in an
+// open-addressed table.
 struct SNameIndex {
-    std::unordered_map<std::string_view, int> rows;
+    static constexpr size_t kSlots = 512;
+    uint64_t keys[kSlots] = {};
+    int rows[kSlots] = {};
     size_t longest = 0;
+
+    static size_t Slot(uint64_t packed) { return static_cast<size_t>((packed * 0x9E3779B97F4A7C15ull) >> 55); }
+
     SNameIndex()
     {
         for (int i = 0; i < CMailDecoder::kEntityRows; ++i) {
             const auto name = CMailDecoder::EntityTable[i].name;
-            rows.emplace(name, i); // the first row of a name wins
             longest = std::max(longest, name.size());
+            const uint64_t packed = Pack(name.data(), name.size());
+            size_t slot = Slot(packed);
+            while (keys[slot] != 0 && keys[slot] != packed)
+                slot = (slot + 1) % kSlots;
+            if (keys[slot] == 0) { // the first row of a name wins
+                keys[slot] = packed;
+                rows[slot] = i;
+            }
         }
+    }
+    static uint64_t Pack(const char* bytes, size_t length)
+    {
+        uint64_t packed = 0;
+        for (size_t i = 0; i < length; ++i)
+            packed |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+        return packed;
     }
     // The row whose name equals `key` once its blanks are left out, or -1.
     int RowOf(std::string_view key) const
     {
-        char stripped[16];
+        char stripped[8];
         size_t length = 0;
         for (const char c : key) {
             if (c == ' ')
                 continue;
-            if (length == longest)
+            if (length == longest || length == sizeof stripped)
                 return -1;
             stripped[length++] = c;
         }
-        const auto it = rows.find(std::string_view(stripped, length));
-        return it == rows.end() ? -1 : it->second;
+        if (length == 0)
+            return -1;
+        const uint64_t packed = Pack(stripped, length);
+        for (size_t slot = Slot(packed); keys[slot] != 0; slot = (slot + 1) % kSlots)
+            if (keys[slot] == packed)
+                return rows[slot];
+        return -1;
     }
 };
 
@@ -59,27 +86,14 @@ const SNameIndex& Names()
     return names;
 }
 
-// Counts of ';' per piece, for "is there a ';' from here on".
-class CCounts
+// FNV-1a of a key; equal hashes are checked against the text itself.
+uint64_t HashOf(std::string_view key)
 {
-public:
-    explicit CCounts(size_t size) : m_tree(size + 1, 0) {}
-    void Add(size_t at, int delta)
-    {
-        for (size_t i = at + 1; i < m_tree.size(); i += i & (~i + 1))
-            m_tree[i] += delta;
-    }
-    int64_t Prefix(size_t count) const // sum of the first `count` entries
-    {
-        int64_t sum = 0;
-        for (size_t i = count; i > 0; i -= i & (~i + 1))
-            sum += m_tree[i];
-        return sum;
-    }
-
-private:
-    std::vector<int64_t> m_tree;
-};
+    uint64_t hash = 1469598103934665603ull;
+    for (const char c : key)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash;
+}
 
 class CEntityText
 {
@@ -88,6 +102,7 @@ public:
     {
         // The first piece runs up to the first '&' (it may be empty); every
         // other piece starts at an '&'.
+        m_pieces.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '&')) + 1);
         size_t start = 0;
         for (bool first = true;; first = false) {
             const size_t amp = text.find('&', first ? 0 : start + 1);
@@ -99,13 +114,10 @@ public:
                 break;
             start = amp;
         }
-        m_semis = std::make_unique<CCounts>(m_pieces.size());
         for (size_t i = 0; i < m_pieces.size(); ++i) {
             SPiece& piece = m_pieces[i];
             piece.prev = i == 0 ? kNoNode : i - 1;
             piece.next = i + 1 < m_pieces.size() ? i + 1 : kNoNode;
-            piece.semis = static_cast<int>(std::count(piece.text.begin(), piece.text.end(), ';'));
-            m_semis->Add(i, piece.semis);
             if (i == 0)
                 piece.keyDone = true; // holds no '&'
             else
@@ -113,15 +125,15 @@ public:
         }
     }
 
-    // Runs the walk; returns whether anything was replaced.
+    // Runs the walk; returns whether anything was replaced. (The walk may end
+    // at the first '&' with no ';' after it; going on instead changes nothing,
+    // since no later '&' can then start a name.)
     bool Decode()
     {
         bool replaced = false;
         size_t at = m_pieces.size() > 1 ? 1 : kNoNode;
         while (at != kNoNode) {
             const SPiece& piece = m_pieces[at];
-            if (piece.semis == 0 && m_semis->Prefix(m_pieces.size()) - m_semis->Prefix(at + 1) == 0)
-                break; // no ';' from here on
             if (piece.row < 0) {
                 at = piece.next;
                 continue;
@@ -149,15 +161,14 @@ private:
         std::string text;
         size_t prev = kNoNode;
         size_t next = kNoNode;
-        bool alive = true;
-        int semis = 0;
         // The key: the text from the '&' through the first ';', kept only when
         // it can be a table name (at most `longest` non-blank characters).
+        uint32_t scanned = 0;
+        uint32_t keyLength = 0;
+        int16_t row = -1;
+        uint8_t nonBlank = 0;
         bool keyDone = false;
-        size_t scanned = 0;
-        size_t nonBlank = 0;
-        size_t keyLength = 0;
-        int row = -1;
+        bool alive = true;
     };
 
     // Reads on in the piece's text until its key is known.
@@ -165,7 +176,7 @@ private:
     {
         SPiece& piece = m_pieces[index];
         while (!piece.keyDone && piece.scanned < piece.text.size()) {
-            const char c = piece.text[piece.scanned++];
+            const char c = piece.text[piece.scanned++]; // pieces stay below 4 GB: texts are bounded
             if (c == ' ')
                 continue;
             ++piece.nonBlank;
@@ -175,9 +186,9 @@ private:
                 piece.keyDone = true;
                 piece.keyLength = piece.scanned;
                 const std::string_view key(piece.text.data(), piece.keyLength);
-                piece.row = m_names.RowOf(key);
+                piece.row = static_cast<int16_t>(m_names.RowOf(key));
                 if (piece.row >= 0)
-                    m_index[std::string(key)].push_back(index);
+                    ListOf(HashOf(key)).push_back(index);
             }
         }
     }
@@ -199,14 +210,13 @@ private:
     {
         const std::string key = m_pieces[at].text.substr(0, m_pieces[at].keyLength);
         const std::string_view replacement = CMailDecoder::EntityTable[m_pieces[at].row].replacement;
-        const int replacementSemis = static_cast<int>(std::count(replacement.begin(), replacement.end(), ';'));
 
         std::vector<size_t> copies;
-        if (auto it = m_index.find(key); it != m_index.end()) {
-            copies.swap(it->second);
-            m_index.erase(it);
+        if (auto it = m_index.find(HashOf(key)); it != m_index.end()) {
+            copies.swap(it->second); // the entry stays: cached pointers to it remain valid
         }
-        std::sort(copies.begin(), copies.end());
+        if (!std::is_sorted(copies.begin(), copies.end()))
+            std::sort(copies.begin(), copies.end());
         copies.erase(std::unique(copies.begin(), copies.end()), copies.end());
 
         int64_t shrink = 0; // how much the text before the walk position shrank
@@ -218,11 +228,8 @@ private:
                 continue;
             if (index < at)
                 shrink += static_cast<int64_t>(key.size()) - static_cast<int64_t>(replacement.size());
-            const int semisAfter = piece.semis - 1 + replacementSemis;
-            m_semis->Add(index, semisAfter - piece.semis);
-            piece.semis = semisAfter;
             if (replacement == "&") {
-                piece.text.replace(0, key.size(), replacement);
+                piece.text.erase(1, key.size() - 1); // keeps the '&' that starts the key
                 ResetKey(index);
                 continue;
             }
@@ -235,9 +242,6 @@ private:
             }
             previous.text += replacement;
             previous.text.append(piece.text, key.size(), std::string::npos);
-            previous.semis += piece.semis;
-            m_semis->Add(into, piece.semis);
-            m_semis->Add(index, -piece.semis);
             previous.next = piece.next;
             if (piece.next != kNoNode)
                 m_pieces[piece.next].prev = into;
@@ -264,8 +268,25 @@ private:
 
     const SNameIndex& m_names;
     std::vector<SPiece> m_pieces;
-    std::unique_ptr<CCounts> m_semis;
-    std::unordered_map<std::string, std::vector<size_t>> m_index;
+    // Pieces by the hash of their key; entries go stale when a key changes and
+    // are checked when used.
+    std::unordered_map<uint64_t, std::vector<size_t>> m_index;
+    // The lists used last, by hash: a text's keys repeat a lot.
+    struct SRecent {
+        uint64_t hash = 0;
+        std::vector<size_t>* list = nullptr;
+    };
+    SRecent m_recent[16];
+
+    std::vector<size_t>& ListOf(uint64_t hash)
+    {
+        SRecent& recent = m_recent[hash & 15];
+        if (!recent.list || recent.hash != hash) {
+            recent.hash = hash;
+            recent.list = &m_index[hash];
+        }
+        return *recent.list;
+    }
 };
 
 // True when some '&' of the untouched text starts a table name; otherwise the

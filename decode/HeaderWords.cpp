@@ -7,6 +7,8 @@
 #include "shell/MainDialog.h"
 #include "shell/Texts.h"
 
+#include <cstring>
+
 namespace {
 
 // Field limits of an encoded word: charset, encoding name, rest of the word.
@@ -151,8 +153,16 @@ std::string CMailDecoder::DecodeHeaderWords(std::string value)
     out.reserve(n);
     bool decoded = false;
     while (i < n) {
+        if (value[i] != '=') {
+            // Plain text up to the next '=' is copied as it stands.
+            const void* hit = std::memchr(value.data() + i, '=', n - i);
+            const size_t stop = hit ? static_cast<size_t>(static_cast<const char*>(hit) - value.data()) : n;
+            out.append(value, i, stop - i);
+            i = stop;
+            continue;
+        }
         size_t encoding = 0, encodingLength = 0, text = 0, textEnd = 0;
-        if (value[i] != '=' || !scanner.ReadWord(i, &encoding, &encodingLength, &text, &textEnd)) {
+        if (!scanner.ReadWord(i, &encoding, &encodingLength, &text, &textEnd)) {
             out.push_back(value[i]);
             ++i;
             continue;

@@ -56,7 +56,7 @@ constexpr std::array<unsigned char, 256> kLookAlikes = MakeLookAlikes();
 
 unsigned char CMailDecoder::LookAlikeChar(unsigned char c) { return kLookAlikes[c]; }
 
-std::string CMailDecoder::ConvertLookAlikes(std::string& text)
+std::string& CMailDecoder::ConvertLookAlikes(std::string& text)
 {
     const size_t status = decode::FindStatus(text);
     const size_t from = status == std::string::npos ? 0 : status + 7;

@@ -46,7 +46,7 @@ public:
 
     // Applies LookAlikeChar to every byte after the first "Status:" (the whole
     // text when there is none), in place; returns the converted text.
-    std::string ConvertLookAlikes(std::string& text);
+    std::string& ConvertLookAlikes(std::string& text);
     static unsigned char LookAlikeChar(unsigned char c);
 
 private:

@@ -44,8 +44,8 @@ void EraseAll(std::string& text, std::string_view what);
 inline size_t FindStatus(std::string_view text) { return text.find("Status:"); }
 
 // Next position at or after `from` holding `c` in [0, size), or `size`.
-// Remembers its last answer, so a series of searches from growing positions
-// reads every byte at most once.
+// Remembers the stretch it has read, so a series of searches, even from
+// positions that go back now and then, reads every byte about once.
 class CNextByte
 {
 public:
@@ -56,6 +56,14 @@ public:
             return m_size;
         if (m_bValid && from >= m_from && from <= m_result)
             return m_result;
+        if (m_bValid && from < m_from) {
+            // Only the stretch before the known one needs reading.
+            const void* before = std::memchr(m_data + from, m_c, m_from - from);
+            if (before)
+                m_result = static_cast<size_t>(static_cast<const char*>(before) - m_data);
+            m_from = from;
+            return m_result;
+        }
         const void* hit = std::memchr(m_data + from, m_c, m_size - from);
         m_result = hit ? static_cast<size_t>(static_cast<const char*>(hit) - m_data) : m_size;
         m_from = from;

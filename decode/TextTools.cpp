@@ -7,10 +7,13 @@
 
 int32_t CTextTools::FindNoCase(std::string_view text, std::string_view pattern) const
 {
+    if (pattern.empty())
+        return 0;
     const std::string upperText = w1252::Upper(text);
     const std::string upperPattern = w1252::Upper(pattern);
-    const size_t at = upperText.find(upperPattern);
-    return at == std::string::npos ? -1 : static_cast<int32_t>(at);
+    // memmem's two-way search stays linear whatever the pattern.
+    const void* hit = memmem(upperText.data(), upperText.size(), upperPattern.data(), upperPattern.size());
+    return hit ? static_cast<int32_t>(static_cast<const char*>(hit) - upperText.data()) : -1;
 }
 
 std::string CTextTools::StripHtml(std::string text) const
@@ -19,8 +22,9 @@ std::string CTextTools::StripHtml(std::string text) const
     const size_t from = status == std::string::npos ? 0 : status;
     text = RemoveFontSpans(std::move(text), {"<font", "font-size"}, {"/font>"}, 7);
 
-    // A tag goes from a '<' to the next '>' and leaves nothing in its place; a
-    // '>' met before any '<' is stepped over.
+    // A tag goes from a '<' to the next '>' and leaves nothing in its place;
+    // every '>' met before the next '<' is stepped over, so what lies between
+    // the cursor and that '<' stays as it is.
     const size_t n = text.size();
     decode::CNextByte open(text.data(), n, '<');
     decode::CNextByte close(text.data(), n, '>');
@@ -28,16 +32,11 @@ std::string CTextTools::StripHtml(std::string text) const
     size_t cursor = from;
     for (;;) {
         const size_t lt = open.From(cursor);
-        const size_t gt = close.From(cursor);
-        if (lt >= n || gt >= n)
+        const size_t gt = lt < n ? close.From(lt + 1) : n;
+        if (gt >= n)
             break;
-        if (lt < gt) {
-            std::memmove(&text[out], &text[cursor], lt - cursor);
-            out += lt - cursor;
-        } else {
-            std::memmove(&text[out], &text[cursor], gt + 1 - cursor);
-            out += gt + 1 - cursor;
-        }
+        std::memmove(&text[out], &text[cursor], lt - cursor);
+        out += lt - cursor;
         cursor = gt + 1;
     }
     std::memmove(&text[out], &text[cursor], n - cursor);
@@ -47,11 +46,21 @@ std::string CTextTools::StripHtml(std::string text) const
 
 std::string CTextTools::SqueezeChar(std::string text, char c) const
 {
+    // Stretches without a repeated `c` move in one piece.
+    const size_t n = text.size();
+    char* data = text.data();
     size_t out = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == c && out > 0 && i > 0 && text[i - 1] == c)
-            continue;
-        text[out++] = text[i];
+    size_t i = 0;
+    while (i < n) {
+        const void* hit = std::memchr(data + i, c, n - i);
+        const size_t at = hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : n;
+        const size_t keep = at < n ? at + 1 : n; // the first of a run stays
+        if (out != i)
+            std::memmove(data + out, data + i, keep - i);
+        out += keep - i;
+        i = keep;
+        while (i < n && data[i] == c)
+            ++i;
     }
     text.resize(out);
     return text;

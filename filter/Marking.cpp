@@ -13,6 +13,19 @@
 #include "shell/Win1252.h"
 
 #include <cstring>
+#include <limits>
+
+namespace {
+
+// Grows a size by the bytes inserted, staying at the 32-bit limit.
+void Grow(int32_t& size, size_t inserted)
+{
+    const int64_t grown = int64_t(size) + int64_t(inserted);
+    size = grown > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                       : static_cast<int32_t>(grown);
+}
+
+} // namespace
 
 void CMainDialog::MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label)
 {
@@ -39,12 +52,12 @@ void CMainDialog::MarkAsSpam(CMailRecord* record, int32_t row, const std::string
         const size_t from = FindHeaderField(header, "From");
         const size_t lineAt = from == std::string_view::npos ? 0 : from;
         text.insert(lineAt, txt::kSubjectLine);
-        record->m_nSize += static_cast<int32_t>(std::strlen(txt::kSubjectLine));
+        Grow(record->m_nSize, std::strlen(txt::kSubjectLine));
         tagAt = lineAt + std::strlen("Subject: ");
     }
     if (!alreadyTagged) {
         text.insert(tagAt, txt::kSpamTag);
-        record->m_nSize += static_cast<int32_t>(std::strlen(txt::kSpamTag));
+        Grow(record->m_nSize, std::strlen(txt::kSpamTag));
     }
 
     // The row: the first whose Subject matches, else the one the caller holds

@@ -443,11 +443,13 @@ std::string DecodeEntities(std::string text, bool* logged)
         if (semi == std::string::npos)
             return text;
         std::string candidate = text.substr(p, semi - p + 1);
+        // The blanks are deleted once per candidate: deleting them again for
+        // every row gives the same text.
+        std::string stripped;
+        for (const char c : candidate)
+            if (c != ' ')
+                stripped += c;
         for (const SEntityRow& row : CMailDecoder::EntityTable) {
-            std::string stripped;
-            for (const char c : candidate)
-                if (c != ' ')
-                    stripped += c;
             if (stripped == row.name) {
                 candidate = text.substr(p, semi - p + 1);
                 std::string out;
