@@ -13,6 +13,7 @@ namespace {
 
 // How long a closed connection may still take to deliver its last output.
 constexpr int kLingerMs = 10000;
+constexpr size_t kMaxUnit = size_t(64) << 20;
 
 } // namespace
 
@@ -128,8 +129,9 @@ bool CClientSocket::PullUnit()
             m_bUnitReady = true;
             return true;
         }
-        // A unit never grows past what its length can count.
-        if (m_unit.size() >= (size_t(1) << 30)) {
+        // A peer that never ends a line cannot make a unit grow without
+        // bound: past 64 MB the bytes are handed on as they are.
+        if (m_unit.size() >= kMaxUnit) {
             m_bUnitReady = true;
             return true;
         }

@@ -332,3 +332,24 @@ TEST_F(Scan, OldestCopiesAreEvicted)
     ASSERT_TRUE(WaitUntil([&] { return hub->m_processedMails.count() == 3 && hub->m_processedMails.tail()->m_strUidl == "u4"; }));
     EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "u2");
 }
+
+TEST_F(Scan, TopBeforeAnyStatStartsTheScanToo)
+{
+    server->mailbox = {{Mail("Top first", "b1\r\nb2\r\n"), "t1"}};
+    auto client = LoggedIn();
+    client->received.clear();
+    client->Send("TOP 1 1\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n.\r\n"));
+    EXPECT_EQ(client->received, "+OK top of message follows\r\n" + Mail("Top first", "b1\r\n") + ".\r\n");
+    EXPECT_TRUE(server->Received().ends_with("STAT\r\nLIST\r\nUIDL\r\nRETR 1\r\n"));
+}
+
+TEST_F(Scan, RetrFirstOnAnEmptyMailboxGoesToTheServer)
+{
+    auto client = LoggedIn();
+    client->received.clear();
+    client->Send("RETR 1\r\n");
+    ASSERT_TRUE(client->WaitFor("\r\n"));
+    EXPECT_EQ(client->received, "-ERR no such message\r\n");
+    EXPECT_TRUE(server->Received().ends_with("STAT\r\nLIST\r\nRETR 1\r\n"));
+}

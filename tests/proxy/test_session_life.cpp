@@ -166,3 +166,19 @@ TEST(Listener, DefaultPortKeepsItsOwnText)
     hub.OpenListener();
     EXPECT_EQ(text, "Ouverture du port 110 en local impossible");
 }
+
+TEST_F(SessionLife, LastAnswerWithoutLineEndStillReachesTheClient)
+{
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "QUIT")
+            return false;
+        c.Send("+OK bye");
+        c.Close();
+        return true;
+    };
+    auto client = LoggedIn();
+    client->received.clear();
+    client->Send("QUIT\r\n");
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_EQ(client->received, "+OK bye");
+}
