@@ -63,11 +63,17 @@ CHeaderFields ScanHeaderFields(std::string_view text)
     // The header ends at the first "Status:", or there is only header.
     if (const size_t status = text.find("Status:"); status != std::string_view::npos)
         text = text.substr(0, status);
-    std::string kept;
-    kept.reserve(text.size());
-    for (char c : text)
-        if (c != '\r' && c != '<' && c != '>')
-            kept.push_back(c);
+    // CRs, '<' and '>' dropped: every byte is stored, the write position moves
+    // on past the kept ones only.
+    std::string kept(text.size(), '\0');
+    {
+        char* out = kept.data();
+        for (char c : text) {
+            *out = c;
+            out += (c != '\r') & (c != '<') & (c != '>');
+        }
+        kept.resize(static_cast<size_t>(out - kept.data()));
+    }
 
     int state = -1; // index into kKeywords, -1 for no field
     size_t start = 0;

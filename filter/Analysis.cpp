@@ -58,7 +58,10 @@ bool StartsWithTag(const std::string& subject)
 
 const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
 {
-    if (record && record == m_pAnalysedRecord)
+    static const std::string kNoText;
+    if (!record)
+        return kNoText;
+    if (record == m_pAnalysedRecord)
         return m_strAnalysisText;
     return record->m_pszText;
 }

@@ -39,7 +39,7 @@ public:
     // Set by Finish when the table would exceed kMaxCells; the automaton is
     // then unusable and its users fall back to a walk over the entries.
     bool TooLarge() const { return m_bTooLarge; }
-    static constexpr size_t kMaxCells = size_t(1) << 26; // 256 MB of transitions
+    static constexpr size_t kMaxCells = size_t(1) << 24; // 64 MB of transitions
     // Frees the transition table once a user has copied what it needs.
     void ReleaseTable() { std::vector<int32_t>().swap(m_delta); }
 

@@ -118,6 +118,19 @@ TEST_F(RuleFileTest, EditorEntriesAreSavedAsTyped)
     EXPECT_NE(written.find("NBRCC:\r\n3\r\nSUBJECT:"), std::string::npos);
 }
 
+TEST_F(RuleFileTest, FolderPathTooLongIsTreatedLikeAMissingFile)
+{
+    std::string deep = m_folder;
+    while (deep.size() <= 254)
+        deep += "/" + std::string(40, 'd');
+    std::filesystem::create_directories(deep);
+    std::ofstream(deep + "/blacklist.txt", std::ios::binary) << "FROM:\r\nx\r\n";
+    ASSERT_TRUE(SetCurrentDirectory(deep));
+    hub.LoadRuleFile();
+    EXPECT_TRUE(hub.m_fromList.empty());
+    EXPECT_EQ(LogLines().back(), "Impossible de lire BlackList.txt");
+}
+
 TEST(RuleListContains, ComparesWithoutRegardToCase)
 {
     RuleList list;
