@@ -2,6 +2,7 @@
 one passwd-file user with a maildir, plaintext login without TLS, listening on
 127.0.0.1 on a free port. Works for root (the mail user is then "nobody") and
 for an unprivileged user (everything runs as that user)."""
+import grp
 import os
 import pwd
 import shutil
@@ -47,6 +48,7 @@ service pop3-login {{
   }}
 {login_chroot}
 }}
+{extra_services}
 """
 
 
@@ -68,17 +70,22 @@ class Dovecot:
             # Dovecot refuses mail access as root; the mailbox belongs to nobody.
             nobody = pwd.getpwnam("nobody")
             self.uid, self.gid = nobody.pw_uid, nobody.pw_gid
-            privileges, chroot = "", ""
+            privileges, chroot, extra = "", "", ""
         else:
             self.uid, self.gid = os.getuid(), os.getgid()
             me = pwd.getpwuid(self.uid).pw_name
-            privileges = f"default_login_user = {me}\ndefault_internal_user = {me}"
+            group = grp.getgrgid(self.gid).gr_name
+            privileges = (f"default_login_user = {me}\ndefault_internal_user = {me}\n"
+                          f"default_internal_group = {group}")
             chroot = "  chroot ="
+            # without root nothing can chroot; anvil would stay unreachable
+            extra = "service anvil {\n  chroot =\n}"
         os.makedirs(root, exist_ok=True)
         os.chmod(root, 0o755)
         self.config_path = os.path.join(root, "dovecot.conf")
         self._settings = dict(root=root, uid=self.uid, gid=self.gid, privileges=privileges,
-                              login_chroot=chroot, uidl_format=uidl_format)
+                              login_chroot=chroot, extra_services=extra,
+                              uidl_format=uidl_format)
         self._write_config()
         self.add_user(user, password)
 
