@@ -35,10 +35,15 @@ CClientSocket::CClientSocket(CMainDialog& hub, QTcpSocket* socket)
     : m_hub(hub), m_pSocket(socket ? socket : new QTcpSocket())
 {
     m_pSocket->setParent(this);
+    // Every answer leaves at once: otherwise the last small segment of a
+    // retrieval waits for the peer's delayed acknowledgement (about 40 ms).
+    if (socket)
+        m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_pSocket, &QTcpSocket::readyRead, this, &CClientSocket::OnReadyRead);
     connect(m_pSocket, &QTcpSocket::disconnected, this, &CClientSocket::OnDisconnected);
     connect(m_pSocket, &QTcpSocket::errorOccurred, this, &CClientSocket::OnError);
     connect(m_pSocket, &QTcpSocket::connected, this, [this] {
+        m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_bConnecting = false;
         m_hub.OnServerConnected(this, true);
     });
