@@ -37,41 +37,29 @@ void ArmGrace(CMainDialog& hub, CSession* session)
 
 namespace relay {
 
-void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes)
+bool OpenAnswer(CMainDialog& hub, CSession* session, CMailRecord* record, int32_t n, std::string_view status)
 {
-    const int32_t n = session->m_nCurrentMessage;
-    CMailRecord* record = hub.RecordAt(session, n);
-    if (!record)
-        return;
-    std::string_view part = bytes;
-    if (session->m_bRetrStatusPending) {
-        // The first data after RETR opens its answer.
-        if (bytes.empty())
-            return;
-        session->m_bRetrStatusPending = false;
-        if (!bytes.starts_with("+OK")) {
-            hub.AddLog(StrFormat(txt::kRetrRefused, hub.SessionIndex(session), n), true);
-            record->m_bRelayed = true;
-            session->m_pServer->m_bRetrieving = false;
-            RequestNext(hub, session);
-            return;
-        }
-        session->m_bQuiet = true;
-        size_t pos = 3;
-        int32_t announced = 0;
-        if (pop3::ReadNumber(bytes, pos, announced) && announced >= 0 && announced != record->m_nSize)
-            record->m_nSize = announced;
-        // Everything after the status line is the message.
-        const size_t lf = bytes.find('\n');
-        part = lf == std::string::npos ? std::string_view() : part.substr(lf + 1);
+    if (!status.starts_with("+OK")) {
+        hub.AddLog(StrFormat(txt::kRetrRefused, hub.SessionIndex(session), n), true);
+        record->m_bRelayed = true;
+        return false;
     }
+    size_t pos = 3;
+    int32_t announced = 0;
+    if (pop3::ReadNumber(status, pos, announced) && announced >= 0 && announced != record->m_nSize)
+        record->m_nSize = announced;
+    return true;
+}
 
+Stored StoreAnswerBytes(CMainDialog& hub, CSession* session, CMailRecord* record, int32_t n,
+                        std::string_view part, bool mayWait)
+{
     const int64_t total = int64_t(record->m_nReceived) + int64_t(part.size());
     if (total > hub.m_nMaxRetrieval) {
         hub.AddLog(StrFormat(txt::kRetrievalTooLarge, hub.SessionIndex(session), n), true);
         hub.SendToClient(session, txt::kServerBadAnswer);
         hub.DisconnectSession(session);
-        return;
+        return Stored::kEnded;
     }
     if (total > int64_t(record->m_nSize) + 3) {
         hub.AddLog(StrFormat(txt::kUnixToDos, Clamp32(total - record->m_nSize)), true);
@@ -87,19 +75,50 @@ void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes)
                                        record->m_nReceived / 1024, record->m_nSize / 1024));
 
     if (!pop3::EndsRetrieval(record->m_pszText))
-        return;
-    if (record->m_nReceived < record->m_nSize && !session->m_bTimerFired) {
+        return Stored::kPartial;
+    if (record->m_nReceived < record->m_nSize && !session->m_bTimerFired && mayWait) {
         // The closing line came before the announced size: wait a little.
         session->m_bTimerArmed = true;
         ArmGrace(hub, session);
-        return;
+        return Stored::kGrace;
     }
-    session->m_bQuiet = false;
     record->m_nSize = record->m_nReceived;
     session->m_bTimerFired = false;
-    session->m_pServer->m_bRetrieving = false;
     const int32_t count = std::max(session->m_nMessageCount, 1);
     hub.m_progress.Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
+    return Stored::kComplete;
+}
+
+void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes)
+{
+    if (session->m_bPipelining) {
+        PipelineStep(hub, session, bytes);
+        return;
+    }
+    const int32_t n = session->m_nCurrentMessage;
+    CMailRecord* record = hub.RecordAt(session, n);
+    if (!record)
+        return;
+    std::string_view part = bytes;
+    if (session->m_bRetrStatusPending) {
+        // The first data after RETR opens its answer.
+        if (bytes.empty())
+            return;
+        session->m_bRetrStatusPending = false;
+        if (!OpenAnswer(hub, session, record, n, bytes)) {
+            session->m_pServer->m_bRetrieving = false;
+            RequestNext(hub, session);
+            return;
+        }
+        session->m_bQuiet = true;
+        // Everything after the status line is the message.
+        const size_t lf = bytes.find('\n');
+        part = lf == std::string::npos ? std::string_view() : part.substr(lf + 1);
+    }
+    if (StoreAnswerBytes(hub, session, record, n, part, true) != Stored::kComplete)
+        return;
+    session->m_bQuiet = false;
+    session->m_pServer->m_bRetrieving = false;
     RequestNext(hub, session);
 }
 

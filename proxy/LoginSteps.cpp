@@ -24,6 +24,11 @@ void ResetLogin(CSession* session)
     session->m_messages.clear();
     session->m_bAnswerAsList = true;
     session->m_bScanStarted = false;
+    session->m_bCapaKnown = false;
+    session->m_bPipelining = false;
+    session->m_strCapaAnswer.clear();
+    session->m_pipeline.clear();
+    session->m_strRetrStatus.clear();
     session->m_strTriggerLine.clear();
     session->m_bRetrStatusPending = false;
     session->m_bTimerArmed = false;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CMainDialog;
 
@@ -50,6 +51,19 @@ void RequestNext(CMainDialog& hub, CSession* session);
 
 // Download (Download.cpp).
 void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes);
+// Reads a retrieval's status line: the size it announces, or (not "+OK")
+// the refusal, logged, which leaves the message to the server.
+bool OpenAnswer(CMainDialog& hub, CSession* session, CMailRecord* record, int32_t n, std::string_view status);
+enum class Stored { kPartial, kGrace, kComplete, kEnded };
+// Adds message bytes of retrieval n to its record, with the size checks,
+// the progress and the status text. kGrace: the closing line came early and
+// the wait is armed (only when mayWait); kEnded: the session is gone.
+Stored StoreAnswerBytes(CMainDialog& hub, CSession* session, CMailRecord* record, int32_t n,
+                        std::string_view part, bool mayWait);
+
+// Pipelined retrievals (Pipeline.cpp), for servers that advertise PIPELINING.
+void StartPipeline(CMainDialog& hub, CSession* session);
+void PipelineStep(CMainDialog& hub, CSession* session, const std::string& bytes);
 
 // The server's silence limit while the proxy waits on it for itself.
 void ArmSilence(CMainDialog& hub, CSession* session);

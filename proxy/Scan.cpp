@@ -6,6 +6,7 @@
 #include "shell/Format.h"
 #include "shell/MainDialog.h"
 #include "shell/Texts.h"
+#include "shell/Win1252.h"
 
 #include <QTimer>
 
@@ -42,6 +43,30 @@ void ScanRefused(CMainDialog& hub, CSession* session, const std::string& answer)
         hub.SendToClient(session, txt::kServerBadAnswer);
     }
     ProcessClientLines(hub, session);
+}
+
+// The capability list names PIPELINING on a line of its own (perhaps
+// followed by arguments).
+bool ListsPipelining(const std::string& answer)
+{
+    size_t pos = answer.find('\n');
+    while (pos != std::string::npos && pos + 1 < answer.size()) {
+        const size_t start = pos + 1;
+        pos = answer.find('\n', start);
+        std::string_view line(answer.data() + start, (pos == std::string::npos ? answer.size() : pos) - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.remove_suffix(1);
+        if (line.size() >= 10 && w1252::EqualsNoCase(std::string(line.substr(0, 10)), "PIPELINING") &&
+            (line.size() == 10 || line[10] == ' '))
+            return true;
+    }
+    return false;
+}
+
+void SendStat(CMainDialog& hub, CSession* session)
+{
+    session->m_nState = kStateStatWait;
+    hub.SendToServer(session, std::string("STAT\r\n"));
 }
 
 void AnswerEmptyMailbox(CMainDialog& hub, CSession* session)
@@ -85,7 +110,10 @@ void StartDownload(CMainDialog& hub, CSession* session, bool uidlRefused)
     }
     session->m_nState = kStateDownload;
     session->m_nCurrentMessage = 0;
-    RequestNext(hub, session);
+    if (session->m_bPipelining)
+        StartPipeline(hub, session);
+    else
+        RequestNext(hub, session);
 }
 
 } // namespace
@@ -114,15 +142,39 @@ void StartScan(CMainDialog& hub, CSession* session, ScanTrigger trigger, const s
     session->m_bTimerArmed = false;
     session->m_bTimerFired = false;
     session->m_bRetrStatusPending = false;
+    session->m_pipeline.clear();
+    session->m_strRetrStatus.clear();
     if (session->m_pGraceTimer)
         session->m_pGraceTimer->stop();
-    hub.SendToServer(session, std::string("STAT\r\n"));
+    if (session->m_bCapaKnown) {
+        SendStat(hub, session);
+    } else {
+        // Whether the retrievals may be pipelined is asked once per login.
+        session->m_nState = kStateCapaWait;
+        session->m_strCapaAnswer.clear();
+        hub.SendToServer(session, std::string("CAPA\r\n"));
+    }
     ArmSilence(hub, session);
 }
 
 void ScanStep(CMainDialog& hub, CSession* session, const std::string& text)
 {
     switch (session->m_nState) {
+    case kStateCapaWait: {
+        session->m_strCapaAnswer += text;
+        const std::string& answer = session->m_strCapaAnswer;
+        const bool ok = answer.starts_with("+OK") || (answer.size() < 3 && std::string_view("+OK").starts_with(answer));
+        if (ok && !MultiLineComplete(answer) && answer.size() < 65536)
+            return;
+        // An error answer is one line: the next answer starts after it.
+        if (!ok && answer.find('\n') == std::string::npos && answer.size() < 65536)
+            return;
+        session->m_bPipelining = ok && ListsPipelining(answer);
+        session->m_bCapaKnown = true;
+        session->m_strCapaAnswer.clear();
+        SendStat(hub, session);
+        return;
+    }
     case kStateStatWait: {
         if (IsErrorAnswer(text)) {
             ScanRefused(hub, session, text);

@@ -47,7 +47,7 @@ void CSession::CloseConnections()
 
 bool CSession::Scanning() const
 {
-    return m_nState == kStateStatWait || m_nState == kStateListWait || m_nState == kStateUidlWait ||
+    return m_nState == kStateStatWait || m_nState == kStateCapaWait || m_nState == kStateListWait || m_nState == kStateUidlWait ||
            m_nState == kStateDownload;
 }
 

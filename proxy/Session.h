@@ -59,6 +59,7 @@ public:
 enum : int32_t {
     kStateRelay = 0,
     kStateStatWait = 1,
+    kStateCapaWait = 2,
     kStateListWait = 16,
     kStateDownload = 256,
     kStateServing = 4096,
@@ -120,4 +121,14 @@ public:
     bool m_bRetrStatusPending = false; // the next server data opens a retrieval answer
     std::unique_ptr<QTimer> m_pGraceTimer;   // the download wait (2000 ms)
     std::unique_ptr<QTimer> m_pSilenceTimer; // the server's silence limit during a scan
+    // The server's capabilities, asked once per login before the first scan.
+    bool m_bCapaKnown = false;
+    bool m_bPipelining = false;       // its CAPA answer lists PIPELINING
+    std::string m_strCapaAnswer;
+    // Pipelined retrievals: the messages whose RETR is sent and whose answer
+    // has not ended yet (the front one is being read), the next message to
+    // ask for, and a status line still missing its end.
+    std::deque<int32_t> m_pipeline;
+    int32_t m_nNextRequest = 1;
+    std::string m_strRetrStatus;
 };

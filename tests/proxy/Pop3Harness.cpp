@@ -131,7 +131,8 @@ std::string ScriptedServer::DefaultAnswer(const std::string& line)
     if (word == "QUIT")
         return "+OK bye\r\n";
     if (word == "CAPA")
-        return "+OK Capability list follows\r\nTOP\r\nUSER\r\nPIPELINING\r\nSTLS\r\nSASL PLAIN LOGIN\r\nUIDL\r\n.\r\n";
+        return std::string("+OK Capability list follows\r\nTOP\r\nUSER\r\n") + (pipelining ? "PIPELINING\r\n" : "") +
+               "STLS\r\nSASL PLAIN LOGIN\r\nUIDL\r\n.\r\n";
     return "-ERR unknown command\r\n";
 }
 

@@ -64,6 +64,8 @@ public:
     std::string greeting = "+OK scripted POP3 ready\r\n";
     bool sendGreeting = true;
     bool uidl = true;
+    // CAPA lists PIPELINING (the proxy then keeps several RETR outstanding).
+    bool pipelining = false;
     std::vector<Message> mailbox;
     // A hook that may answer a line itself (return true) before the default.
     std::function<bool(ServerConnection&, const std::string& line)> hook;

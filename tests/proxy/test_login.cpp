@@ -221,7 +221,7 @@ TEST_F(Login, NewUserLineReplacesTheOpenServerConnection)
     ASSERT_TRUE(client->WaitFor("\r\n.\r\n"));
     EXPECT_NE(client->received.find("Subject: Bob's"), std::string::npos);
     EXPECT_EQ(client->received.find("Alice"), std::string::npos);
-    EXPECT_EQ(other.Received(), "USER bob\r\nPASS pw\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\n");
+    EXPECT_EQ(other.Received(), "USER bob\r\nPASS pw\r\nCAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\n");
     EXPECT_EQ(hub->m_sessions.count(), 1);
 }
 

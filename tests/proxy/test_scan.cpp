@@ -27,7 +27,7 @@ TEST_F(Scan, StatScansDownloadsAndServesTheStoredCopies)
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", Stored(0) + Stored(1)));
-    EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nRETR 2\r\n");
+    EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nCAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nRETR 2\r\n");
 
     client->received.clear();
     client->Send("RETR 1\r\n");
@@ -84,7 +84,7 @@ TEST_F(Scan, ListFirstGetsTheListingAndLaterListsAreLocal)
     EXPECT_EQ(client->received, listing);
     EXPECT_NE(Log(*hub).find("Messages n\xB0" "1, 2 sont d\xE9j\xE0 t\xE9l\xE9" "charg\xE9s et analys\xE9s\r\n"),
               std::string::npos);
-    EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nRETR 2\r\n"
+    EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nCAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nRETR 2\r\n"
                                   "STAT\r\nLIST\r\nUIDL\r\n");
 }
 
@@ -111,7 +111,7 @@ TEST_F(Scan, EmptyMailboxAnswersAtOnceAndRelays)
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, "+OK 0 0\r\n");
-    EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nSTAT\r\nLIST\r\n");
+    EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nCAPA\r\nSTAT\r\nLIST\r\n");
     EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateRelay);
 
     auto second = LoggedIn("bob");
@@ -156,7 +156,7 @@ TEST_F(Scan, MessagesOneAndThreeKnownFromAnEarlierSession)
     const size_t before = server->Received().size();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("+OK 3 "));
-    EXPECT_EQ(server->Received().substr(before), "STAT\r\nLIST\r\nUIDL\r\nRETR 2\r\n");
+    EXPECT_EQ(server->Received().substr(before), "CAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 2\r\n");
     EXPECT_NE(Log(*hub).find("Messages n\xB0" "1, 3 sont d\xE9j\xE0"), std::string::npos);
     // Message 2's copy goes to the newest end; 1 and 3 keep their places.
     ASSERT_EQ(hub->m_processedMails.count(), 3);

@@ -1,0 +1,153 @@
+// Pipelined retrievals: a bounded window of RETR commands stays outstanding,
+// and the consecutive answers are cut from the server's stream in order,
+// each at its own closing line. Used only with servers that advertise
+// PIPELINING; the others get one RETR at a time.
+#include "proxy/Relay.h"
+#include "proxy/Sockets.h"
+#include "shell/Format.h"
+#include "shell/MainDialog.h"
+
+#include <algorithm>
+
+namespace relay {
+
+namespace {
+
+// RETR commands outstanding at most.
+constexpr size_t kWindow = 16;
+// A status line longer than this is not a POP3 answer.
+constexpr size_t kMaxStatusLine = 65536;
+
+constexpr std::string_view kClosing = "\r\n.\r\n";
+
+// How many bytes of `part` belong to the answer whose message bytes so far
+// are `stored`: up to and including its closing line, or npos when the
+// closing line is not in `part`. A closing line that `stored` already ends
+// with (the wait after an early one) does not count again.
+size_t AnswerEnd(const std::string& stored, std::string_view part)
+{
+    // The message starts as if after a line end, so that ".\r\n" alone
+    // closes an empty one.
+    std::string window = "\r\n";
+    window += stored.substr(stored.size() - std::min<size_t>(stored.size(), 4));
+    window.erase(0, window.size() - std::min<size_t>(window.size(), 4));
+    const size_t context = window.size();
+    window += part.substr(0, std::min<size_t>(part.size(), 4));
+    for (size_t at = window.find(kClosing); at != std::string::npos; at = window.find(kClosing, at + 1))
+        if (at + kClosing.size() > context)
+            return at + kClosing.size() - context;
+    const size_t at = part.find(kClosing);
+    return at == std::string_view::npos ? std::string_view::npos : at + kClosing.size();
+}
+
+void SendRetr(CMainDialog& hub, CSession* session, int32_t n)
+{
+    // Every RETR is traced, also those sent while another answer streams in.
+    const bool quiet = session->m_bQuiet;
+    session->m_bQuiet = false;
+    hub.SendToServer(session, StrFormat("RETR %d\r\n", n));
+    session->m_bQuiet = quiet;
+}
+
+// Tops the window up; with nothing outstanding and nothing left to ask
+// for, the scan is handed over. False when the download is over.
+bool Refill(CMainDialog& hub, CSession* session)
+{
+    while (session->m_pipeline.size() < kWindow) {
+        while (session->m_nNextRequest <= session->m_messages.count()) {
+            CMailRecord* record = hub.RecordAt(session, session->m_nNextRequest);
+            if (record && !record->IsDownloaded() && !record->m_bRelayed)
+                break;
+            ++session->m_nNextRequest;
+        }
+        if (session->m_nNextRequest > session->m_messages.count())
+            break;
+        session->m_pipeline.push_back(session->m_nNextRequest);
+        SendRetr(hub, session, session->m_nNextRequest++);
+    }
+    if (session->m_pipeline.empty()) {
+        session->m_bQuiet = false;
+        hub.CompleteScan(session);
+        return false;
+    }
+    session->m_nCurrentMessage = session->m_pipeline.front();
+    session->m_pServer->m_bRetrieving = true;
+    return true;
+}
+
+// The front answer is over: the next one opens with a status line.
+bool NextAnswer(CMainDialog& hub, CSession* session)
+{
+    session->m_pipeline.pop_front();
+    session->m_bRetrStatusPending = true;
+    session->m_strRetrStatus.clear();
+    session->m_bQuiet = false;
+    return Refill(hub, session);
+}
+
+} // namespace
+
+void StartPipeline(CMainDialog& hub, CSession* session)
+{
+    session->m_pipeline.clear();
+    session->m_strRetrStatus.clear();
+    session->m_nNextRequest = 1;
+    session->m_bRetrStatusPending = true;
+    Refill(hub, session);
+}
+
+void PipelineStep(CMainDialog& hub, CSession* session, const std::string& bytes)
+{
+    std::string_view rest = bytes;
+    while (!session->m_pipeline.empty()) {
+        const int32_t n = session->m_pipeline.front();
+        CMailRecord* record = hub.RecordAt(session, n);
+        if (!record) {
+            if (!NextAnswer(hub, session))
+                return;
+            continue;
+        }
+        bool opened = false;
+        if (session->m_bRetrStatusPending) {
+            if (rest.empty())
+                return;
+            const size_t lf = rest.find('\n');
+            if (lf == std::string_view::npos) {
+                session->m_strRetrStatus.append(rest);
+                if (session->m_strRetrStatus.size() <= kMaxStatusLine)
+                    return;
+                // Garbage without a line end: refused, and the bytes dropped.
+                rest = std::string_view();
+            } else {
+                session->m_strRetrStatus.append(rest.substr(0, lf + 1));
+                rest.remove_prefix(lf + 1);
+            }
+            session->m_bRetrStatusPending = false;
+            const std::string status = std::move(session->m_strRetrStatus);
+            session->m_strRetrStatus.clear();
+            if (!OpenAnswer(hub, session, record, n, status)) {
+                if (!NextAnswer(hub, session))
+                    return;
+                continue;
+            }
+            session->m_bQuiet = true;
+            opened = true;
+        }
+
+        const size_t end = AnswerEnd(record->m_pszText, rest);
+        const std::string_view part = end == std::string_view::npos ? rest : rest.substr(0, end);
+        rest.remove_prefix(part.size());
+        // Only the last outstanding answer may wait after an early closing
+        // line: otherwise the bytes that follow are the next answer.
+        const bool mayWait = session->m_pipeline.size() == 1 && rest.empty();
+        if (part.empty() && !opened && !session->m_bTimerFired)
+            return;
+        const Stored stored = StoreAnswerBytes(hub, session, record, n, part, mayWait);
+        if (stored != Stored::kComplete)
+            return;
+        if (!NextAnswer(hub, session))
+            return;
+    }
+}
+
+} // namespace relay
