@@ -127,6 +127,27 @@ void CPatternAutomaton::Finish(bool foldUpper, size_t maxCells)
 }
 
 // ---- compiled rule list -------------------------------------------------------------
+// Packs the automaton's transitions into the scan table: (next node * columns)
+// << 1, with the low bit set where `flagged(next)` says a match may end. Falls
+// back to the plain walk when the table would not fit in 32-bit cells.
+template <typename Flagged>
+bool CRuleMatcher::BuildScanTable(size_t nodes, Flagged flagged)
+{
+    const size_t width = m_automaton.ClassCount();
+    const int32_t* table = m_automaton.Table();
+    if (nodes * width * 2 > UINT32_MAX) {
+        m_bPlain = true;
+        return false;
+    }
+    m_scan.resize(nodes * width);
+    for (size_t i = 0; i < m_scan.size(); ++i) {
+        const auto next = static_cast<uint32_t>(table[i]);
+        m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (flagged(next) ? 1u : 0u);
+    }
+    m_automaton.ReleaseTable();
+    return true;
+}
+
 
 CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators, size_t maxCells)
     : m_mode(mode), m_bStrip(stripSeparators)
@@ -177,18 +198,7 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
                 m_minLength[su] = m_automaton.Depth(u);
             }
         }
-        const size_t width = m_automaton.ClassCount();
-        const int32_t* table = m_automaton.Table();
-        if (nodes * width * 2 > UINT32_MAX) {
-            m_bPlain = true;
-            return;
-        }
-        m_scan.resize(nodes * width);
-        for (size_t i = 0; i < m_scan.size(); ++i) {
-            const auto next = static_cast<uint32_t>(table[i]);
-            m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (m_minEntry[next] != kNone ? 1u : 0u);
-        }
-        m_automaton.ReleaseTable();
+        BuildScanTable(nodes, [this](uint32_t next) { return m_minEntry[next] != kNone; });
         return;
     }
 
@@ -234,19 +244,10 @@ CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparator
         m_outputLink[static_cast<size_t>(u)] =
             (f != 0 && m_endsPart[static_cast<size_t>(f)]) ? f : m_outputLink[static_cast<size_t>(f)];
     }
-    const size_t width = m_automaton.ClassCount();
-    const int32_t* table = m_automaton.Table();
-    if (nodes * width * 2 > UINT32_MAX) {
-        m_bPlain = true;
+    if (!BuildScanTable(nodes, [this](uint32_t next) {
+            return m_endsPart[next] || m_outputLink[next] != -1;
+        }))
         return;
-    }
-    m_scan.resize(nodes * width);
-    for (size_t i = 0; i < m_scan.size(); ++i) {
-        const auto next = static_cast<uint32_t>(table[i]);
-        const bool output = m_endsPart[next] || m_outputLink[next] != -1;
-        m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (output ? 1u : 0u);
-    }
-    m_automaton.ReleaseTable();
     m_nodeSeen.assign(nodes, 0);
     m_entryEpoch.assign(static_cast<size_t>(count), 0);
     m_entryHits.assign(static_cast<size_t>(count), 0);

@@ -105,6 +105,8 @@ public:
     int32_t FirstBodyMatch(std::string_view text, size_t start, size_t* position) const;
 
 private:
+    template <typename Flagged>
+    bool BuildScanTable(size_t nodes, Flagged flagged);
     int32_t PlainHeaderMatch(std::string_view text) const;
     int32_t PlainBodyMatch(std::string_view text, size_t start, size_t* position) const;
 

@@ -17,6 +17,13 @@ bool Served(const CMailRecord* record)
     return record && !record->m_bRelayed && record->IsDownloaded();
 }
 
+// The stored text as far as the size the client was told, never past what arrived.
+std::string_view StoredText(const CMailRecord* record)
+{
+    const int32_t size = std::clamp(record->m_nSize, 0, static_cast<int32_t>(record->m_pszText.size()));
+    return std::string_view(record->m_pszText).substr(0, static_cast<size_t>(size));
+}
+
 } // namespace
 
 void LocalList(CMainDialog& hub, CSession* session, const std::string& line)
@@ -50,10 +57,10 @@ void LocalRetr(CMainDialog& hub, CSession* session, const std::string& line)
         PassToServer(hub, session, line);
         return;
     }
-    const int32_t size = std::clamp(record->m_nSize, 0, static_cast<int32_t>(record->m_pszText.size()));
+    const std::string_view text = StoredText(record);
     hub.SendToClient(session, StrFormat("+OK %d octets\r\n", record->m_nSize));
     session->m_bQuiet = true;
-    hub.SendToClient(session, record->m_pszText.data(), size, true);
+    hub.SendToClient(session, text.data(), static_cast<int32_t>(text.size()), true);
     session->m_bQuiet = false;
 }
 
@@ -74,8 +81,7 @@ void LocalTop(CMainDialog& hub, CSession* session, const std::string& line)
         PassToServer(hub, session, line);
         return;
     }
-    const size_t size = static_cast<size_t>(std::clamp(record->m_nSize, 0, static_cast<int32_t>(record->m_pszText.size())));
-    const std::string top = pop3::TopOfMessage(std::string_view(record->m_pszText).substr(0, size), lines);
+    const std::string top = pop3::TopOfMessage(StoredText(record), lines);
     hub.SendToClient(session, txt::kTopFollows);
     session->m_bQuiet = true;
     hub.SendToClient(session, top.data(), static_cast<int32_t>(top.size()), true);
