@@ -30,13 +30,17 @@ private:
     CMainDialog& m_hub;
 };
 
-// Keeps compiled rule lists for the length of one run.
+// Offers the compiled rule lists for the length of one run; those of the
+// last run are taken over as long as their lists are unchanged.
 class CMatcherScope
 {
 public:
     explicit CMatcherScope(CMainDialog& hub) : m_hub(hub)
     {
-        m_hub.m_pMatcherCache = std::make_shared<CMatcherCache>();
+        if (!m_hub.m_pKeptMatchers)
+            m_hub.m_pKeptMatchers = std::make_shared<CMatcherCache>();
+        m_hub.m_pKeptMatchers->Revalidate();
+        m_hub.m_pMatcherCache = m_hub.m_pKeptMatchers;
     }
     ~CMatcherScope() { m_hub.m_pMatcherCache.reset(); }
     CMatcherScope(const CMatcherScope&) = delete;

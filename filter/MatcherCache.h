@@ -1,6 +1,8 @@
-// The rule lists compiled for one analysis run. The lists cannot change while
-// a run is under way, so each (list, kind of search) is compiled once, on
-// first use, and kept until the run ends.
+// Compiled rule lists. The lists cannot change while an analysis run is under
+// way, so each (list, kind of search) is compiled once, on first use. The
+// hub keeps the compiled forms from one run to the next: at the start of a
+// run, Revalidate drops those whose list no longer holds the entries they
+// were compiled from, so an unchanged rule file is not compiled again.
 #pragma once
 
 #include "filter/RuleMatcher.h"
@@ -22,7 +24,29 @@ public:
         return *it->second;
     }
 
+    // Drops every compiled form whose list changed since it was compiled.
+    void Revalidate()
+    {
+        for (auto it = m_matchers.begin(); it != m_matchers.end();) {
+            if (SameEntries(*std::get<0>(it->first), *it->second))
+                ++it;
+            else
+                it = m_matchers.erase(it);
+        }
+    }
+
 private:
+    static bool SameEntries(const RuleList& list, const CRuleMatcher& matcher)
+    {
+        if (list.count() != matcher.EntryCount())
+            return false;
+        int32_t i = 0;
+        for (const std::string* entry : list)
+            if (*entry != matcher.Entry(i++))
+                return false;
+        return true;
+    }
+
     using Key = std::tuple<const RuleList*, CRuleMatcher::EMode, bool>;
     std::map<Key, std::unique_ptr<CRuleMatcher>> m_matchers;
 };

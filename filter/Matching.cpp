@@ -6,16 +6,20 @@
 #include "shell/Texts.h"
 #include "shell/Win1252.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
 
-// The compiled form of `list`: from the run's cache, or built for this call
-// when no run is under way.
-CRuleMatcher& MatcherFor(CMatcherCache* cache, std::optional<CRuleMatcher>& local,
-                         const RuleList& list, CRuleMatcher::EMode mode, bool strip)
+// The compiled form of `list`: from the run's cache when the list is one of
+// the hub's own (the cache outlives the run and must only name lists that
+// live as long as the hub), or built for this call.
+CRuleMatcher& MatcherFor(CMainDialog& hub, std::optional<CRuleMatcher>& local, const RuleList& list,
+                         CRuleMatcher::EMode mode, bool strip)
 {
-    if (cache)
+    CMatcherCache* cache = hub.m_pMatcherCache.get();
+    const auto lists = hub.RuleSet().lists;
+    if (cache && std::find(lists.begin(), lists.end(), &list) != lists.end())
         return cache->Get(list, mode, strip);
     local.emplace(list, mode, strip);
     return *local;
@@ -36,7 +40,7 @@ void CMainDialog::MatchHeaderRules(CMailRecord* record, std::string text, RuleLi
     if (stripSeparators)
         RemoveSeparators(text, true);
     std::optional<CRuleMatcher> local;
-    CRuleMatcher& matcher = MatcherFor(m_pMatcherCache.get(), local, list,
+    CRuleMatcher& matcher = MatcherFor(*this, local, list,
                                        CRuleMatcher::kHeaderTest, stripSeparators);
     const int32_t entry = matcher.FirstHeaderMatch(text);
     if (entry < 0)
@@ -75,7 +79,7 @@ int32_t CMainDialog::SearchBody(std::string_view text, size_t start, CMailRecord
     if (list.empty())
         return -1;
     std::optional<CRuleMatcher> local;
-    const CRuleMatcher& matcher = MatcherFor(m_pMatcherCache.get(), local, list,
+    const CRuleMatcher& matcher = MatcherFor(*this, local, list,
                                              CRuleMatcher::kBodySearch, stripSeparators);
     // The matcher compares the upper-case form of the text with the entries.
     size_t position = 0;

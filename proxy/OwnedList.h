@@ -83,6 +83,7 @@ public:
             m_pLastAppended = nullptr;
         if (m_pCursor == node)
             m_pCursor = nullptr;
+        m_pAtNode = nullptr; // positions after the removed node have moved
         std::unique_ptr<T> out = std::move(node->item);
         delete node;
         --m_nCount;
@@ -98,7 +99,7 @@ public:
             delete node;
             node = following;
         }
-        m_pHead = m_pTail = m_pLastAppended = m_pCursor = nullptr;
+        m_pHead = m_pTail = m_pLastAppended = m_pCursor = m_pAtNode = nullptr;
         m_nCount = 0;
     }
 
@@ -108,9 +109,18 @@ public:
     {
         if (n < 1 || n > m_nCount)
             return nullptr;
+        // Walks on from the node found last time when it lies before n, so
+        // visiting the items in order costs one step each.
         Node* node = m_pHead;
-        for (int32_t i = 1; i < n; ++i)
+        int32_t i = 1;
+        if (m_pAtNode && m_nAtIndex <= n) {
+            node = m_pAtNode;
+            i = m_nAtIndex;
+        }
+        for (; i < n; ++i)
             node = node->next;
+        m_pAtNode = node;
+        m_nAtIndex = n;
         m_pCursor = node;
         return node->item.get();
     }
@@ -167,5 +177,8 @@ private:
     Node* m_pHead = nullptr;
     Node* m_pLastAppended = nullptr;
     Node* m_pCursor = nullptr;
+    // The node `at` returned last, and its position.
+    Node* m_pAtNode = nullptr;
+    int32_t m_nAtIndex = 0;
     int32_t m_nCount = 0;
 };

@@ -33,6 +33,7 @@ CMainDialog::CMainDialog(QObject* parent) : QObject(parent), m_clock(LocalNow)
 
 CMainDialog::~CMainDialog()
 {
+    std::fflush(stdout);
     // Sessions first: their sockets report to this object.
     m_sessions.clear();
     m_processedMails.clear();
@@ -96,8 +97,24 @@ void CMainDialog::AddLog(std::string text, bool truncate)
         std::string out = w1252::ToUtf8(entry);
         std::erase(out, '\r');
         std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fflush(stdout);
+        ScheduleLogFlush();
     }
+}
+
+void CMainDialog::ScheduleLogFlush()
+{
+    // One flush when control is back in the event loop, instead of one write
+    // to the output per entry: a scan logs several lines per message.
+    if (m_bFlushPending)
+        return;
+    m_bFlushPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bFlushPending = false;
+            std::fflush(stdout);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainDialog::OnSetLog(uintptr_t, intptr_t lParam)

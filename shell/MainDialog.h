@@ -203,8 +203,12 @@ public:
     // Rule lists compiled for matching; present only during an analysis run,
     // when the lists cannot change.
     std::shared_ptr<CMatcherCache> m_pMatcherCache;
+    // The compiled lists kept between runs (see filter/MatcherCache.h).
+    std::shared_ptr<CMatcherCache> m_pKeptMatchers;
 
 private:
+    void ScheduleLogFlush();
+    bool m_bFlushPending = false;
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
                                       intptr_t lParam);
     OrvelaneWindow m_window{};

@@ -118,6 +118,31 @@ TEST(OwnedList, NthItemAndIndex)
     EXPECT_EQ(list.indexOf(&stranger), 0);
 }
 
+// `at` walks on from the item it found last; removals and clears move the
+// positions under it, so every lookup must still land on the right item.
+TEST(OwnedList, NthItemAfterRemovalsAndClears)
+{
+    OwnedList<Item> list;
+    std::vector<Item*> items;
+    for (int i = 1; i <= 6; ++i)
+        items.push_back(list.append(std::make_unique<Item>(i)));
+    EXPECT_EQ(list.at(4), items[3]);
+    EXPECT_EQ(list.at(2), items[1]); // backwards from the remembered one
+    EXPECT_EQ(list.at(5), items[4]);
+    list.remove(items[1]); // 1 3 4 5 6
+    EXPECT_EQ(list.at(4), items[4]);
+    EXPECT_EQ(list.at(5), items[5]);
+    list.remove(items[5]); // the remembered item itself: 1 3 4 5
+    EXPECT_EQ(list.at(4), items[4]);
+    EXPECT_EQ(list.at(5), nullptr);
+    list.append(std::make_unique<Item>(7)); // 1 3 4 5 7
+    EXPECT_EQ(list.at(5)->value, 7);
+    list.clear();
+    EXPECT_EQ(list.at(1), nullptr);
+    Item* fresh = list.append(std::make_unique<Item>(8));
+    EXPECT_EQ(list.at(1), fresh);
+}
+
 TEST(MailRecord, AssignFromCopiesWhatTheProcessedListNeeds)
 {
     CMailRecord source;
