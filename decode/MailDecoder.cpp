@@ -23,7 +23,11 @@ constexpr size_t npos = std::string::npos;
 
 void CMailDecoder::Log(const char* text, bool log)
 {
-    if (log && m_pLogTarget)
+    if (!log)
+        return;
+    if (m_pCapture)
+        m_pCapture->push_back(text);
+    else if (m_pLogTarget)
         m_pLogTarget->AddLog(text, true);
 }
 

@@ -1,11 +1,12 @@
 // The message decoders: transfer encodings, numeric and named character
 // references, encoded header words and look-alike characters. Every operation
 // is byte-in, byte-out on Windows-1252 text and keeps no state between calls;
-// the only member is where the log lines go.
+// the only members say where the log lines go.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CMainDialog;
 
@@ -28,6 +29,9 @@ public:
     virtual ~CMailDecoder() = default;
 
     void SetLogTarget(CMainDialog* logTarget) { m_pLogTarget = logTarget; }
+    // Collects the log lines in `lines` instead of writing them to a target,
+    // so a decoder can work away from the hub's thread.
+    void SetLogCapture(std::vector<const char*>* lines) { m_pCapture = lines; }
     CMainDialog* LogTarget() const { return m_pLogTarget; }
 
     // Decodes the first base64 block after the first ": base64" marker; drops
@@ -53,4 +57,5 @@ private:
     void Log(const char* text, bool log);
 
     CMainDialog* m_pLogTarget = nullptr;
+    std::vector<const char*>* m_pCapture = nullptr;
 };

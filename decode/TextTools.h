@@ -31,4 +31,7 @@ public:
     std::string SqueezeChar(std::string text, char c) const;
     // Each run of one repeated character becomes one character.
     std::string SqueezeRepeats(std::string text) const;
+    // CR, LF and TAB become blanks, then each run of blanks one blank: the
+    // replacement followed by SqueezeChar with the blank, in one pass.
+    std::string FlattenBlanks(std::string text) const;
 };

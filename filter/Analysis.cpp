@@ -1,5 +1,6 @@
 #include "filter/Analysis.h"
 
+#include "filter/BodyRules.h"
 #include "filter/MatcherCache.h"
 #include "shell/Format.h"
 #include "shell/Texts.h"
@@ -13,7 +14,7 @@ namespace {
 class CAnalysisScope
 {
 public:
-    CAnalysisScope(CMainDialog& hub, const CMailRecord* record) : m_hub(hub)
+    CAnalysisScope(CMainDialog& hub, CMailRecord* record) : m_hub(hub), m_record(record)
     {
         m_hub.m_strAnalysisText = WithStatusLine(record->m_pszText);
         m_hub.m_pAnalysedRecord = record;
@@ -22,12 +23,15 @@ public:
     {
         m_hub.m_pAnalysedRecord = nullptr;
         m_hub.m_strAnalysisText.clear();
+        // A verdict prepared in the background that the steps did not need.
+        m_record->m_pBodyJob.reset();
     }
     CAnalysisScope(const CAnalysisScope&) = delete;
     CAnalysisScope& operator=(const CAnalysisScope&) = delete;
 
 private:
     CMainDialog& m_hub;
+    CMailRecord* m_record;
 };
 
 // Offers the compiled rule lists for the length of one run; those of the
@@ -41,8 +45,17 @@ public:
             m_hub.m_pKeptMatchers = std::make_shared<CMatcherCache>();
         m_hub.m_pKeptMatchers->Revalidate();
         m_hub.m_pMatcherCache = m_hub.m_pKeptMatchers;
+        // Body verdicts prepared in the background count only when they were
+        // computed with the body lists this run has just read.
+        const CBodyRules* prepared = m_hub.m_pBodyRules.get();
+        if (prepared && prepared->Matches(m_hub.m_bodyHtmlList, m_hub.m_bodyList))
+            m_hub.m_pRunBodyRules = prepared;
     }
-    ~CMatcherScope() { m_hub.m_pMatcherCache.reset(); }
+    ~CMatcherScope()
+    {
+        m_hub.m_pMatcherCache.reset();
+        m_hub.m_pRunBodyRules = nullptr;
+    }
     CMatcherScope(const CMatcherScope&) = delete;
     CMatcherScope& operator=(const CMatcherScope&) = delete;
 

@@ -92,3 +92,11 @@ int32_t CMainDialog::SearchBody(std::string_view text, size_t start, CMailRecord
     }
     return static_cast<int32_t>(position);
 }
+
+const CRuleMatcher* CMainDialog::BodyMatcher(const RuleList& list, bool stripSeparators,
+                                             std::optional<CRuleMatcher>& local)
+{
+    if (list.empty())
+        return nullptr;
+    return &MatcherFor(*this, local, list, CRuleMatcher::kBodySearch, stripSeparators);
+}

@@ -1,5 +1,7 @@
 #include "shell/MainDialog.h"
 
+#include "filter/BodyRules.h"
+#include "filter/BodyWorker.h"
 #include "shell/Paths.h"
 #include "shell/Texts.h"
 #include "shell/Win1252.h"
@@ -37,6 +39,7 @@ CMainDialog::~CMainDialog()
     // Sessions first: their sockets report to this object.
     m_sessions.clear();
     m_processedMails.clear();
+    m_pBodyWorker.reset();
 }
 
 uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)

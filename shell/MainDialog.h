@@ -23,10 +23,14 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+class CBodyRules;
+class CBodyWorker;
 class CClientSocket;
 class CMatcherCache;
+class CRuleMatcher;
 
 class CMainDialog : public QObject, public CSettings
 {
@@ -143,8 +147,13 @@ public:
     // the rule file and the plug-ins, then filters, marks and lists each one.
     void AnalyseMessages(CSession* session);
     // The four body passes over one message; the position of the match or -1.
-    // Sets the filter label of the pass that matched; never marks.
+    // Sets the filter label of the pass that matched; never marks. A verdict
+    // prepared in the background is used when it was computed from the same
+    // text, body lists and debug flag; otherwise the passes run here.
     int32_t AnalyseBody(CMailRecord* record);
+    // A message has finished downloading: starts its body passes in the
+    // background, with the rule file as it stands now.
+    void PrepareBodyVerdict(CMailRecord* record);
     // Empties and refills the rule set from blacklist.txt in the current directory.
     void LoadRuleFile();
     // Writes the rule set to the rule file path; false when it cannot be written.
@@ -169,6 +178,10 @@ public:
                                bool stripSeparators);
     int32_t SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
                        bool stripSeparators);
+    // `list` compiled for the body search (from the run's compiled lists, or
+    // into `local`); null for an empty list.
+    const CRuleMatcher* BodyMatcher(const RuleList& list, bool stripSeparators,
+                                    std::optional<CRuleMatcher>& local);
     // Tags the message as spam, fills its mail-list row and logs.
     void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
     // Unloads every plug-in and loads those the settings name again.
@@ -205,6 +218,15 @@ public:
     std::shared_ptr<CMatcherCache> m_pMatcherCache;
     // The compiled lists kept between runs (see filter/MatcherCache.h).
     std::shared_ptr<CMatcherCache> m_pKeptMatchers;
+    // Body passes ahead of the analysis; switched off, every verdict is
+    // computed inside AnalyseMessages.
+    bool m_bPrepareBodies = true;
+    std::unique_ptr<CBodyWorker> m_pBodyWorker;
+    // The last reading of the rule file for the background passes, and during
+    // a run that reading when the hub's body lists equal it.
+    std::shared_ptr<const CBodyRules> m_pBodyRules;
+    std::string m_strBodyRulesStamp; // the rule file's path, size and change time at that reading
+    const CBodyRules* m_pRunBodyRules = nullptr;
 
 private:
     void ScheduleLogFlush();

@@ -178,3 +178,35 @@ TEST(ReferenceCompare, SqueezeLookAlikesAndFind)
                   ref::LookAlikeChar(static_cast<unsigned char>(c)))
             << c;
 }
+
+// The block-wise flattening against its definition: breaks to blanks, then
+// blank runs squeezed. Texts are long enough to cross many 16-byte blocks,
+// with runs that start, end or sit exactly on a block edge.
+TEST(ReferenceCompare, FlattenBlanks)
+{
+    CGenerator gen(19);
+    const std::vector<std::string> alphabet = {"word", "a", " ", " ", "\r\n", "\t", "\n", "  ", "\r",
+                                               "0123456789abcde", "0123456789abcdef", "\xA0", std::string(1, '\0')};
+    const CTextTools tools;
+    auto expected = [&](std::string text) {
+        for (char& c : text)
+            if (c == '\r' || c == '\n' || c == '\t')
+                c = ' ';
+        return ref::SqueezeChar(std::move(text), ' ');
+    };
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string text = gen.Text(alphabet, 60);
+        ASSERT_EQ(tools.FlattenBlanks(text), expected(text)) << Show(text);
+    }
+    for (size_t length = 0; length <= 48; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+            std::string text(length, 'x');
+            text[at] = ' ';
+            if (at + 1 < length)
+                text[at + 1] = '\n';
+            ASSERT_EQ(tools.FlattenBlanks(text), expected(text)) << Show(text);
+            const std::string blanks(length, '\r');
+            ASSERT_EQ(tools.FlattenBlanks(blanks), expected(blanks)) << length;
+        }
+    }
+}

@@ -45,7 +45,8 @@ protected:
     }
 
     // The log entries without their time stamps.
-    std::vector<std::string> LogLines() const
+    std::vector<std::string> LogLines() const { return LogLinesOf(hub); }
+    static std::vector<std::string> LogLinesOf(const CMainDialog& hub)
     {
         std::vector<std::string> lines;
         const std::string text(hub.m_log.Text());
