@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -30,24 +31,28 @@ void CMainDialog::PrepareBodyVerdict(CMailRecord* record)
 {
     if (!m_bPrepareBodies || m_bAnalysisOff || !record || record->m_nSize >= m_nMaxMsgSize)
         return;
-    // The rule file as the analysis will read it. It is read again only when
-    // its stamp changed; a change the stamp misses costs nothing but time,
-    // because the analysis uses a verdict only when its own lists equal the
-    // ones the verdict was computed with.
-    const std::string folder = CurrentDirectory();
-    if (folder.size() > kMaxRuleFolderLength)
-        return;
-    const std::string path = folder + "/" + kRuleFileName;
-    const std::string stamp = FileStamp(path);
-    if (stamp.empty())
-        return;
-    if (!m_pBodyRules || stamp != m_strBodyRulesStamp) {
+    // The rule file as the analysis will read it. Its stamp is looked at
+    // again at most a few times a second, and the file read again only when
+    // the stamp changed. A change missed that way costs nothing but time: the
+    // analysis uses a verdict only when its own lists equal the ones the
+    // verdict was computed with.
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_pBodyRules || now - m_bodyRulesChecked >= std::chrono::milliseconds(250)) {
+        m_bodyRulesChecked = now;
+        const std::string folder = CurrentDirectory();
+        const std::string path = folder + "/" + kRuleFileName;
+        const std::string stamp = folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
         std::string content;
-        if (!ReadBinaryFile(path, content))
+        if (stamp.empty() || (stamp != m_strBodyRulesStamp && !ReadBinaryFile(path, content))) {
+            m_pBodyRules.reset();
+            m_strBodyRulesStamp.clear();
             return;
-        if (!m_pBodyRules || m_pBodyRules->Content() != content)
-            m_pBodyRules = std::make_shared<const CBodyRules>(std::move(content));
-        m_strBodyRulesStamp = stamp;
+        }
+        if (stamp != m_strBodyRulesStamp) {
+            if (!m_pBodyRules || m_pBodyRules->Content() != content)
+                m_pBodyRules = std::make_shared<const CBodyRules>(std::move(content));
+            m_strBodyRulesStamp = stamp;
+        }
     }
     if (!m_pBodyWorker)
         m_pBodyWorker = std::make_unique<CBodyWorker>();

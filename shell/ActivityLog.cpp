@@ -26,7 +26,23 @@ std::string PrepareLogText(std::string text, bool truncate)
 
 std::string StampLogEntry(std::string_view text, int hour, int minute, int second)
 {
-    std::string entry = StrFormat("(%.2d:%.2d:%.2d) ", hour, minute, second);
+    auto inRange = [](int v) { return v >= 0 && v <= 99; };
+    if (!inRange(hour) || !inRange(minute) || !inRange(second)) {
+        std::string entry = StrFormat("(%.2d:%.2d:%.2d) ", hour, minute, second);
+        entry.append(text);
+        return entry;
+    }
+    // The usual case without the formatting machinery: every entry has one.
+    std::string entry;
+    entry.reserve(11 + text.size());
+    const int parts[] = {hour, minute, second};
+    entry.push_back('(');
+    for (int i = 0; i < 3; ++i) {
+        entry.push_back(static_cast<char>('0' + parts[i] / 10));
+        entry.push_back(static_cast<char>('0' + parts[i] % 10));
+        entry.push_back(i < 2 ? ':' : ')');
+    }
+    entry.push_back(' ');
     entry.append(text);
     return entry;
 }

@@ -6,6 +6,7 @@
 #include "shell/Texts.h"
 #include "shell/Win1252.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -17,9 +18,14 @@ namespace {
 
 std::tm LocalNow()
 {
+    // Converted once per second: a busy scan logs thousands of lines in one.
+    thread_local std::time_t last = -1;
+    thread_local std::tm local{};
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    if (now != last) {
+        localtime_r(&now, &local);
+        last = now;
+    }
     return local;
 }
 
@@ -106,18 +112,24 @@ void CMainDialog::AddLog(std::string text, bool truncate)
 
 void CMainDialog::ScheduleLogFlush()
 {
-    // One flush when control is back in the event loop, instead of one write
+    // One flush when the event loop is about to wait, instead of one write
     // to the output per entry: a scan logs several lines per message.
-    if (m_bFlushPending)
-        return;
     m_bFlushPending = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
+    if (m_bFlushHooked)
+        return;
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
+    if (!dispatcher) {
+        std::fflush(stdout);
+        m_bFlushPending = false;
+        return;
+    }
+    m_bFlushHooked = true;
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+        if (m_bFlushPending) {
             m_bFlushPending = false;
             std::fflush(stdout);
-        },
-        Qt::QueuedConnection);
+        }
+    });
 }
 
 void CMainDialog::OnSetLog(uintptr_t, intptr_t lParam)

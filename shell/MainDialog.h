@@ -19,6 +19,7 @@
 #include "shell/Settings.h"
 
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -226,11 +227,13 @@ public:
     // a run that reading when the hub's body lists equal it.
     std::shared_ptr<const CBodyRules> m_pBodyRules;
     std::string m_strBodyRulesStamp; // the rule file's path, size and change time at that reading
+    std::chrono::steady_clock::time_point m_bodyRulesChecked;
     const CBodyRules* m_pRunBodyRules = nullptr;
 
 private:
     void ScheduleLogFlush();
     bool m_bFlushPending = false;
+    bool m_bFlushHooked = false;
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
                                       intptr_t lParam);
     OrvelaneWindow m_window{};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <set>
 #include <string>
@@ -38,7 +39,8 @@ private:
         if (m_onChanged)
             m_onChanged();
     }
-    std::vector<Row> m_rows;
+    // Rows leave at the front when the list is at its length limit.
+    std::deque<Row> m_rows;
 };
 
 // The connection list box: sorted, duplicates allowed.

@@ -72,6 +72,14 @@ TEST_F(HubTest, EntryIsStampedWithTheLocalTime)
     EXPECT_EQ(Log(), "(09:05:03) Analyse activ\xE9" "e\r\n(23:00:59) x\r\n");
 }
 
+TEST(LogText, StampIsTwoDigitsPerField)
+{
+    EXPECT_EQ(StampLogEntry("x", 0, 0, 0), "(00:00:00) x");
+    EXPECT_EQ(StampLogEntry("", 9, 10, 59), "(09:10:59) ");
+    // Out of the clock's range the fields are printed as they are.
+    EXPECT_EQ(StampLogEntry("y", 100, -1, 7), "(100:-01:07) y");
+}
+
 TEST_F(HubTest, EmptyTextLeavesTheLogUnchanged)
 {
     hub.AddLog("", true);
