@@ -38,8 +38,13 @@ public:
     // Connected, or on its way (looking up, connecting).
     bool IsActive() const;
     bool IsConnected() const;
-    // Writes bytes; false when the connection cannot take them.
+    // Writes bytes; false when the connection cannot take them. They leave
+    // when the event loop is about to wait at the latest (see Flush).
     bool Send(const char* data, int64_t length);
+    // Hands what Send buffered to the system now, as far as it takes it.
+    // May report the connection's end on the spot, so it is called only
+    // where nothing up the call stack still uses the session.
+    void Flush();
     // Stops the notifications and lets the connection go: pending output is
     // still delivered, then the socket is released.
     void Close();

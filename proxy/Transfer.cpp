@@ -102,3 +102,12 @@ void CMainDialog::SendToClient(CSession* session, const std::string& text)
 {
     SendToClient(session, text.data(), static_cast<int32_t>(std::min<size_t>(text.size(), 0x7FFFFFFF)), false);
 }
+
+void CMainDialog::FlushBeforeWaiting(CClientSocket* socket)
+{
+    for (const QPointer<CClientSocket>& pending : m_pendingSockets)
+        if (pending == socket)
+            return;
+    m_pendingSockets.emplace_back(socket);
+    HookBeforeWaiting();
+}

@@ -2,6 +2,7 @@
 
 #include "filter/BodyRules.h"
 #include "filter/BodyWorker.h"
+#include "proxy/Sockets.h"
 #include "shell/Paths.h"
 #include "shell/Texts.h"
 #include "shell/Win1252.h"
@@ -115,21 +116,39 @@ void CMainDialog::ScheduleLogFlush()
     // One flush when the event loop is about to wait, instead of one write
     // to the output per entry: a scan logs several lines per message.
     m_bFlushPending = true;
+    HookBeforeWaiting();
+}
+
+void CMainDialog::HookBeforeWaiting()
+{
     if (m_bFlushHooked)
         return;
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
     if (!dispatcher) {
-        std::fflush(stdout);
+        // No loop to wait for: the log is written now, and the connections
+        // keep their own way of writing out.
         m_bFlushPending = false;
+        std::fflush(stdout);
+        m_pendingSockets.clear();
         return;
     }
     m_bFlushHooked = true;
-    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-        if (m_bFlushPending) {
-            m_bFlushPending = false;
-            std::fflush(stdout);
-        }
-    });
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainDialog::FlushOutput);
+}
+
+void CMainDialog::FlushOutput()
+{
+    if (m_bFlushPending) {
+        m_bFlushPending = false;
+        std::fflush(stdout);
+    }
+    // A flush may end a connection and with it a session, whose handling
+    // may send again: the list is taken first, and gone sockets are null.
+    std::vector<QPointer<CClientSocket>> sockets;
+    sockets.swap(m_pendingSockets);
+    for (const QPointer<CClientSocket>& socket : sockets)
+        if (socket)
+            socket->Flush();
 }
 
 void CMainDialog::OnSetLog(uintptr_t, intptr_t lParam)

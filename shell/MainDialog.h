@@ -19,6 +19,7 @@
 #include "shell/Settings.h"
 
 #include <QObject>
+#include <QPointer>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -26,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CBodyRules;
 class CBodyWorker;
@@ -117,6 +119,9 @@ public:
     // A whole text, one-line flag clear.
     void SendToServer(CSession* session, const std::string& text);
     void SendToClient(CSession* session, const std::string& text);
+    // The connection has output waiting: it is handed to the system when
+    // the event loop is about to wait.
+    void FlushBeforeWaiting(CClientSocket* socket);
 
     // The relay (proxy/Relay.cpp).
     void OnSocketReceive(CClientSocket* socket);
@@ -232,8 +237,12 @@ public:
 
 private:
     void ScheduleLogFlush();
+    // Runs FlushOutput when the event loop is about to wait.
+    void HookBeforeWaiting();
+    void FlushOutput();
     bool m_bFlushPending = false;
     bool m_bFlushHooked = false;
+    std::vector<QPointer<CClientSocket>> m_pendingSockets;
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
                                       intptr_t lParam);
     OrvelaneWindow m_window{};
