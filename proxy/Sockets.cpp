@@ -129,12 +129,15 @@ bool CClientSocket::PullUnit()
         if (available <= 0)
             return false;
         const int64_t want = std::min<int64_t>(available, kReadChunk);
-        const size_t old = m_unit.size();
-        m_unit.resize(old + static_cast<size_t>(want));
-        const int64_t got = m_pSocket->read(m_unit.data() + old, want);
-        m_unit.resize(old + static_cast<size_t>(std::max<int64_t>(got, 0)));
+        // Read through a buffer kept for the connection's life: growing the
+        // unit first would clear bytes that are overwritten at once.
+        if (!m_pReadBuffer)
+            m_pReadBuffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
+        const int64_t got = m_pSocket->read(m_pReadBuffer.get(), want);
         if (got <= 0)
             return false;
+        const size_t old = m_unit.size();
+        m_unit.append(m_pReadBuffer.get(), static_cast<size_t>(got));
         ++m_nChunks;
         const std::string_view chunk(m_unit.data() + old, static_cast<size_t>(got));
         if (ChunkEndsUnit(chunk, m_unit, m_bRetrieving, m_pSocket->bytesAvailable() > 0)) {

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -73,6 +74,7 @@ private:
     CMainDialog& m_hub;
     QTcpSocket* m_pSocket;
     std::string m_unit;
+    std::unique_ptr<char[]> m_pReadBuffer;
     int32_t m_nChunks = 0;
     bool m_bUnitReady = false;
     bool m_bConnecting = false;
