@@ -9,10 +9,10 @@ int32_t CMainDialog::ExtractHeaders(CMailRecord* record, int32_t row)
 {
     if (!record)
         return -1;
-    CHeaderFields fields = ScanHeaderFields(AnalysisText(record));
-    // Encoded words in the Subject are decoded when one of them is ISO-8859.
-    if (w1252::Upper(fields.m_strSubject).find("=?ISO-") != std::string::npos)
-        fields.m_strSubject = m_mailDecoder.DecodeHeaderWords(fields.m_strSubject);
+    // Read ahead with the rest of the message's preparation, or here.
+    CHeaderFields fields;
+    if (!TakePreparedFields(record, fields))
+        fields = ReadHeaderFields(AnalysisText(record), m_mailDecoder);
 
     CMailListModel::Row cells;
     cells[CMailListModel::kFrom] = fields.m_strFrom;

@@ -1,5 +1,7 @@
 #include "decode/HeaderExtraction.h"
 
+#include "decode/MailDecoder.h"
+
 #include "shell/Win1252.h"
 
 #include <algorithm>
@@ -108,4 +110,13 @@ CHeaderFields ScanHeaderFields(std::string_view text)
 int32_t RecipientCount(std::string_view value)
 {
     return static_cast<int32_t>(std::count(value.begin(), value.end(), ',')) + 1;
+}
+
+CHeaderFields ReadHeaderFields(std::string_view text, CMailDecoder& decoder)
+{
+    CHeaderFields fields = ScanHeaderFields(text);
+    // Encoded words in the Subject are decoded when one of them is ISO-8859.
+    if (w1252::Upper(fields.m_strSubject).find("=?ISO-") != std::string::npos)
+        fields.m_strSubject = decoder.DecodeHeaderWords(fields.m_strSubject);
+    return fields;
 }

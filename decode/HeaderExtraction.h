@@ -23,5 +23,10 @@ struct CHeaderFields {
 // is open. Encoded words are left as they are.
 CHeaderFields ScanHeaderFields(std::string_view text);
 
+// The fields as the analysis takes them: ScanHeaderFields, then the encoded
+// words of the Subject decoded by `decoder` when one of them is ISO-8859.
+class CMailDecoder;
+CHeaderFields ReadHeaderFields(std::string_view text, CMailDecoder& decoder);
+
 // Number of recipients of a To or Cc value: its commas plus one.
 int32_t RecipientCount(std::string_view value);

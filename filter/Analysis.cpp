@@ -1,6 +1,5 @@
 #include "filter/Analysis.h"
 
-#include "filter/BodyRules.h"
 #include "filter/MatcherCache.h"
 #include "shell/Format.h"
 #include "shell/Texts.h"
@@ -16,16 +15,9 @@ class CAnalysisScope
 public:
     CAnalysisScope(CMainDialog& hub, CMailRecord* record) : m_hub(hub), m_record(record)
     {
-        m_hub.m_strAnalysisText = WithStatusLine(record->m_pszText);
-        m_hub.m_pAnalysedRecord = record;
+        m_hub.BeginAnalysisOf(record);
     }
-    ~CAnalysisScope()
-    {
-        m_hub.m_pAnalysedRecord = nullptr;
-        m_hub.m_strAnalysisText.clear();
-        // A verdict prepared in the background that the steps did not need.
-        m_record->m_pBodyJob.reset();
-    }
+    ~CAnalysisScope() { m_hub.EndAnalysisOf(m_record); }
     CAnalysisScope(const CAnalysisScope&) = delete;
     CAnalysisScope& operator=(const CAnalysisScope&) = delete;
 
@@ -45,16 +37,12 @@ public:
             m_hub.m_pKeptMatchers = std::make_shared<CMatcherCache>();
         m_hub.m_pKeptMatchers->Revalidate();
         m_hub.m_pMatcherCache = m_hub.m_pKeptMatchers;
-        // Body verdicts prepared in the background count only when they were
-        // computed with the body lists this run has just read.
-        const CBodyRules* prepared = m_hub.m_pBodyRules.get();
-        if (prepared && prepared->Matches(m_hub.m_bodyHtmlList, m_hub.m_bodyList))
-            m_hub.m_pRunBodyRules = prepared;
+        m_hub.AdoptPreparedRules();
     }
     ~CMatcherScope()
     {
         m_hub.m_pMatcherCache.reset();
-        m_hub.m_pRunBodyRules = nullptr;
+        m_hub.m_pRunRules = nullptr;
     }
     CMatcherScope(const CMatcherScope&) = delete;
     CMatcherScope& operator=(const CMatcherScope&) = delete;

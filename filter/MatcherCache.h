@@ -24,6 +24,19 @@ public:
         return *it->second;
     }
 
+    // Takes a form compiled elsewhere from `list` as it stands, unless one is
+    // there already.
+    void Adopt(const RuleList& list, CRuleMatcher::EMode mode, bool stripSeparators,
+               std::unique_ptr<CRuleMatcher> matcher)
+    {
+        if (matcher)
+            m_matchers.try_emplace(Key{&list, mode, stripSeparators}, std::move(matcher));
+    }
+    bool Has(const RuleList& list, CRuleMatcher::EMode mode, bool stripSeparators) const
+    {
+        return m_matchers.count(Key{&list, mode, stripSeparators}) != 0;
+    }
+
     // Drops every compiled form whose list changed since it was compiled.
     void Revalidate()
     {

@@ -84,7 +84,7 @@ Stored StoreAnswerBytes(CMainDialog& hub, CSession* session, CMailRecord* record
     }
     record->m_nSize = record->m_nReceived;
     session->m_bTimerFired = false;
-    hub.PrepareBodyVerdict(record);
+    hub.PrepareAnalysis(record);
     const int32_t count = std::max(session->m_nMessageCount, 1);
     hub.m_progress.Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
     return Stored::kComplete;
@@ -178,10 +178,10 @@ void CMainDialog::CompleteScan(CSession* session)
         }
     }
 
-    // Background verdicts the analysis did not take (it was off, or the
-    // message was left out) are of no further use.
+    // Preparations the analysis did not take (it was off, or the message
+    // was left out) are of no further use.
     for (CMailRecord* record : session->m_messages)
-        record->m_pBodyJob.reset();
+        record->m_pPrepareJob.reset();
 
     session->m_nState = kStateServing;
     int64_t sum = 0;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-class CBodyJob;
+class CPrepareJob;
 class CClientSocket;
 class QTimer;
 
@@ -46,9 +46,9 @@ public:
     // announced size); c_str() provides the terminating zero byte that the
     // text operations rely on.
     std::string m_pszText;
-    // The body passes started in the background when the download ended;
-    // the analysis collects the verdict or drops it (see filter/BodyWorker.h).
-    std::shared_ptr<CBodyJob> m_pBodyJob;
+    // The analysis prepared in the background since the download ended;
+    // the analysis collects it or drops it (see filter/PrepareWorker.h).
+    std::shared_ptr<CPrepareJob> m_pPrepareJob;
 
     // Downloaded: a text is present and does not begin with a zero byte.
     bool IsDownloaded() const { return !m_pszText.empty() && m_pszText[0] != '\0'; }

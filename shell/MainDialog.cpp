@@ -1,7 +1,7 @@
 #include "shell/MainDialog.h"
 
-#include "filter/BodyRules.h"
-#include "filter/BodyWorker.h"
+#include "filter/PrepareWorker.h"
+#include "filter/PreparedRules.h"
 #include "proxy/Sockets.h"
 #include "shell/Paths.h"
 #include "shell/Texts.h"
@@ -46,7 +46,7 @@ CMainDialog::~CMainDialog()
     // Sessions first: their sockets report to this object.
     m_sessions.clear();
     m_processedMails.clear();
-    m_pBodyWorker.reset();
+    m_pPrepareWorker.reset();
 }
 
 uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)

@@ -7,6 +7,7 @@
 // Member functions are defined in the .cpp of the subsystem they belong to.
 #pragma once
 
+#include "decode/HeaderExtraction.h"
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
 #include "filter/PlugIn.h"
@@ -29,8 +30,9 @@
 #include <string>
 #include <vector>
 
-class CBodyRules;
-class CBodyWorker;
+class CPrepareWorker;
+class CPreparedRules;
+struct SPreparedAnalysis;
 class CClientSocket;
 class CMatcherCache;
 class CRuleMatcher;
@@ -157,9 +159,19 @@ public:
     // prepared in the background is used when it was computed from the same
     // text, body lists and debug flag; otherwise the passes run here.
     int32_t AnalyseBody(CMailRecord* record);
-    // A message has finished downloading: starts its body passes in the
-    // background, with the rule file as it stands now.
-    void PrepareBodyVerdict(CMailRecord* record);
+    // A message has finished downloading: starts the preparation of its
+    // analysis in the background, with the rule file as it stands now.
+    void PrepareAnalysis(CMailRecord* record);
+    // The analysis of `record` begins and ends: its working copy of the text
+    // is set and cleared, and what was prepared for it is taken or dropped.
+    void BeginAnalysisOf(CMailRecord* record);
+    void EndAnalysisOf(CMailRecord* record);
+    // The header fields prepared for the record under analysis, with their
+    // log lines written; false when there are none.
+    bool TakePreparedFields(const CMailRecord* record, CHeaderFields& fields);
+    // At the start of a run: which preparations the freshly read lists allow
+    // to use, and the compiled header lists that can be taken over.
+    void AdoptPreparedRules();
     // Empties and refills the rule set from blacklist.txt in the current directory.
     void LoadRuleFile();
     // Writes the rule set to the rule file path; false when it cannot be written.
@@ -224,16 +236,21 @@ public:
     std::shared_ptr<CMatcherCache> m_pMatcherCache;
     // The compiled lists kept between runs (see filter/MatcherCache.h).
     std::shared_ptr<CMatcherCache> m_pKeptMatchers;
-    // Body passes ahead of the analysis; switched off, every verdict is
-    // computed inside AnalyseMessages.
-    bool m_bPrepareBodies = true;
-    std::unique_ptr<CBodyWorker> m_pBodyWorker;
-    // The last reading of the rule file for the background passes, and during
-    // a run that reading when the hub's body lists equal it.
-    std::shared_ptr<const CBodyRules> m_pBodyRules;
-    std::string m_strBodyRulesStamp; // the rule file's path, size and change time at that reading
-    std::chrono::steady_clock::time_point m_bodyRulesChecked;
-    const CBodyRules* m_pRunBodyRules = nullptr;
+    // Analysis prepared ahead of time; switched off, all of it is done
+    // inside AnalyseMessages.
+    bool m_bPrepareAnalysis = true;
+    std::unique_ptr<CPrepareWorker> m_pPrepareWorker;
+    // The last reading of the rule file for the preparations, and during a
+    // run that reading when the hub's body lists equal it.
+    std::shared_ptr<const CPreparedRules> m_pPreparedRules;
+    std::string m_strPreparedRulesStamp; // the rule file's path, size and change time at that reading
+    std::chrono::steady_clock::time_point m_preparedRulesChecked;
+    const CPreparedRules* m_pRunRules = nullptr;
+    // What was prepared for the record under analysis, and with what.
+    std::unique_ptr<SPreparedAnalysis> m_pPrepared;
+    const CPreparedRules* m_pPreparedWith = nullptr;
+    bool m_bPreparedDebug = false;
+    bool m_bPreparedFieldsTaken = false;
 
 private:
     void ScheduleLogFlush();

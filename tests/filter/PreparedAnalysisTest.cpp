@@ -1,11 +1,12 @@
-// Body verdicts prepared in the background while a scan downloads: the
-// analysis must come out exactly as if it had run every pass itself, and a
-// verdict made with other rules, another debug setting or another text must
-// never be used.
+// Analysis prepared in the background while a scan downloads: the analysis
+// must come out exactly as if it had done all the work itself, and anything
+// prepared from other rules, another debug setting or another text must never
+// be used.
 #include "FilterFixture.h"
 
-#include "filter/BodyRules.h"
-#include "filter/BodyWorker.h"
+#include "decode/MailDecoder.h"
+#include "filter/PrepareWorker.h"
+#include "filter/PreparedRules.h"
 #include "filter/MessageHeader.h"
 
 #include <chrono>
@@ -14,19 +15,26 @@
 
 namespace {
 
-// Messages that end in each of the four passes, in none, and some that make
-// the decoders log.
+// Messages that end in each of the four body passes, in none, in a header
+// test or at a trusted sender, and some that make the decoders log; each
+// gets a Subject line of its own in front.
 const char* const kBodies[] = {
-    "<b>cheap</b> pills\r\n",
-    "<i>cheap</i>\r\n  pills\r\n",
-    "c-h-e-a-p!\r\n",
-    "w a t c c h h e s\r\n",
-    "nothing to see\r\n",
+    "\r\n<b>cheap</b> pills\r\n",
+    "\r\n<i>cheap</i>\r\n  pills\r\n",
+    "\r\nc-h-e-a-p!\r\n",
+    "\r\nw a t c c h h e s\r\n",
+    "\r\nnothing to see\r\n",
     "Content-Transfer-Encoding: base64\r\n\r\nY2hlYXAgcGlsbHM=\r\n",
     "Content-Type: text/plain; charset=iso-8859-1\r\n\r\nw=E9tches =3D\r\n",
-    "&eacute;t&eacute; &#65;\r\n",
+    "\r\n&eacute;t&eacute; &#65;\r\n",
+    "From: Bad <bad@spam.example>\r\n\r\nhello\r\n",
+    "From: friend@home.example\r\n\r\ncheap pills\r\n",
+    "To: a@x, b@x, c@x\r\nCc: =?ISO-8859-1?Q?caf=E9?=\r\n\r\nhi\r\n",
+    "Received: from evil.relay.example\r\n\r\nhi\r\n",
 };
-const char kRules[] = "BODYHTML:\r\n<b>cheap\r\nBODY:\r\ncheap pills\r\nc*heap\r\nwatches\r\n";
+const char kRules[] = "BODYHTML:\r\n<b>cheap\r\nBODY:\r\ncheap pills\r\nc*heap\r\nwatches\r\n"
+                      "FROM:\r\nbad@\r\nTRUST:\r\nfriend@home\r\nRELAY:\r\nevil.relay\r\n"
+                      "SUBJECT:\r\nfree money\r\n";
 
 struct Outcome {
     std::vector<std::string> log;
@@ -43,7 +51,7 @@ void ExpectSame(const Outcome& actual, const Outcome& expected)
 
 } // namespace
 
-class PreparedBodyTest : public FilterFixture
+class PreparedAnalysisTest : public FilterFixture
 {
 protected:
     CSession session;
@@ -53,7 +61,7 @@ protected:
         int n = 0;
         for (const char* body : kBodies) {
             auto record = std::make_unique<CMailRecord>();
-            record->m_pszText = "Subject: m" + std::to_string(++n) + "\r\n\r\n" + body;
+            record->m_pszText = "Subject: m" + std::to_string(++n) + "\r\n" + body;
             record->m_nSize = static_cast<int32_t>(record->m_pszText.size());
             session.m_messages.append(std::move(record));
         }
@@ -61,15 +69,15 @@ protected:
     void PrepareAll()
     {
         for (CMailRecord* record : session.m_messages)
-            hub.PrepareBodyVerdict(record);
+            hub.PrepareAnalysis(record);
     }
     // Waits until the background threads ran `count` jobs.
     void AwaitBackground(int64_t count)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (hub.m_pBodyWorker->RunInBackground() < count && std::chrono::steady_clock::now() < deadline)
+        while (hub.m_pPrepareWorker->RunInBackground() < count && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(hub.m_pBodyWorker->RunInBackground(), count);
+        ASSERT_EQ(hub.m_pPrepareWorker->RunInBackground(), count);
     }
     Outcome Analyse()
     {
@@ -80,7 +88,7 @@ protected:
             outcome.texts.push_back(record->m_pszText);
             outcome.labels.push_back(record->m_strSpamType + "|" + record->m_strFilterLabel + "|" +
                                      record->m_strRuleText);
-            EXPECT_EQ(record->m_pBodyJob, nullptr); // nothing is held after the run
+            EXPECT_EQ(record->m_pPrepareJob, nullptr); // nothing is held after the run
         }
         return outcome;
     }
@@ -92,7 +100,7 @@ protected:
         plain.m_bEchoLog = false;
         plain.m_clock = hub.m_clock;
         plain.m_bDebug = debug;
-        plain.m_bPrepareBodies = false;
+        plain.m_bPrepareAnalysis = false;
         CSession other;
         for (CMailRecord* record : session.m_messages) {
             auto copy = std::make_unique<CMailRecord>();
@@ -107,13 +115,13 @@ protected:
             outcome.texts.push_back(record->m_pszText);
             outcome.labels.push_back(record->m_strSpamType + "|" + record->m_strFilterLabel + "|" +
                                      record->m_strRuleText);
-            EXPECT_EQ(record->m_pBodyJob, nullptr); // nothing was prepared
+            EXPECT_EQ(record->m_pPrepareJob, nullptr); // nothing was prepared
         }
         return outcome;
     }
 };
 
-TEST_F(PreparedBodyTest, VerdictsFromTheBackgroundGiveTheSameAnalysis)
+TEST_F(PreparedAnalysisTest, VerdictsFromTheBackgroundGiveTheSameAnalysis)
 {
     for (const bool debug : {false, true}) {
         SCOPED_TRACE(debug ? "debug" : "quiet");
@@ -122,7 +130,7 @@ TEST_F(PreparedBodyTest, VerdictsFromTheBackgroundGiveTheSameAnalysis)
         hub.m_log.Clear();
         session.m_messages.clear();
         AddAll();
-        const int64_t before = hub.m_pBodyWorker ? hub.m_pBodyWorker->RunInBackground() : 0;
+        const int64_t before = hub.m_pPrepareWorker ? hub.m_pPrepareWorker->RunInBackground() : 0;
         PrepareAll();
         AwaitBackground(before + static_cast<int64_t>(std::size(kBodies)));
         const Outcome expected = Unprepared(debug);
@@ -132,7 +140,7 @@ TEST_F(PreparedBodyTest, VerdictsFromTheBackgroundGiveTheSameAnalysis)
     }
 }
 
-TEST_F(PreparedBodyTest, CollectingBeforeTheBackgroundIsDoneGivesTheSameAnalysis)
+TEST_F(PreparedAnalysisTest, CollectingBeforeTheBackgroundIsDoneGivesTheSameAnalysis)
 {
     WriteRules(kRules);
     for (int i = 0; i < 40; ++i)
@@ -142,7 +150,7 @@ TEST_F(PreparedBodyTest, CollectingBeforeTheBackgroundIsDoneGivesTheSameAnalysis
     ExpectSame(Analyse(), expected); // some verdicts waited for, some run here
 }
 
-TEST_F(PreparedBodyTest, AVerdictOfOtherRulesIsNotUsed)
+TEST_F(PreparedAnalysisTest, AVerdictOfOtherRulesIsNotUsed)
 {
     // Same length, so the file's size does not tell the change.
     WriteRules("BODY:\r\nnothing\r\n");
@@ -156,7 +164,35 @@ TEST_F(PreparedBodyTest, AVerdictOfOtherRulesIsNotUsed)
     EXPECT_EQ(outcome.labels[4], "Body|no HTML and no separate char and convertion char ( '`.,;^!%?*$) @0\xE9\xE8\xE0|TOSEE");
 }
 
-TEST_F(PreparedBodyTest, AVerdictOfAnotherDebugSettingIsNotUsed)
+TEST_F(PreparedAnalysisTest, CompiledHeaderListsAreTakenOverOnlyWhenUnchanged)
+{
+    WriteRules(kRules);
+    AddAll();
+    PrepareAll();
+    AwaitBackground(static_cast<int64_t>(std::size(kBodies)));
+    const Outcome expected = Unprepared(false);
+    ExpectSame(Analyse(), expected);
+    // The hub took the background's compiled From list instead of its own.
+    EXPECT_EQ(hub.m_pPreparedRules->TakeHeaderMatcher(kRuleFrom, false), nullptr);
+
+    // A From list of the same length but other entries: the background's
+    // compiled form must not be taken over.
+    WriteRules("FROM:\r\nbad@\r\n");
+    session.m_messages.clear();
+    hub.m_log.Clear();
+    hub.m_pPreparedRules.reset(); // read the file again at once, not within the quarter second
+    AddAll();
+    PrepareAll();
+    AwaitBackground(2 * static_cast<int64_t>(std::size(kBodies)));
+    WriteRules("FROM:\r\nhome\r\n");
+    const Outcome expectedLater = Unprepared(false);
+    const Outcome outcome = Analyse();
+    ExpectSame(outcome, expectedLater);
+    EXPECT_EQ(outcome.labels[9], "From|String search|HOME");
+    EXPECT_EQ(outcome.labels[8], "||");
+}
+
+TEST_F(PreparedAnalysisTest, AVerdictOfAnotherDebugSettingIsNotUsed)
 {
     WriteRules(kRules);
     AddAll();
@@ -167,7 +203,7 @@ TEST_F(PreparedBodyTest, AVerdictOfAnotherDebugSettingIsNotUsed)
     ExpectSame(Analyse(), expected);
 }
 
-TEST_F(PreparedBodyTest, AVerdictOfAnotherTextIsNotUsed)
+TEST_F(PreparedAnalysisTest, AVerdictOfAnotherTextIsNotUsed)
 {
     WriteRules(kRules);
     AddAll();
@@ -181,50 +217,61 @@ TEST_F(PreparedBodyTest, AVerdictOfAnotherTextIsNotUsed)
     EXPECT_EQ(outcome.labels.back(), "Body|no HTML|CHEAP PILLS");
 }
 
-TEST_F(PreparedBodyTest, NothingIsPreparedWhenAnalysisCannotUseIt)
+TEST_F(PreparedAnalysisTest, NothingIsPreparedWhenAnalysisCannotUseIt)
 {
     WriteRules(kRules);
     AddAll();
     CMailRecord* first = session.m_messages.head();
     hub.m_nMaxMsgSize = first->m_nSize; // too large for the body passes
-    hub.PrepareBodyVerdict(first);
-    EXPECT_EQ(first->m_pBodyJob, nullptr);
+    hub.PrepareAnalysis(first);
+    EXPECT_EQ(first->m_pPrepareJob, nullptr);
     hub.m_nMaxMsgSize = 1 << 30;
     hub.m_bAnalysisOff = true;
-    hub.PrepareBodyVerdict(first);
-    EXPECT_EQ(first->m_pBodyJob, nullptr);
+    hub.PrepareAnalysis(first);
+    EXPECT_EQ(first->m_pPrepareJob, nullptr);
     hub.m_bAnalysisOff = false;
     std::filesystem::remove(m_folder + "/blacklist.txt");
-    hub.PrepareBodyVerdict(first);
-    EXPECT_EQ(first->m_pBodyJob, nullptr);
+    hub.PrepareAnalysis(first);
+    EXPECT_EQ(first->m_pPrepareJob, nullptr);
 }
 
-// The worker on its own: verdicts equal to running the passes directly,
+// The worker on its own: results equal to doing the work directly,
 // whether a thread or the collector ran them, and dropped jobs are skipped
 // without holding up the worker's end.
-TEST(BodyWorker, VerdictsAndDroppedJobs)
+TEST(PrepareWorker, ResultsAndDroppedJobs)
 {
-    auto rules = std::make_shared<const CBodyRules>(kRules);
+    auto rules = std::make_shared<const CPreparedRules>(kRules);
     std::vector<std::string> texts;
     for (int i = 0; i < 300; ++i)
-        texts.push_back("Subject: s\r\n\r\n" + std::string(kBodies[i % std::size(kBodies)]) + std::to_string(i));
+        texts.push_back("Subject: =?ISO-8859-1?Q?s=E9?=\r\n" + std::string(kBodies[i % std::size(kBodies)]) +
+                        std::to_string(i));
     {
-        CBodyWorker worker(2);
-        std::vector<std::shared_ptr<CBodyJob>> jobs;
+        CPrepareWorker worker(2);
+        std::vector<std::shared_ptr<CPrepareJob>> jobs;
         for (const std::string& text : texts)
             jobs.push_back(worker.Submit(text, rules, false));
         for (size_t i = 0; i < jobs.size(); ++i) {
-            const SBodyVerdict direct = RunBodyPasses(WithStatusLine(texts[i]), rules->Matchers(), false);
-            const SBodyVerdict collected = worker.Collect(*jobs[i]);
-            ASSERT_EQ(collected.position, direct.position) << i;
-            ASSERT_EQ(collected.label, direct.label) << i;
-            ASSERT_EQ(collected.ruleText, direct.ruleText) << i;
-            ASSERT_EQ(collected.log, direct.log) << i;
+            const std::string analysisText = WithStatusLine(texts[i]);
+            const SBodyVerdict direct = RunBodyPasses(analysisText, rules->Matchers(), false);
+            std::vector<const char*> headerLog;
+            CMailDecoder decoder;
+            decoder.SetLogCapture(&headerLog);
+            const CHeaderFields fields = ReadHeaderFields(analysisText, decoder);
+            const SPreparedAnalysis collected = worker.Collect(*jobs[i]);
+            ASSERT_EQ(collected.analysisText, analysisText) << i;
+            ASSERT_EQ(collected.fields.m_strSubject, fields.m_strSubject) << i;
+            ASSERT_EQ(collected.fields.m_strFrom, fields.m_strFrom) << i;
+            ASSERT_EQ(collected.fields.m_strRelays, fields.m_strRelays) << i;
+            ASSERT_EQ(collected.headerLog, headerLog) << i;
+            ASSERT_EQ(collected.body.position, direct.position) << i;
+            ASSERT_EQ(collected.body.label, direct.label) << i;
+            ASSERT_EQ(collected.body.ruleText, direct.ruleText) << i;
+            ASSERT_EQ(collected.body.log, direct.log) << i;
         }
     }
     // Dropped at once: the worker skips what it can and ends with the rest
     // still queued.
-    CBodyWorker worker(1);
+    CPrepareWorker worker(1);
     for (int round = 0; round < 50; ++round)
         for (const std::string& text : texts)
             worker.Submit(text + std::string(10000, 'x'), rules, false);

@@ -1,0 +1,90 @@
+#include "filter/PrepareWorker.h"
+
+#include "decode/MailDecoder.h"
+#include "filter/MessageHeader.h"
+#include "filter/PreparedRules.h"
+
+#include <algorithm>
+
+CPrepareWorker::CPrepareWorker(int threads) : m_nThreads(std::max(threads, 1)) {}
+
+CPrepareWorker::~CPrepareWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStopping = true;
+        m_queue.clear();
+    }
+    m_queued.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+}
+
+int CPrepareWorker::DefaultThreads()
+{
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(processors - 1, 1, 4);
+}
+
+std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string text, std::shared_ptr<const CPreparedRules> rules,
+                                                    bool debug)
+{
+    auto job = std::make_shared<CPrepareJob>(std::move(text), std::move(rules), debug);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_threads.empty())
+            for (int i = 0; i < m_nThreads; ++i)
+                m_threads.emplace_back([this] { Loop(); });
+        m_queue.push_back(job);
+    }
+    m_queued.notify_one();
+    return job;
+}
+
+SPreparedAnalysis CPrepareWorker::Collect(CPrepareJob& job)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (job.m_state == CPrepareJob::EState::kPending) {
+        // Not begun: cheaper to run it here than to wait for a thread.
+        job.m_state = CPrepareJob::EState::kRunning;
+        lock.unlock();
+        job.m_result = Prepare(job.m_strText, job.m_pRules.get(), job.m_bDebug);
+        lock.lock();
+        job.m_state = CPrepareJob::EState::kDone;
+    }
+    m_done.wait(lock, [&job] { return job.m_state == CPrepareJob::EState::kDone; });
+    return std::move(job.m_result);
+}
+
+SPreparedAnalysis CPrepareWorker::Prepare(const std::string& text, const CPreparedRules* rules, bool debug)
+{
+    SPreparedAnalysis result;
+    result.analysisText = WithStatusLine(text);
+    CMailDecoder decoder;
+    decoder.SetLogCapture(&result.headerLog);
+    result.fields = ReadHeaderFields(result.analysisText, decoder);
+    if (rules)
+        result.body = RunBodyPasses(result.analysisText, rules->Matchers(), debug);
+    return result;
+}
+
+void CPrepareWorker::Loop()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (true) {
+        m_queued.wait(lock, [this] { return m_bStopping || !m_queue.empty(); });
+        if (m_bStopping)
+            return;
+        std::shared_ptr<CPrepareJob> job = m_queue.front().lock();
+        m_queue.pop_front();
+        if (!job || job->m_state != CPrepareJob::EState::kPending)
+            continue;
+        job->m_state = CPrepareJob::EState::kRunning;
+        lock.unlock();
+        job->m_result = Prepare(job->m_strText, job->m_pRules.get(), job->m_bDebug);
+        ++m_nBackground;
+        lock.lock();
+        job->m_state = CPrepareJob::EState::kDone;
+        m_done.notify_all();
+    }
+}

@@ -1,0 +1,94 @@
+// Background threads that prepare each message's analysis as soon as its
+// download ends: the analysis text, the header fields and the verdict of the
+// body passes. The analysis at the end of a scan then finds most of its work
+// done, and that work overlapped the network wait.
+//
+// The one who needs a result (the hub's thread) collects it: a job no thread
+// has begun yet is run right there, one under way is waited for. Jobs are
+// held weakly by the queue; a job its owner has dropped is never begun.
+#pragma once
+
+#include "decode/HeaderExtraction.h"
+#include "filter/BodyPasses.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CPreparedRules;
+
+// What a job prepares for one message.
+struct SPreparedAnalysis {
+    std::string analysisText;           // the stored text with its "Status:" line
+    CHeaderFields fields;               // ReadHeaderFields of the analysis text
+    std::vector<const char*> headerLog; // the lines reading the fields wrote
+    SBodyVerdict body;                  // the body passes with the job's rules
+};
+
+class CPrepareJob
+{
+public:
+    CPrepareJob(std::string text, std::shared_ptr<const CPreparedRules> rules, bool debug)
+        : m_strText(std::move(text)), m_pRules(std::move(rules)), m_bDebug(debug)
+    {
+    }
+    // The stored message text the job is for, the rules and the debug flag
+    // its body verdict is computed with.
+    const std::string& Text() const { return m_strText; }
+    const CPreparedRules* Rules() const { return m_pRules.get(); }
+    bool Debug() const { return m_bDebug; }
+
+private:
+    friend class CPrepareWorker;
+    enum class EState { kPending, kRunning, kDone };
+
+    const std::string m_strText;
+    const std::shared_ptr<const CPreparedRules> m_pRules;
+    const bool m_bDebug;
+    EState m_state = EState::kPending; // guarded by the worker's mutex
+    SPreparedAnalysis m_result;
+};
+
+class CPrepareWorker
+{
+public:
+    // `threads` background threads (at least one), started on first use.
+    explicit CPrepareWorker(int threads = DefaultThreads());
+    ~CPrepareWorker();
+    CPrepareWorker(const CPrepareWorker&) = delete;
+    CPrepareWorker& operator=(const CPrepareWorker&) = delete;
+
+    // One fewer than the processors, at least 1 and at most 4: the hub's
+    // thread takes its share when it collects.
+    static int DefaultThreads();
+
+    // Queues the preparation of `text` (a stored message) with `rules`.
+    std::shared_ptr<CPrepareJob> Submit(std::string text, std::shared_ptr<const CPreparedRules> rules,
+                                        bool debug);
+    // The job's result, once; runs the job on this thread when no thread has
+    // begun it.
+    SPreparedAnalysis Collect(CPrepareJob& job);
+    // Jobs run by the background threads so far (the others were run by
+    // the collector, or never).
+    int64_t RunInBackground() const { return m_nBackground.load(); }
+
+    // The preparation itself.
+    static SPreparedAnalysis Prepare(const std::string& text, const CPreparedRules* rules, bool debug);
+
+private:
+    void Loop();
+
+    const int m_nThreads;
+    std::mutex m_mutex;
+    std::condition_variable m_queued;
+    std::condition_variable m_done;
+    std::deque<std::weak_ptr<CPrepareJob>> m_queue;
+    std::vector<std::thread> m_threads;
+    bool m_bStopping = false;
+    std::atomic<int64_t> m_nBackground{0};
+};
