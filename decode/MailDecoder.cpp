@@ -84,8 +84,9 @@ std::string CMailDecoder::DecodeBase64(std::string text, bool log)
 
 std::string CMailDecoder::Decode8Bit(std::string text, bool log)
 {
-    const bool has8Bit = text.find(k8BitMarker) != npos;
-    const bool has7Bit = text.find(k7BitMarker) != npos;
+    const decode::SBitMarkers markers = decode::FindBitMarkers(text);
+    const bool has8Bit = markers.has8Bit;
+    const bool has7Bit = markers.has7Bit;
     if (has8Bit)
         Log(txt::kLog8Bit, log);
     if (has7Bit)
@@ -136,7 +137,7 @@ std::string CMailDecoder::Decode8Bit(std::string text, bool log)
 
 std::string CMailDecoder::DecodeQuotedPrintable(std::string text, bool log)
 {
-    if (text.find(kLatin1Marker) == npos && text.find(kQuotedMarker) == npos)
+    if (!decode::ContainsMarker(text, kLatin1Marker) && !decode::ContainsMarker(text, kQuotedMarker))
         return text;
     Log(txt::kLogQuotedPrintable, log);
 

@@ -1,6 +1,7 @@
 #include "decode/ScanFields.h"
 
 #include <climits>
+#include <cstring>
 
 namespace decode {
 
@@ -65,6 +66,33 @@ bool ScanDecimal(const char* p, const char* end, int32_t* value)
         result = INT32_MIN;
     *value = static_cast<int32_t>(result);
     return true;
+}
+
+bool ContainsMarker(std::string_view text, std::string_view marker)
+{
+    if (marker.size() < 12)
+        return text.find(marker) != std::string_view::npos;
+    return memmem(text.data(), text.size(), marker.data(), marker.size()) != nullptr;
+}
+
+SBitMarkers FindBitMarkers(std::string_view text)
+{
+    SBitMarkers found;
+    const char* const begin = text.data();
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i + 6 <= n && !(found.has8Bit && found.has7Bit)) {
+        const void* colon = std::memchr(begin + i, ':', n - i - 5);
+        if (!colon)
+            break;
+        i = static_cast<size_t>(static_cast<const char*>(colon) - begin);
+        if (begin[i + 1] == ' ' && begin[i + 3] == 'b' && begin[i + 4] == 'i' && begin[i + 5] == 't') {
+            found.has8Bit |= begin[i + 2] == '8';
+            found.has7Bit |= begin[i + 2] == '7';
+        }
+        ++i;
+    }
+    return found;
 }
 
 void EraseAll(std::string& text, std::string_view what)

@@ -43,6 +43,18 @@ void EraseAll(std::string& text, std::string_view what);
 // Position of the first "Status:" (case-sensitive), or npos.
 inline size_t FindStatus(std::string_view text) { return text.find("Status:"); }
 
+// Whether `marker` occurs in `text`. Long markers go through memmem, whose
+// search skips ahead far faster than a scan for the first byte when that byte
+// is a common letter.
+bool ContainsMarker(std::string_view text, std::string_view marker);
+
+// Whether ": 8bit" and ": 7bit" occur in `text`, found in one pass.
+struct SBitMarkers {
+    bool has8Bit = false;
+    bool has7Bit = false;
+};
+SBitMarkers FindBitMarkers(std::string_view text);
+
 // Next position at or after `from` holding `c` in [0, size), or `size`.
 // Remembers the stretch it has read, so a series of searches, even from
 // positions that go back now and then, reads every byte about once.
