@@ -123,7 +123,7 @@ def main():
     parser.add_argument("--corpus", default=os.environ.get(
         "ORVELANE_CORPUS", os.path.join(HERE, ".corpus", "package", "data")))
     parser.add_argument("--count", type=int, default=1000)
-    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--no-large", action="store_true")
     parser.add_argument("--strict", action="store_true",
                         help="exit with status 1 when a budget is missed")

@@ -42,10 +42,17 @@ SBodyVerdict RunBodyPasses(const std::string& message, const SBodyMatchers& matc
             verdict.log.push_back(line);
     };
 
-    // Pass 1: decoded, HTML kept; the decoders say what they found.
+    // Passes 2 to 4 search the BODY list; with an empty list they can find
+    // nothing and write nothing but their progress lines, so the text work is
+    // left out.
+    const bool work = matchers.plain != nullptr;
+
+    // Pass 1: decoded, HTML kept; the decoders say what they found. The
+    // base64 step gives the same text in pass 2, so it is done once.
     progress(txt::kSearchWithHtml);
+    std::string base64Decoded = decoder.DecodeBase64(message, true);
     {
-        std::string text = decoder.DecodeBase64(message, true);
+        std::string text = work ? base64Decoded : std::move(base64Decoded);
         text = decoder.Decode8Bit(std::move(text), true);
         text = decoder.DecodeEntities(std::move(text), true);
         text = decoder.DecodeQuotedPrintable(std::move(text), true);
@@ -54,17 +61,12 @@ SBodyVerdict RunBodyPasses(const std::string& message, const SBodyMatchers& matc
             return verdict;
     }
 
-    // Passes 2 to 4 search the BODY list; with an empty list they can find
-    // nothing and write nothing but their progress lines, so the text work is
-    // left out.
-    const bool work = matchers.plain != nullptr;
     std::string text;
 
     // Pass 2: decoded, HTML removed.
     progress(txt::kSearchWithoutHtml);
     if (work) {
-        text = decoder.DecodeBase64(message, false);
-        text = tools.StripHtml(std::move(text));
+        text = tools.StripHtml(std::move(base64Decoded));
         text = decoder.Decode8Bit(std::move(text), false);
         text = decoder.DecodeEntities(std::move(text), false);
         text = decoder.DecodeQuotedPrintable(std::move(text), false);
