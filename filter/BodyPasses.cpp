@@ -4,6 +4,7 @@
 #include "filter/BodyPasses.h"
 
 #include "decode/MailDecoder.h"
+#include "decode/ScanFields.h"
 #include "decode/TextTools.h"
 #include "shell/Texts.h"
 
@@ -48,29 +49,32 @@ SBodyVerdict RunBodyPasses(const std::string& message, const SBodyMatchers& matc
     const bool work = matchers.plain != nullptr;
 
     // Pass 1: decoded, HTML kept; the decoders say what they found. The
-    // base64 step gives the same text in pass 2, so it is done once.
+    // base64 step gives the same text in pass 2, so it is done once. Without
+    // a '<' from the first "Status:" on (where the HTML removal starts),
+    // removing the HTML changes nothing and pass 2 would decode exactly what
+    // pass 1 decoded: it takes pass 1's text instead.
     progress(txt::kSearchWithHtml);
     std::string base64Decoded = decoder.DecodeBase64(message, true);
-    {
-        std::string text = work ? base64Decoded : std::move(base64Decoded);
-        text = decoder.Decode8Bit(std::move(text), true);
-        text = decoder.DecodeEntities(std::move(text), true);
-        text = decoder.DecodeQuotedPrintable(std::move(text), true);
-        text = tools.FlattenBlanks(std::move(text));
-        if (Search(text, matchers.html, txt::kLabelHtml, verdict))
-            return verdict;
-    }
-
-    std::string text;
+    const size_t status = decode::FindStatus(base64Decoded);
+    const bool markup = work && base64Decoded.find('<', status == std::string::npos ? 0 : status) != std::string::npos;
+    std::string text = markup ? base64Decoded : std::move(base64Decoded);
+    text = decoder.Decode8Bit(std::move(text), true);
+    text = decoder.DecodeEntities(std::move(text), true);
+    text = decoder.DecodeQuotedPrintable(std::move(text), true);
+    text = tools.FlattenBlanks(std::move(text));
+    if (Search(text, matchers.html, txt::kLabelHtml, verdict))
+        return verdict;
 
     // Pass 2: decoded, HTML removed.
     progress(txt::kSearchWithoutHtml);
     if (work) {
-        text = tools.StripHtml(std::move(base64Decoded));
-        text = decoder.Decode8Bit(std::move(text), false);
-        text = decoder.DecodeEntities(std::move(text), false);
-        text = decoder.DecodeQuotedPrintable(std::move(text), false);
-        text = tools.FlattenBlanks(std::move(text));
+        if (markup) {
+            text = tools.StripHtml(std::move(base64Decoded));
+            text = decoder.Decode8Bit(std::move(text), false);
+            text = decoder.DecodeEntities(std::move(text), false);
+            text = decoder.DecodeQuotedPrintable(std::move(text), false);
+            text = tools.FlattenBlanks(std::move(text));
+        }
         if (Search(text, matchers.plain, txt::kLabelNoHtml, verdict))
             return verdict;
     }
