@@ -8,7 +8,6 @@
 #include "decode/TextTools.h"
 #include "shell/Texts.h"
 
-
 namespace {
 
 // The body search of one pass: from just after the first "Status:" on, the
