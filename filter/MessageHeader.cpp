@@ -52,14 +52,42 @@ size_t FieldEnd(std::string_view header, size_t lineStart)
     }
 }
 
-std::string WithStatusLine(std::string_view text)
+namespace {
+
+constexpr std::string_view kStatusLine = "Status: \r\n";
+
+// The part of `text` the analysis reads (up to its first zero byte), and
+// where the status line goes into it (npos when none is added).
+std::string_view AnalysedPart(std::string_view text, size_t* insertAt)
 {
     if (const size_t zero = text.find('\0'); zero != std::string_view::npos)
         text = text.substr(0, zero);
     const size_t end = FindHeaderEnd(text);
-    if (end == std::string_view::npos || text.substr(0, end).find("Status:") != std::string_view::npos)
+    *insertAt = end == std::string_view::npos || text.substr(0, end).find("Status:") != std::string_view::npos
+                    ? std::string_view::npos
+                    : end;
+    return text;
+}
+
+} // namespace
+
+bool IsWithStatusLine(std::string_view analysis, std::string_view text)
+{
+    size_t end = 0;
+    text = AnalysedPart(text, &end);
+    if (end == std::string_view::npos)
+        return analysis == text;
+    return analysis.size() == text.size() + kStatusLine.size() && analysis.substr(0, end) == text.substr(0, end) &&
+           analysis.substr(end, kStatusLine.size()) == kStatusLine &&
+           analysis.substr(end + kStatusLine.size()) == text.substr(end);
+}
+
+std::string WithStatusLine(std::string_view text)
+{
+    size_t end = 0;
+    text = AnalysedPart(text, &end);
+    if (end == std::string_view::npos)
         return std::string(text);
-    static constexpr std::string_view kStatusLine = "Status: \r\n";
     std::string out;
     out.reserve(text.size() + kStatusLine.size());
     out.append(text.substr(0, end));

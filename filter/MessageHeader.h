@@ -23,3 +23,6 @@ size_t FieldEnd(std::string_view header, size_t lineStart);
 // stands before the first empty line. A text without an empty line is kept as
 // it is.
 std::string WithStatusLine(std::string_view text);
+
+// True when `analysis` is WithStatusLine(text), found without building it.
+bool IsWithStatusLine(std::string_view analysis, std::string_view text);

@@ -1,7 +1,6 @@
 #include "filter/PrepareWorker.h"
 
 #include "decode/MailDecoder.h"
-#include "filter/MessageHeader.h"
 #include "filter/PreparedRules.h"
 
 #include <algorithm>
@@ -26,10 +25,10 @@ int CPrepareWorker::DefaultThreads()
     return std::clamp(processors - 1, 1, 4);
 }
 
-std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string text, std::shared_ptr<const CPreparedRules> rules,
-                                                    bool debug)
+std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string analysisText,
+                                                    std::shared_ptr<const CPreparedRules> rules, bool debug)
 {
-    auto job = std::make_shared<CPrepareJob>(std::move(text), std::move(rules), debug);
+    auto job = std::make_shared<CPrepareJob>(std::move(analysisText), std::move(rules), debug);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_threads.empty())
@@ -48,7 +47,7 @@ SPreparedAnalysis CPrepareWorker::Collect(CPrepareJob& job)
         // Not begun: cheaper to run it here than to wait for a thread.
         job.m_state = CPrepareJob::EState::kRunning;
         lock.unlock();
-        job.m_result = Prepare(job.m_strText, job.m_pRules.get(), job.m_bDebug);
+        job.m_result = Prepare(std::move(job.m_strText), job.m_pRules.get(), job.m_bDebug);
         lock.lock();
         job.m_state = CPrepareJob::EState::kDone;
     }
@@ -56,10 +55,10 @@ SPreparedAnalysis CPrepareWorker::Collect(CPrepareJob& job)
     return std::move(job.m_result);
 }
 
-SPreparedAnalysis CPrepareWorker::Prepare(const std::string& text, const CPreparedRules* rules, bool debug)
+SPreparedAnalysis CPrepareWorker::Prepare(std::string analysisText, const CPreparedRules* rules, bool debug)
 {
     SPreparedAnalysis result;
-    result.analysisText = WithStatusLine(text);
+    result.analysisText = std::move(analysisText);
     CMailDecoder decoder;
     decoder.SetLogCapture(&result.headerLog);
     result.fields = ReadHeaderFields(result.analysisText, decoder);
@@ -81,7 +80,7 @@ void CPrepareWorker::Loop()
             continue;
         job->m_state = CPrepareJob::EState::kRunning;
         lock.unlock();
-        job->m_result = Prepare(job->m_strText, job->m_pRules.get(), job->m_bDebug);
+        job->m_result = Prepare(std::move(job->m_strText), job->m_pRules.get(), job->m_bDebug);
         ++m_nBackground;
         lock.lock();
         job->m_state = CPrepareJob::EState::kDone;

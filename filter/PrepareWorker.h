@@ -24,7 +24,7 @@ class CPreparedRules;
 
 // What a job prepares for one message.
 struct SPreparedAnalysis {
-    std::string analysisText;           // the stored text with its "Status:" line
+    std::string analysisText;           // the text the job was given
     CHeaderFields fields;               // ReadHeaderFields of the analysis text
     std::vector<const char*> headerLog; // the lines reading the fields wrote
     SBodyVerdict body;                  // the body passes with the job's rules
@@ -33,13 +33,11 @@ struct SPreparedAnalysis {
 class CPrepareJob
 {
 public:
-    CPrepareJob(std::string text, std::shared_ptr<const CPreparedRules> rules, bool debug)
-        : m_strText(std::move(text)), m_pRules(std::move(rules)), m_bDebug(debug)
+    CPrepareJob(std::string analysisText, std::shared_ptr<const CPreparedRules> rules, bool debug)
+        : m_strText(std::move(analysisText)), m_pRules(std::move(rules)), m_bDebug(debug)
     {
     }
-    // The stored message text the job is for, the rules and the debug flag
-    // its body verdict is computed with.
-    const std::string& Text() const { return m_strText; }
+    // The rules and the debug flag the body verdict is computed with.
     const CPreparedRules* Rules() const { return m_pRules.get(); }
     bool Debug() const { return m_bDebug; }
 
@@ -47,7 +45,7 @@ private:
     friend class CPrepareWorker;
     enum class EState { kPending, kRunning, kDone };
 
-    const std::string m_strText;
+    std::string m_strText; // handed on to the result
     const std::shared_ptr<const CPreparedRules> m_pRules;
     const bool m_bDebug;
     EState m_state = EState::kPending; // guarded by the worker's mutex
@@ -67,8 +65,9 @@ public:
     // thread takes its share when it collects.
     static int DefaultThreads();
 
-    // Queues the preparation of `text` (a stored message) with `rules`.
-    std::shared_ptr<CPrepareJob> Submit(std::string text, std::shared_ptr<const CPreparedRules> rules,
+    // Queues the preparation of a message from its analysis text (see
+    // WithStatusLine) with `rules`.
+    std::shared_ptr<CPrepareJob> Submit(std::string analysisText, std::shared_ptr<const CPreparedRules> rules,
                                         bool debug);
     // The job's result, once; runs the job on this thread when no thread has
     // begun it.
@@ -78,7 +77,7 @@ public:
     int64_t RunInBackground() const { return m_nBackground.load(); }
 
     // The preparation itself.
-    static SPreparedAnalysis Prepare(const std::string& text, const CPreparedRules* rules, bool debug);
+    static SPreparedAnalysis Prepare(std::string analysisText, const CPreparedRules* rules, bool debug);
 
 private:
     void Loop();

@@ -57,7 +57,7 @@ void CMainDialog::PrepareAnalysis(CMailRecord* record)
     }
     if (!m_pPrepareWorker)
         m_pPrepareWorker = std::make_unique<CPrepareWorker>();
-    record->m_pPrepareJob = m_pPrepareWorker->Submit(record->m_pszText, m_pPreparedRules, m_bDebug);
+    record->m_pPrepareJob = m_pPrepareWorker->Submit(WithStatusLine(record->m_pszText), m_pPreparedRules, m_bDebug);
 }
 
 void CMainDialog::AdoptPreparedRules()
@@ -86,14 +86,16 @@ void CMainDialog::BeginAnalysisOf(CMailRecord* record)
     m_pAnalysedRecord = record;
     m_pPrepared.reset();
     m_bPreparedFieldsTaken = false;
-    // Taken only for the very text it was prepared from.
-    if (std::shared_ptr<CPrepareJob> job = std::move(record->m_pPrepareJob);
-        job && m_pPrepareWorker && job->Text() == record->m_pszText) {
-        m_pPrepared = std::make_unique<SPreparedAnalysis>(m_pPrepareWorker->Collect(*job));
-        m_pPreparedWith = job->Rules();
-        m_bPreparedDebug = job->Debug();
-        m_strAnalysisText = std::move(m_pPrepared->analysisText);
-        return;
+    // Taken only when it was prepared from the very text the record holds.
+    if (std::shared_ptr<CPrepareJob> job = std::move(record->m_pPrepareJob); job && m_pPrepareWorker) {
+        auto prepared = std::make_unique<SPreparedAnalysis>(m_pPrepareWorker->Collect(*job));
+        if (IsWithStatusLine(prepared->analysisText, record->m_pszText)) {
+            m_pPrepared = std::move(prepared);
+            m_pPreparedWith = job->Rules();
+            m_bPreparedDebug = job->Debug();
+            m_strAnalysisText = std::move(m_pPrepared->analysisText);
+            return;
+        }
     }
     m_strAnalysisText = WithStatusLine(record->m_pszText);
 }

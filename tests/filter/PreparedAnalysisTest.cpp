@@ -10,6 +10,7 @@
 #include "filter/MessageHeader.h"
 
 #include <chrono>
+#include <random>
 #include <memory>
 #include <thread>
 
@@ -249,7 +250,7 @@ TEST(PrepareWorker, ResultsAndDroppedJobs)
         CPrepareWorker worker(2);
         std::vector<std::shared_ptr<CPrepareJob>> jobs;
         for (const std::string& text : texts)
-            jobs.push_back(worker.Submit(text, rules, false));
+            jobs.push_back(worker.Submit(WithStatusLine(text), rules, false));
         for (size_t i = 0; i < jobs.size(); ++i) {
             const std::string analysisText = WithStatusLine(texts[i]);
             const SBodyVerdict direct = RunBodyPasses(analysisText, rules->Matchers(), false);
@@ -276,4 +277,35 @@ TEST(PrepareWorker, ResultsAndDroppedJobs)
         for (const std::string& text : texts)
             worker.Submit(text + std::string(10000, 'x'), rules, false);
     EXPECT_LT(worker.RunInBackground(), 50 * static_cast<int64_t>(texts.size()));
+}
+
+// The check that a prepared analysis text belongs to a stored text: it must
+// say yes exactly for the text WithStatusLine makes, and no after any change
+// to either side, on texts with and without a header end, a Status line of
+// their own, zero bytes and bare LFs.
+TEST(PrepareWorker, AnalysisTextBelongsOnlyToItsOwnText)
+{
+    const std::vector<std::string> pieces = {"Subject: a\r\n", "Status: R\r\n", "\r\n", "\n", "body ", "x",
+                                             std::string(1, '\0'), "Status:", "\r"};
+    std::mt19937 random(29);
+    for (int round = 0; round < 4000; ++round) {
+        std::string text;
+        const int count = std::uniform_int_distribution<int>(0, 8)(random);
+        for (int i = 0; i < count; ++i)
+            text += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(random)];
+        const std::string analysis = WithStatusLine(text);
+        ASSERT_TRUE(IsWithStatusLine(analysis, text)) << text;
+        if (!analysis.empty()) {
+            std::string changed = analysis;
+            const size_t at = std::uniform_int_distribution<size_t>(0, changed.size() - 1)(random);
+            changed[at] = changed[at] == 'q' ? 'Q' : 'q';
+            ASSERT_FALSE(IsWithStatusLine(changed, text)) << text;
+            ASSERT_FALSE(IsWithStatusLine(analysis + "q", text)) << text;
+            ASSERT_FALSE(IsWithStatusLine(analysis.substr(1), text)) << text;
+        }
+        const std::string longer = text + "q";
+        if (WithStatusLine(longer) != analysis) {
+            ASSERT_FALSE(IsWithStatusLine(analysis, longer)) << text;
+        }
+    }
 }
