@@ -29,6 +29,16 @@ bool Search(std::string_view text, const CRuleMatcher* matcher, const char* labe
     return true;
 }
 
+// The decoders that follow the base64 step, in their order, then the
+// flattening of line breaks and blank runs.
+std::string DecodeAndFlatten(CMailDecoder& decoder, const CTextTools& tools, std::string text, bool log)
+{
+    text = decoder.Decode8Bit(std::move(text), log);
+    text = decoder.DecodeEntities(std::move(text), log);
+    text = decoder.DecodeQuotedPrintable(std::move(text), log);
+    return tools.FlattenBlanks(std::move(text));
+}
+
 } // namespace
 
 SBodyVerdict RunBodyPasses(const std::string& message, const SBodyMatchers& matchers, bool debug)
@@ -56,24 +66,15 @@ SBodyVerdict RunBodyPasses(const std::string& message, const SBodyMatchers& matc
     std::string base64Decoded = decoder.DecodeBase64(message, true);
     const size_t status = decode::FindStatus(base64Decoded);
     const bool markup = work && base64Decoded.find('<', status == std::string::npos ? 0 : status) != std::string::npos;
-    std::string text = markup ? base64Decoded : std::move(base64Decoded);
-    text = decoder.Decode8Bit(std::move(text), true);
-    text = decoder.DecodeEntities(std::move(text), true);
-    text = decoder.DecodeQuotedPrintable(std::move(text), true);
-    text = tools.FlattenBlanks(std::move(text));
+    std::string text = DecodeAndFlatten(decoder, tools, markup ? base64Decoded : std::move(base64Decoded), true);
     if (Search(text, matchers.html, txt::kLabelHtml, verdict))
         return verdict;
 
     // Pass 2: decoded, HTML removed.
     progress(txt::kSearchWithoutHtml);
     if (work) {
-        if (markup) {
-            text = tools.StripHtml(std::move(base64Decoded));
-            text = decoder.Decode8Bit(std::move(text), false);
-            text = decoder.DecodeEntities(std::move(text), false);
-            text = decoder.DecodeQuotedPrintable(std::move(text), false);
-            text = tools.FlattenBlanks(std::move(text));
-        }
+        if (markup)
+            text = DecodeAndFlatten(decoder, tools, tools.StripHtml(std::move(base64Decoded)), false);
         if (Search(text, matchers.plain, txt::kLabelNoHtml, verdict))
             return verdict;
     }

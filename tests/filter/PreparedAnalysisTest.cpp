@@ -162,7 +162,8 @@ TEST_F(PreparedAnalysisTest, AVerdictOfOtherRulesIsNotUsed)
     const Outcome expected = Unprepared(false);
     const Outcome outcome = Analyse();
     ExpectSame(outcome, expected);
-    EXPECT_EQ(outcome.labels[4], "Body|no HTML and no separate char and convertion char ( '`.,;^!%?*$) @0\xE9\xE8\xE0|TOSEE");
+    EXPECT_EQ(outcome.labels[4],
+              "Body|no HTML and no separate char and convertion char ( '`.,;^!%?*$) @0\xE9\xE8\xE0|TOSEE");
 }
 
 TEST_F(PreparedAnalysisTest, CompiledHeaderListsAreTakenOverOnlyWhenUnchanged)
