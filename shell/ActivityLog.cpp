@@ -35,11 +35,11 @@ std::string StampLogEntry(std::string_view text, int hour, int minute, int secon
     // The usual case without the formatting machinery: every entry has one.
     std::string entry;
     entry.reserve(11 + text.size());
-    const int parts[] = {hour, minute, second};
+    const int fields[] = {hour, minute, second};
     entry.push_back('(');
     for (int i = 0; i < 3; ++i) {
-        entry.push_back(static_cast<char>('0' + parts[i] / 10));
-        entry.push_back(static_cast<char>('0' + parts[i] % 10));
+        entry.push_back(static_cast<char>('0' + fields[i] / 10));
+        entry.push_back(static_cast<char>('0' + fields[i] % 10));
         entry.push_back(i < 2 ? ':' : ')');
     }
     entry.push_back(' ');
