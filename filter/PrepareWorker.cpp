@@ -13,6 +13,7 @@ CPrepareWorker::~CPrepareWorker()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bStopping = true;
         m_queue.clear();
+        m_compileQueue.clear();
     }
     m_queued.notify_all();
     for (std::thread& thread : m_threads)
@@ -31,13 +32,30 @@ std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string analysisText,
     auto job = std::make_shared<CPrepareJob>(std::move(analysisText), std::move(rules), debug);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_threads.empty())
-            for (int i = 0; i < m_nThreads; ++i)
-                m_threads.emplace_back([this] { Loop(); });
+        StartThreads();
         m_queue.push_back(job);
     }
     m_queued.notify_one();
     return job;
+}
+
+void CPrepareWorker::CompileAhead(std::shared_ptr<const CPreparedRules> rules)
+{
+    if (!rules)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        StartThreads();
+        m_compileQueue.push_back(std::move(rules));
+    }
+    m_queued.notify_one();
+}
+
+void CPrepareWorker::StartThreads()
+{
+    if (m_threads.empty())
+        for (int i = 0; i < m_nThreads; ++i)
+            m_threads.emplace_back([this] { Loop(); });
 }
 
 SPreparedAnalysis CPrepareWorker::Collect(CPrepareJob& job)
@@ -71,9 +89,18 @@ void CPrepareWorker::Loop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
-        m_queued.wait(lock, [this] { return m_bStopping || !m_queue.empty(); });
+        m_queued.wait(lock, [this] { return m_bStopping || !m_queue.empty() || !m_compileQueue.empty(); });
         if (m_bStopping)
             return;
+        if (!m_compileQueue.empty()) {
+            std::shared_ptr<const CPreparedRules> rules = std::move(m_compileQueue.front());
+            m_compileQueue.pop_front();
+            lock.unlock();
+            rules->Compile(); // once, whoever comes first
+            rules.reset();
+            lock.lock();
+            continue;
+        }
         std::shared_ptr<CPrepareJob> job = m_queue.front().lock();
         m_queue.pop_front();
         if (!job || job->m_state != CPrepareJob::EState::kPending)

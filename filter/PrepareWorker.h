@@ -69,6 +69,8 @@ public:
     // WithStatusLine) with `rules`.
     std::shared_ptr<CPrepareJob> Submit(std::string analysisText, std::shared_ptr<const CPreparedRules> rules,
                                         bool debug);
+    // Has `rules` compiled by a background thread before any job needs them.
+    void CompileAhead(std::shared_ptr<const CPreparedRules> rules);
     // The job's result, once; runs the job on this thread when no thread has
     // begun it.
     SPreparedAnalysis Collect(CPrepareJob& job);
@@ -80,6 +82,7 @@ public:
     static SPreparedAnalysis Prepare(std::string analysisText, const CPreparedRules* rules, bool debug);
 
 private:
+    void StartThreads(); // with the mutex held
     void Loop();
 
     const int m_nThreads;
@@ -87,6 +90,7 @@ private:
     std::condition_variable m_queued;
     std::condition_variable m_done;
     std::deque<std::weak_ptr<CPrepareJob>> m_queue;
+    std::deque<std::shared_ptr<const CPreparedRules>> m_compileQueue; // taken before any job
     std::vector<std::thread> m_threads;
     bool m_bStopping = false;
     std::atomic<int64_t> m_nBackground{0};

@@ -28,33 +28,46 @@ std::string FileStamp(const std::string& path)
 
 } // namespace
 
-void CMainDialog::PrepareAnalysis(CMailRecord* record)
+bool CMainDialog::RefreshPreparedRules()
 {
-    if (!m_bPrepareAnalysis || m_bAnalysisOff || !record || record->m_nSize >= m_nMaxMsgSize)
-        return;
     // The rule file as the analysis will read it. Its stamp is looked at
     // again at most a few times a second, and the file read again only when
     // the stamp changed. A change missed that way costs nothing but time: the
     // analysis uses a verdict only when its own lists equal the ones the
     // verdict was computed with.
     const auto now = std::chrono::steady_clock::now();
-    if (!m_pPreparedRules || now - m_preparedRulesChecked >= std::chrono::milliseconds(250)) {
-        m_preparedRulesChecked = now;
-        const std::string folder = CurrentDirectory();
-        const std::string path = folder + "/" + kRuleFileName;
-        const std::string stamp = folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
-        std::string content;
-        if (stamp.empty() || (stamp != m_strPreparedRulesStamp && !ReadBinaryFile(path, content))) {
-            m_pPreparedRules.reset();
-            m_strPreparedRulesStamp.clear();
-            return;
-        }
-        if (stamp != m_strPreparedRulesStamp) {
-            if (!m_pPreparedRules || m_pPreparedRules->Content() != content)
-                m_pPreparedRules = std::make_shared<const CPreparedRules>(std::move(content));
-            m_strPreparedRulesStamp = stamp;
-        }
+    if (m_pPreparedRules && now - m_preparedRulesChecked < std::chrono::milliseconds(250))
+        return true;
+    m_preparedRulesChecked = now;
+    const std::string folder = CurrentDirectory();
+    const std::string path = folder + "/" + kRuleFileName;
+    const std::string stamp = folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
+    std::string content;
+    if (stamp.empty() || (stamp != m_strPreparedRulesStamp && !ReadBinaryFile(path, content))) {
+        m_pPreparedRules.reset();
+        m_strPreparedRulesStamp.clear();
+        return false;
     }
+    if (stamp != m_strPreparedRulesStamp) {
+        if (!m_pPreparedRules || m_pPreparedRules->Content() != content) {
+            m_pPreparedRules = std::make_shared<const CPreparedRules>(std::move(content));
+            // Compiled in the background from now on, not when the first
+            // message is waiting for it.
+            if (!m_pPrepareWorker)
+                m_pPrepareWorker = std::make_unique<CPrepareWorker>();
+            m_pPrepareWorker->CompileAhead(m_pPreparedRules);
+        }
+        m_strPreparedRulesStamp = stamp;
+    }
+    return true;
+}
+
+void CMainDialog::PrepareAnalysis(CMailRecord* record)
+{
+    if (!m_bPrepareAnalysis || m_bAnalysisOff || !record || record->m_nSize >= m_nMaxMsgSize)
+        return;
+    if (!RefreshPreparedRules())
+        return;
     if (!m_pPrepareWorker)
         m_pPrepareWorker = std::make_unique<CPrepareWorker>();
     record->m_pPrepareJob = m_pPrepareWorker->Submit(WithStatusLine(record->m_pszText), m_pPreparedRules, m_bDebug);

@@ -69,6 +69,10 @@ bool CMainDialog::OnInitDialog()
     // The start-up self-test.
     RunSelfTest();
 
+    // The rule file compiled in the background, ready for the first scan.
+    if (m_bPrepareAnalysis)
+        RefreshPreparedRules();
+
     m_progress.Reset();
     return true;
 }

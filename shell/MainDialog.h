@@ -162,6 +162,10 @@ public:
     // A message has finished downloading: starts the preparation of its
     // analysis in the background, with the rule file as it stands now.
     void PrepareAnalysis(CMailRecord* record);
+    // Reads the rule file for the preparations when it may have changed,
+    // and has a new content compiled in the background; false when it
+    // cannot be read.
+    bool RefreshPreparedRules();
     // The analysis of `record` begins and ends: its working copy of the text
     // is set and cleared, and what was prepared for it is taken or dropped.
     void BeginAnalysisOf(CMailRecord* record);

@@ -6,6 +6,10 @@ int32_t CMailListModel::InsertRow(int32_t index, Row row)
         index = RowCount();
     m_rows.insert(m_rows.begin() + index, std::move(row));
     // Selected rows at or after the insertion move down by one.
+    if (m_selection.empty()) {
+        Changed();
+        return index;
+    }
     std::set<int32_t> moved;
     for (int32_t s : m_selection)
         moved.insert(s >= index ? s + 1 : s);
@@ -19,6 +23,10 @@ void CMailListModel::DeleteRow(int32_t index)
     if (index < 0 || index >= RowCount())
         return;
     m_rows.erase(m_rows.begin() + index);
+    if (m_selection.empty()) {
+        Changed();
+        return;
+    }
     std::set<int32_t> moved;
     for (int32_t s : m_selection)
         if (s != index)

@@ -310,3 +310,24 @@ TEST(PrepareWorker, AnalysisTextBelongsOnlyToItsOwnText)
         }
     }
 }
+
+// Rules handed over ahead of any job are compiled by the background thread
+// on its own; a worker that ends first drops them without harm.
+TEST(PrepareWorker, CompilesRulesAhead)
+{
+    auto rules = std::make_shared<const CPreparedRules>(kRules);
+    {
+        CPrepareWorker worker(1);
+        worker.CompileAhead(rules);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        std::unique_ptr<CRuleMatcher> from;
+        while (!(from = rules->TakeHeaderMatcher(kRuleFrom, false)) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_NE(from, nullptr);
+        EXPECT_EQ(from->Entry(0), "BAD@");
+        EXPECT_EQ(worker.RunInBackground(), 0); // no job was run for it
+    }
+    CPrepareWorker stopping(1);
+    for (int i = 0; i < 20; ++i)
+        stopping.CompileAhead(std::make_shared<const CPreparedRules>(kRules));
+}
