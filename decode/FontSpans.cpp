@@ -7,6 +7,7 @@
 #include "decode/ScanFields.h"
 #include "shell/Win1252.h"
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -23,10 +24,19 @@ bool HoldsAll(const std::string& text, size_t from, size_t to, const std::vector
         if (to - from < word.size())
             return false;
         const unsigned char first = static_cast<unsigned char>(word[0]);
+        // A first byte that is no letter ('<', '/') matches only itself:
+        // memchr jumps from one candidate to the next.
+        const bool caseless = w1252::ToLower(first) == first;
         bool found = false;
         for (size_t i = from; i + word.size() <= to && !found; ++i) {
-            if (w1252::ToUpper(static_cast<unsigned char>(text[i])) != first)
+            if (caseless) {
+                const void* hit = std::memchr(text.data() + i, first, to - word.size() + 1 - i);
+                if (!hit)
+                    break;
+                i = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+            } else if (w1252::ToUpper(static_cast<unsigned char>(text[i])) != first) {
                 continue;
+            }
             size_t j = 1;
             while (j < word.size() &&
                    w1252::ToUpper(static_cast<unsigned char>(text[i + j])) == static_cast<unsigned char>(word[j]))

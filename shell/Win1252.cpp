@@ -12,41 +12,14 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-struct CaseTables {
-    std::array<unsigned char, 256> upper{};
-    std::array<unsigned char, 256> lower{};
-    constexpr CaseTables()
-    {
-        for (int i = 0; i < 256; ++i) {
-            upper[i] = static_cast<unsigned char>(i);
-            lower[i] = static_cast<unsigned char>(i);
-        }
-        auto pair = [this](int lowerCase, int upperCase) {
-            upper[lowerCase] = static_cast<unsigned char>(upperCase);
-            lower[upperCase] = static_cast<unsigned char>(lowerCase);
-        };
-        for (int c = 'a'; c <= 'z'; ++c)
-            pair(c, c - 32);
-        for (int c = 0xE0; c <= 0xFE; ++c)
-            if (c != 0xF7) // ÷ has no capital
-                pair(c, c - 32);
-        pair(0x9A, 0x8A); // š Š
-        pair(0x9C, 0x8C); // œ Œ
-        pair(0x9E, 0x8E); // ž Ž
-        pair(0xFF, 0x9F); // ÿ Ÿ
-    }
-};
-constexpr CaseTables kCase;
 
 } // namespace
 
-unsigned char ToUpper(unsigned char c) { return kCase.upper[c]; }
-unsigned char ToLower(unsigned char c) { return kCase.lower[c]; }
 
 void UpperInPlace(std::string& text)
 {
     for (char& c : text)
-        c = static_cast<char>(kCase.upper[static_cast<unsigned char>(c)]);
+        c = static_cast<char>(detail::kCase.upper[static_cast<unsigned char>(c)]);
 }
 
 std::string Upper(std::string_view text)
@@ -60,7 +33,7 @@ std::string Lower(std::string_view text)
 {
     std::string out(text);
     for (char& c : out)
-        c = static_cast<char>(kCase.lower[static_cast<unsigned char>(c)]);
+        c = static_cast<char>(detail::kCase.lower[static_cast<unsigned char>(c)]);
     return out;
 }
 
@@ -68,8 +41,8 @@ int CompareNoCase(std::string_view a, std::string_view b)
 {
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
-        const int ca = kCase.lower[static_cast<unsigned char>(a[i])];
-        const int cb = kCase.lower[static_cast<unsigned char>(b[i])];
+        const int ca = detail::kCase.lower[static_cast<unsigned char>(a[i])];
+        const int cb = detail::kCase.lower[static_cast<unsigned char>(b[i])];
         if (ca != cb)
             return ca - cb;
     }

@@ -4,6 +4,7 @@
 // for display and for standard output.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -11,9 +12,41 @@ class QString;
 
 namespace w1252 {
 
-// Upper-case / lower-case one byte: a-z, à-þ except ÷, and š œ ž ÿ.
-unsigned char ToUpper(unsigned char c);
-unsigned char ToLower(unsigned char c);
+namespace detail {
+
+// The code page's case tables, built at compile time.
+struct CaseTables {
+    std::array<unsigned char, 256> upper{};
+    std::array<unsigned char, 256> lower{};
+    constexpr CaseTables()
+    {
+        for (int i = 0; i < 256; ++i) {
+            upper[i] = static_cast<unsigned char>(i);
+            lower[i] = static_cast<unsigned char>(i);
+        }
+        auto pair = [this](int lowerCase, int upperCase) {
+            upper[lowerCase] = static_cast<unsigned char>(upperCase);
+            lower[upperCase] = static_cast<unsigned char>(lowerCase);
+        };
+        for (int c = 'a'; c <= 'z'; ++c)
+            pair(c, c - 32);
+        for (int c = 0xE0; c <= 0xFE; ++c)
+            if (c != 0xF7) // ÷ has no capital
+                pair(c, c - 32);
+        pair(0x9A, 0x8A); // š Š
+        pair(0x9C, 0x8C); // œ Œ
+        pair(0x9E, 0x8E); // ž Ž
+        pair(0xFF, 0x9F); // ÿ Ÿ
+    }
+};
+inline constexpr CaseTables kCase;
+
+} // namespace detail
+
+// Upper-case / lower-case one byte: a-z, à-þ except ÷, and š œ ž ÿ. Inline:
+// the text operations call them once per byte.
+inline unsigned char ToUpper(unsigned char c) { return detail::kCase.upper[c]; }
+inline unsigned char ToLower(unsigned char c) { return detail::kCase.lower[c]; }
 
 std::string Upper(std::string_view text);
 std::string Lower(std::string_view text);
