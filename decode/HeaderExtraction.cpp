@@ -1,7 +1,6 @@
 #include "decode/HeaderExtraction.h"
 
 #include "decode/MailDecoder.h"
-
 #include "shell/Win1252.h"
 
 #include <algorithm>
