@@ -61,22 +61,28 @@ void CPrepareWorker::StartThreads()
 SPreparedAnalysis CPrepareWorker::Collect(CPrepareJob& job)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (job.m_state == CPrepareJob::EState::kPending) {
-        // Not begun: cheaper to run it here than to wait for a thread.
-        job.m_state = CPrepareJob::EState::kRunning;
-        lock.unlock();
-        job.m_result = Prepare(std::move(job.m_strText), job.m_pRules.get(), job.m_bDebug);
-        lock.lock();
-        job.m_state = CPrepareJob::EState::kDone;
-    }
+    if (job.m_state == CPrepareJob::EState::kPending)
+        Run(job, lock); // not begun: cheaper to run it here than to wait for a thread
     m_done.wait(lock, [&job] { return job.m_state == CPrepareJob::EState::kDone; });
     return std::move(job.m_result);
+}
+
+void CPrepareWorker::Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock)
+{
+    job.m_state = CPrepareJob::EState::kRunning;
+    lock.unlock();
+    job.m_result = Prepare(std::move(job.m_strText), job.m_pRules.get(), job.m_bDebug);
+    lock.lock();
+    job.m_state = CPrepareJob::EState::kDone;
+    m_done.notify_all();
 }
 
 SPreparedAnalysis CPrepareWorker::Prepare(std::string analysisText, const CPreparedRules* rules, bool debug)
 {
     SPreparedAnalysis result;
     result.analysisText = std::move(analysisText);
+    result.rules = rules;
+    result.debug = debug;
     CMailDecoder decoder;
     decoder.SetLogCapture(&result.headerLog);
     result.fields = ReadHeaderFields(result.analysisText, decoder);
@@ -105,12 +111,7 @@ void CPrepareWorker::Loop()
         m_queue.pop_front();
         if (!job || job->m_state != CPrepareJob::EState::kPending)
             continue;
-        job->m_state = CPrepareJob::EState::kRunning;
-        lock.unlock();
-        job->m_result = Prepare(std::move(job->m_strText), job->m_pRules.get(), job->m_bDebug);
+        Run(*job, lock);
         ++m_nBackground;
-        lock.lock();
-        job->m_state = CPrepareJob::EState::kDone;
-        m_done.notify_all();
     }
 }

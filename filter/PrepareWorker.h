@@ -27,7 +27,9 @@ struct SPreparedAnalysis {
     std::string analysisText;           // the text the job was given
     CHeaderFields fields;               // ReadHeaderFields of the analysis text
     std::vector<const char*> headerLog; // the lines reading the fields wrote
-    SBodyVerdict body;                  // the body passes with the job's rules
+    SBodyVerdict body;                  // the body passes with `rules` and `debug`
+    const CPreparedRules* rules = nullptr;
+    bool debug = false;
 };
 
 class CPrepareJob
@@ -37,10 +39,6 @@ public:
         : m_strText(std::move(analysisText)), m_pRules(std::move(rules)), m_bDebug(debug)
     {
     }
-    // The rules and the debug flag the body verdict is computed with.
-    const CPreparedRules* Rules() const { return m_pRules.get(); }
-    bool Debug() const { return m_bDebug; }
-
 private:
     friend class CPrepareWorker;
     enum class EState { kPending, kRunning, kDone };
@@ -83,6 +81,8 @@ public:
 
 private:
     void StartThreads(); // with the mutex held
+    // Runs a pending job with `lock` (on the mutex) released meanwhile.
+    void Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock);
     void Loop();
 
     const int m_nThreads;

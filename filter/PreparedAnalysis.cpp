@@ -28,6 +28,13 @@ std::string FileStamp(const std::string& path)
 
 } // namespace
 
+CPrepareWorker& CMainDialog::PrepareWorker()
+{
+    if (!m_pPrepareWorker)
+        m_pPrepareWorker = std::make_unique<CPrepareWorker>();
+    return *m_pPrepareWorker;
+}
+
 bool CMainDialog::RefreshPreparedRules()
 {
     // The rule file as the analysis will read it. Its stamp is looked at
@@ -53,9 +60,7 @@ bool CMainDialog::RefreshPreparedRules()
             m_pPreparedRules = std::make_shared<const CPreparedRules>(std::move(content));
             // Compiled in the background from now on, not when the first
             // message is waiting for it.
-            if (!m_pPrepareWorker)
-                m_pPrepareWorker = std::make_unique<CPrepareWorker>();
-            m_pPrepareWorker->CompileAhead(m_pPreparedRules);
+            PrepareWorker().CompileAhead(m_pPreparedRules);
         }
         m_strPreparedRulesStamp = stamp;
     }
@@ -68,9 +73,7 @@ void CMainDialog::PrepareAnalysis(CMailRecord* record)
         return;
     if (!RefreshPreparedRules())
         return;
-    if (!m_pPrepareWorker)
-        m_pPrepareWorker = std::make_unique<CPrepareWorker>();
-    record->m_pPrepareJob = m_pPrepareWorker->Submit(WithStatusLine(record->m_pszText), m_pPreparedRules, m_bDebug);
+    record->m_pPrepareJob = PrepareWorker().Submit(WithStatusLine(record->m_pszText), m_pPreparedRules, m_bDebug);
 }
 
 void CMainDialog::AdoptPreparedRules()
@@ -104,8 +107,6 @@ void CMainDialog::BeginAnalysisOf(CMailRecord* record)
         auto prepared = std::make_unique<SPreparedAnalysis>(m_pPrepareWorker->Collect(*job));
         if (IsWithStatusLine(prepared->analysisText, record->m_pszText)) {
             m_pPrepared = std::move(prepared);
-            m_pPreparedWith = job->Rules();
-            m_bPreparedDebug = job->Debug();
             m_strAnalysisText = std::move(m_pPrepared->analysisText);
             return;
         }
@@ -118,7 +119,6 @@ void CMainDialog::EndAnalysisOf(CMailRecord* record)
     m_pAnalysedRecord = nullptr;
     m_strAnalysisText.clear();
     m_pPrepared.reset();
-    m_pPreparedWith = nullptr;
     if (record)
         record->m_pPrepareJob.reset();
 }
@@ -139,10 +139,10 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
     if (!record)
         return -1;
     std::optional<SBodyVerdict> verdict;
-    if (m_pPrepared && record == m_pAnalysedRecord && m_pRunRules && m_pPreparedWith == m_pRunRules &&
-        m_bPreparedDebug == m_bDebug) {
+    if (m_pPrepared && record == m_pAnalysedRecord && m_pRunRules && m_pPrepared->rules == m_pRunRules &&
+        m_pPrepared->debug == m_bDebug) {
         verdict = std::move(m_pPrepared->body);
-        m_pPreparedWith = nullptr; // once
+        m_pPrepared->rules = nullptr; // once
     } else {
         SBodyMatchers matchers;
         std::optional<CRuleMatcher> html, plain, stripped;

@@ -166,6 +166,8 @@ public:
     // and has a new content compiled in the background; false when it
     // cannot be read.
     bool RefreshPreparedRules();
+    // The background worker, started on first use.
+    CPrepareWorker& PrepareWorker();
     // The analysis of `record` begins and ends: its working copy of the text
     // is set and cleared, and what was prepared for it is taken or dropped.
     void BeginAnalysisOf(CMailRecord* record);
@@ -250,10 +252,9 @@ public:
     std::string m_strPreparedRulesStamp; // the rule file's path, size and change time at that reading
     std::chrono::steady_clock::time_point m_preparedRulesChecked;
     const CPreparedRules* m_pRunRules = nullptr;
-    // What was prepared for the record under analysis, and with what.
+    // What was prepared for the record under analysis; each part is taken
+    // once (the fields, then the body verdict).
     std::unique_ptr<SPreparedAnalysis> m_pPrepared;
-    const CPreparedRules* m_pPreparedWith = nullptr;
-    bool m_bPreparedDebug = false;
     bool m_bPreparedFieldsTaken = false;
 
 private:
