@@ -6,7 +6,7 @@
 
 #include "filter/RuleSet.h"
 #include "shell/MainDialog.h"
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <benchmark/benchmark.h>
 

@@ -14,8 +14,7 @@
 // walk position is carried over by counting how much the text before it shrank.
 #include "decode/MailDecoder.h"
 
-#include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -323,6 +322,6 @@ std::string CMailDecoder::DecodeEntities(std::string text, bool log)
     CEntityText pieces(text);
     if (!pieces.Decode())
         return text;
-    Log(txt::kLogEntities, log);
+    Write(txt::kLogEntities, log);
     return pieces.Result();
 }

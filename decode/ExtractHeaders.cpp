@@ -1,9 +1,9 @@
 // The hub's header extraction: the six fields into the record, the message's
 // row into the mail list.
 #include "decode/HeaderExtraction.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 int32_t CMainDialog::ExtractHeaders(CMailRecord* record, int32_t row)
 {

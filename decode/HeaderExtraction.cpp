@@ -1,7 +1,7 @@
 #include "decode/HeaderExtraction.h"
 
 #include "decode/MailDecoder.h"
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <algorithm>
 #include <array>

@@ -4,9 +4,9 @@
 
 #include "decode/Base64.h"
 #include "decode/ScanFields.h"
-#include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -195,6 +195,6 @@ std::string CMailDecoder::DecodeHeaderWords(std::string value)
     const size_t zero = out.find('\0');
     if (zero != std::string::npos)
         out.resize(zero);
-    Log(txt::kLogHeaderWords, true);
+    Write(txt::kLogHeaderWords, true);
     return out;
 }

@@ -4,8 +4,7 @@
 
 #include "decode/Base64.h"
 #include "decode/ScanFields.h"
-#include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <algorithm>
 
@@ -21,14 +20,10 @@ constexpr size_t npos = std::string::npos;
 
 } // namespace
 
-void CMailDecoder::Log(const char* text, bool log)
+void CMailDecoder::Write(const char* text, bool log)
 {
-    if (!log)
-        return;
-    if (m_pCapture)
-        m_pCapture->push_back(text);
-    else if (m_pLogTarget)
-        m_pLogTarget->AddLog(text, true);
+    if (log && m_pLog)
+        m_pLog->AddLog(text, true);
 }
 
 std::string CMailDecoder::DecodeBase64(std::string text, bool log)
@@ -78,7 +73,7 @@ std::string CMailDecoder::DecodeBase64(std::string text, bool log)
     result.append(text, tail, npos);
 
     decode::EraseAll(result, kBase64Marker);
-    Log(txt::kLogBase64, log);
+    Write(txt::kLogBase64, log);
     return result;
 }
 
@@ -88,9 +83,9 @@ std::string CMailDecoder::Decode8Bit(std::string text, bool log)
     const bool has8Bit = markers.has8Bit;
     const bool has7Bit = markers.has7Bit;
     if (has8Bit)
-        Log(txt::kLog8Bit, log);
+        Write(txt::kLog8Bit, log);
     if (has7Bit)
-        Log(txt::kLog7Bit, log);
+        Write(txt::kLog7Bit, log);
     if (!has8Bit && !has7Bit)
         return text;
 
@@ -139,7 +134,7 @@ std::string CMailDecoder::DecodeQuotedPrintable(std::string text, bool log)
 {
     if (!decode::ContainsMarker(text, kLatin1Marker) && !decode::ContainsMarker(text, kQuotedMarker))
         return text;
-    Log(txt::kLogQuotedPrintable, log);
+    Write(txt::kLogQuotedPrintable, log);
 
     size_t i = decode::FindStatus(text);
     if (i == npos)

@@ -4,11 +4,10 @@
 // the only members say where the log lines go.
 #pragma once
 
+#include "base/LogSink.h"
+
 #include <string>
 #include <string_view>
-#include <vector>
-
-class CMainDialog;
 
 // One row of the named-entity table: the name with its '&' and ';', and the
 // bytes that replace it.
@@ -25,14 +24,13 @@ public:
     // from the published entity sets on purpose.
     static const SEntityRow EntityTable[kEntityRows];
 
-    explicit CMailDecoder(CMainDialog* logTarget = nullptr) : m_pLogTarget(logTarget) {}
+    // Log lines go to `log` (none without one); a capture lets a decoder
+    // work away from the event-loop thread.
+    explicit CMailDecoder(ILogSink* log = nullptr) : m_pLog(log) {}
     virtual ~CMailDecoder() = default;
 
-    void SetLogTarget(CMainDialog* logTarget) { m_pLogTarget = logTarget; }
-    // Collects the log lines in `lines` instead of writing them to a target,
-    // so a decoder can work away from the hub's thread.
-    void SetLogCapture(std::vector<const char*>* lines) { m_pCapture = lines; }
-    CMainDialog* LogTarget() const { return m_pLogTarget; }
+    void SetLog(ILogSink* log) { m_pLog = log; }
+    ILogSink* Log() const { return m_pLog; }
 
     // Decodes the first base64 block after the first ": base64" marker; drops
     // every carriage return once a marker is present.
@@ -54,8 +52,7 @@ public:
     static unsigned char LookAlikeChar(unsigned char c);
 
 private:
-    void Log(const char* text, bool log);
+    void Write(const char* text, bool log);
 
-    CMainDialog* m_pLogTarget = nullptr;
-    std::vector<const char*>* m_pCapture = nullptr;
+    ILogSink* m_pLog = nullptr;
 };

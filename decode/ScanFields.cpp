@@ -1,5 +1,7 @@
 #include "decode/ScanFields.h"
 
+#include "base/Numbers.h"
+
 #include <climits>
 #include <cstring>
 
@@ -41,31 +43,8 @@ bool ScanHex2(const char* p, const char* end, uint32_t* value)
 
 bool ScanDecimal(const char* p, const char* end, int32_t* value)
 {
-    while (p < end && IsCSpace(static_cast<unsigned char>(*p)))
-        ++p;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
-    int64_t result = 0;
-    int digits = 0;
-    while (p < end && *p >= '0' && *p <= '9') {
-        if (result <= INT32_MAX)
-            result = result * 10 + (*p - '0');
-        ++p;
-        ++digits;
-    }
-    if (digits == 0)
-        return false;
-    if (negative)
-        result = -result;
-    if (result > INT32_MAX)
-        result = INT32_MAX;
-    if (result < INT32_MIN)
-        result = INT32_MIN;
-    *value = static_cast<int32_t>(result);
-    return true;
+    size_t pos = 0;
+    return ReadSaturated(std::string_view(p, static_cast<size_t>(end - p)), pos, *value);
 }
 
 bool ContainsMarker(std::string_view text, std::string_view marker)

@@ -1,7 +1,7 @@
 #include "decode/TextTools.h"
 
 #include "decode/ScanFields.h"
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <cstring>
 

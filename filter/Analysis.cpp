@@ -1,8 +1,8 @@
 #include "filter/Analysis.h"
 
 #include "filter/MatcherCache.h"
-#include "shell/Format.h"
-#include "shell/Texts.h"
+#include "base/Format.h"
+#include "base/Texts.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include "decode/MailDecoder.h"
 #include "decode/ScanFields.h"
 #include "decode/TextTools.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 namespace {
 
@@ -45,11 +45,11 @@ SBodyVerdict RunBodyPasses(const std::string& message, const SBodyMatchers& matc
 {
     SBodyVerdict verdict;
     CMailDecoder decoder;
-    decoder.SetLogCapture(&verdict.log);
+    decoder.SetLog(&verdict.log);
     const CTextTools tools;
     auto progress = [&](const char* line) {
         if (debug)
-            verdict.log.push_back(line);
+            verdict.log.AddLog(line, true);
     };
 
     // Passes 2 to 4 search the BODY list; with an empty list they can find

@@ -3,6 +3,7 @@
 // written, and the log lines they would write are handed back in order.
 #pragma once
 
+#include "base/LogSink.h"
 #include "filter/RuleMatcher.h"
 
 #include <cstdint>
@@ -19,12 +20,12 @@ struct SBodyMatchers {
 
 // What the passes found: the position of the match or -1, the label of the
 // pass that matched and the entry as searched, and every log line in the
-// order the passes wrote them (texts of static storage).
+// order the passes wrote them.
 struct SBodyVerdict {
     int32_t position = -1;
     std::string label;
     std::string ruleText;
-    std::vector<const char*> log;
+    CCapturedLog log;
 };
 
 // Runs the passes over `message` (the analysis text: header with its

@@ -7,10 +7,10 @@
 // A Subject value that already holds "_SPAM_" is not tagged again. The size
 // grows by exactly the bytes inserted.
 #include "filter/MessageHeader.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
-#include "shell/Win1252.h"
+#include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <cstring>
 #include <limits>

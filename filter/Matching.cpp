@@ -3,8 +3,8 @@
 // RuleMatcher.h), so a text is scanned once whatever the number of rules.
 #include "filter/MatcherCache.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
-#include "shell/Win1252.h"
+#include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <algorithm>
 #include <optional>

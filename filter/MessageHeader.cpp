@@ -1,6 +1,6 @@
 #include "filter/MessageHeader.h"
 
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 size_t FindHeaderEnd(std::string_view text)
 {

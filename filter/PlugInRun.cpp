@@ -1,9 +1,9 @@
 // The hub's side of the plug-ins: loading them before each run and asking
 // them about a message.
 #include "filter/PlugIn.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <memory>
 

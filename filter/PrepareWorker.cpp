@@ -84,7 +84,7 @@ SPreparedAnalysis CPrepareWorker::Prepare(std::string analysisText, const CPrepa
     result.rules = rules;
     result.debug = debug;
     CMailDecoder decoder;
-    decoder.SetLogCapture(&result.headerLog);
+    decoder.SetLog(&result.headerLog);
     result.fields = ReadHeaderFields(result.analysisText, decoder);
     if (rules)
         result.body = RunBodyPasses(result.analysisText, rules->Matchers(), debug);

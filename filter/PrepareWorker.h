@@ -26,7 +26,7 @@ class CPreparedRules;
 struct SPreparedAnalysis {
     std::string analysisText;           // the text the job was given
     CHeaderFields fields;               // ReadHeaderFields of the analysis text
-    std::vector<const char*> headerLog; // the lines reading the fields wrote
+    CCapturedLog headerLog; // the lines reading the fields wrote
     SBodyVerdict body;                  // the body passes with `rules` and `debug`
     const CPreparedRules* rules = nullptr;
     bool debug = false;

@@ -5,7 +5,7 @@
 #include "filter/PrepareWorker.h"
 #include "filter/PreparedRules.h"
 #include "shell/MainDialog.h"
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <sys/stat.h>
 
@@ -128,8 +128,7 @@ bool CMainDialog::TakePreparedFields(const CMailRecord* record, CHeaderFields& f
     if (!m_pPrepared || record != m_pAnalysedRecord || m_bPreparedFieldsTaken)
         return false;
     m_bPreparedFieldsTaken = true;
-    for (const char* line : m_pPrepared->headerLog)
-        AddLog(line, true);
+    m_pPrepared->headerLog.ReplayTo(*this);
     fields = std::move(m_pPrepared->fields);
     return true;
 }
@@ -155,8 +154,7 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         }
         verdict = RunBodyPasses(AnalysisText(record), matchers, m_bDebug);
     }
-    for (const char* line : verdict->log)
-        AddLog(line, true);
+    verdict->log.ReplayTo(*this);
     if (verdict->position != -1) {
         record->m_strRuleText = std::move(verdict->ruleText);
         record->m_strFilterLabel = std::move(verdict->label);

@@ -1,8 +1,8 @@
 // The hub's side of the rule file: where it lives, loading and saving.
 #include "filter/RuleSet.h"
 #include "shell/MainDialog.h"
-#include "shell/Paths.h"
-#include "shell/Texts.h"
+#include "base/Paths.h"
+#include "base/Texts.h"
 
 CRuleSetRef CMainDialog::RuleSet()
 {

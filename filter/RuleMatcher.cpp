@@ -1,6 +1,6 @@
 #include "filter/RuleMatcher.h"
 
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <algorithm>
 #include <array>

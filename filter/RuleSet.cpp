@@ -1,7 +1,7 @@
 #include "filter/RuleSet.h"
+#include "base/Numbers.h"
 
-#include "shell/Settings.h"
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <memory>
 #include <unordered_set>

@@ -3,7 +3,7 @@
 // view of the hub's members, so they can be tested on their own.
 #pragma once
 
-#include "proxy/OwnedList.h"
+#include "base/OwnedList.h"
 
 #include <array>
 #include <cstdint>

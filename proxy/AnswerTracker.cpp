@@ -1,6 +1,6 @@
 #include "proxy/AnswerTracker.h"
 
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <cstring>
 

@@ -1,23 +1,18 @@
 // The download of each message, the wait after an early closing line, and
 // the hand-off: analysis, processed copies, the answer to the client.
+#include "base/Numbers.h"
 #include "proxy/Pop3Text.h"
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <QTimer>
 #include <algorithm>
 #include <limits>
 
 namespace {
-
-int32_t Clamp32(int64_t value)
-{
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
 
 void ArmGrace(CMainDialog& hub, CSession* session)
 {
@@ -46,7 +41,7 @@ bool OpenAnswer(CMainDialog& hub, CSession* session, CMailRecord* record, int32_
     }
     size_t pos = 3;
     int32_t announced = 0;
-    if (pop3::ReadNumber(status, pos, announced) && announced >= 0 && announced != record->m_nSize)
+    if (ReadSaturated(status, pos, announced) && announced >= 0 && announced != record->m_nSize)
         record->m_nSize = announced;
     return true;
 }
@@ -187,7 +182,7 @@ void CMainDialog::CompleteScan(CSession* session)
     int64_t sum = 0;
     for (CMailRecord* record : session->m_messages)
         sum += std::max(record->m_nSize, 0);
-    const int32_t total = static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
+    const int32_t total = Clamp32(sum);
 
     if (session->m_nScanTrigger == ScanTrigger::kOther) {
         // The RETR or TOP that started the scan is answered from the copies.

@@ -2,10 +2,10 @@
 // connection's opening, the close of either connection.
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
-#include "shell/Win1252.h"
+#include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

@@ -4,7 +4,7 @@
 // PIPELINING; the others get one RETR at a time.
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "proxy/Pop3Text.h"
 
-#include "shell/Win1252.h"
+#include "base/Numbers.h"
+#include "base/Win1252.h"
 
 #include <algorithm>
 #include <limits>
@@ -12,34 +13,14 @@ bool BeginsWith(std::string_view text, std::string_view word)
     return text.size() >= word.size() && w1252::EqualsNoCase(text.substr(0, word.size()), word);
 }
 
-bool ReadNumber(std::string_view text, size_t& pos, int32_t& value)
-{
-    size_t i = pos;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    if (i >= text.size() || text[i] < '0' || text[i] > '9')
-        return false;
-    const int64_t limit = negative ? -int64_t(std::numeric_limits<int32_t>::min())
-                                   : int64_t(std::numeric_limits<int32_t>::max());
-    int64_t v = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        v = std::min(v * 10 + (text[i] - '0'), limit);
-    value = static_cast<int32_t>(negative ? -v : v);
-    pos = i;
-    return true;
-}
-
 int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second)
 {
     if (!text.starts_with("+OK"))
         return 0;
     size_t pos = 3;
-    if (!ReadNumber(text, pos, first))
+    if (!ReadSaturated(text, pos, first))
         return 0;
-    if (!ReadNumber(text, pos, second))
+    if (!ReadSaturated(text, pos, second))
         return 1;
     return 2;
 }
@@ -65,7 +46,7 @@ std::vector<int32_t> ParseListSizes(std::string_view answer)
         const std::string_view piece = std::string_view(flat).substr(colon + 1, next - colon - 1);
         size_t pos = 0;
         int32_t number = 0, size = 0;
-        if (ReadNumber(piece, pos, number) && ReadNumber(piece, pos, size))
+        if (ReadSaturated(piece, pos, number) && ReadSaturated(piece, pos, size))
             sizes.push_back(std::max(size, 0));
         colon = next;
     }
@@ -90,7 +71,7 @@ std::vector<std::string> ParseUidls(std::string_view answer, int32_t count)
         if (space != std::string_view::npos) {
             size_t pos = 0;
             int32_t number = 0;
-            if (!ReadNumber(piece.substr(0, space), pos, number))
+            if (!ReadSaturated(piece.substr(0, space), pos, number))
                 number = 0;
             if (number >= 1 && number <= count)
                 uidls[static_cast<size_t>(number - 1)] = std::string(piece.substr(space + 1));

@@ -15,11 +15,6 @@ namespace pop3 {
 // True when `text` begins with `word`, compared without regard to case.
 bool BeginsWith(std::string_view text, std::string_view word);
 
-// Reads a decimal number as "%d" does (blanks, sign, digits) from `pos` on,
-// saturating at the 32-bit limits. False when no digit is there; `pos` moves
-// past what was read.
-bool ReadNumber(std::string_view text, size_t& pos, int32_t& value);
-
 // "+OK %d %d": how many of the two numbers could be read (0, 1 or 2).
 int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second);
 

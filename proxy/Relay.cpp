@@ -3,9 +3,9 @@
 
 #include "proxy/Pop3Text.h"
 #include "proxy/Sockets.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 void CMainDialog::OnSocketReceive(CClientSocket* socket)
 {

@@ -1,9 +1,10 @@
 // LIST, RETR and TOP answered from the stored copies once a scan is complete.
+#include "base/Numbers.h"
 #include "proxy/Pop3Text.h"
 #include "proxy/Relay.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ void LocalList(CMainDialog& hub, CSession* session, const std::string& line)
     if (line.size() > 5 && line[5] >= '1' && line[5] <= '9') {
         size_t pos = 4;
         int32_t n = 0;
-        pop3::ReadNumber(line, pos, n);
+        ReadSaturated(line, pos, n);
         const CMailRecord* record = hub.RecordAt(session, n);
         hub.SendToClient(session, StrFormat("+OK %d %d\r\n", n, record ? record->m_nSize : 0));
         return;
@@ -48,7 +49,7 @@ void LocalRetr(CMainDialog& hub, CSession* session, const std::string& line)
 {
     size_t pos = 4;
     int32_t n = 0;
-    CMailRecord* record = pop3::ReadNumber(line, pos, n) ? hub.RecordAt(session, n) : nullptr;
+    CMailRecord* record = ReadSaturated(line, pos, n) ? hub.RecordAt(session, n) : nullptr;
     if (!record) {
         hub.SendToClient(session, txt::kNoSuchMessage);
         return;
@@ -68,7 +69,7 @@ void LocalTop(CMainDialog& hub, CSession* session, const std::string& line)
 {
     size_t pos = 3;
     int32_t n = 0, lines = 0;
-    if (!pop3::ReadNumber(line, pos, n) || !pop3::ReadNumber(line, pos, lines) || lines < 0) {
+    if (!ReadSaturated(line, pos, n) || !ReadSaturated(line, pos, lines) || lines < 0) {
         hub.SendToClient(session, txt::kBadArguments);
         return;
     }

@@ -1,63 +1,18 @@
-// One mail-client connection (CSession) and one message of a mailbox
-// (CMailRecord).
+// One mail-client connection: its two connections, relay state and scan data,
+// and the records of its mailbox.
 #pragma once
 
 #include "proxy/AnswerTracker.h"
-#include "proxy/OwnedList.h"
+#include "base/MailRecord.h"
+#include "base/OwnedList.h"
 
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
 
-class CPrepareJob;
 class CClientSocket;
 class QTimer;
-
-class CMailRecord
-{
-public:
-    int32_t m_nListedSize = 0; // size in the server's LIST answer
-    int32_t m_nReceived = 0;   // bytes stored so far during the download
-    int32_t m_nSize = 0;       // size the mail client is told; follows every rewrite
-    std::string m_strReturnPath;
-    std::string m_strFrom;
-    std::string m_strTo;
-    std::string m_strCc;
-    std::string m_strSubject;
-    std::string m_strSpamType;
-    std::string m_strFilterLabel;
-    std::string m_strRuleText;
-    std::string m_strRelays;
-    bool m_bSpam = false;
-    std::string m_strUidl;
-    bool m_bAnalysed = false;
-    bool m_bTrusted = false;
-    int32_t m_nToCount = 0;
-    int32_t m_nCcCount = 0;
-    int32_t m_nClientNumber = 0;
-    // The account the message was listed for (server host, port and user);
-    // processed copies are reused only by the same account.
-    std::string m_strAccount;
-    // The server refused the retrieval: the message is left to the server
-    // and the client's RETR and TOP for it are relayed.
-    bool m_bRelayed = false;
-    // The message text. Only the bytes that really arrived are held (never an
-    // announced size); c_str() provides the terminating zero byte that the
-    // text operations rely on.
-    std::string m_pszText;
-    // The analysis prepared in the background since the download ended;
-    // the analysis collects it or drops it (see filter/PrepareWorker.h).
-    std::shared_ptr<CPrepareJob> m_pPrepareJob;
-
-    // Downloaded: a text is present and does not begin with a zero byte.
-    bool IsDownloaded() const { return !m_pszText.empty() && m_pszText[0] != '\0'; }
-
-    // Copies size, received count, the first m_nSize bytes of text, the header
-    // values, labels, UIDL and the three flags; keeps the listed size, relays,
-    // recipient counts and client number of this record.
-    void assignFrom(const CMailRecord& other);
-};
 
 // Relay states of a session.
 enum : int32_t {

@@ -1,9 +1,10 @@
 // The three transfer operations and the traffic traces of the activity log.
+#include "base/Numbers.h"
 #include "proxy/Pop3Text.h"
 #include "proxy/Sockets.h"
-#include "shell/Format.h"
+#include "base/Format.h"
 #include "shell/MainDialog.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <algorithm>
 
@@ -95,12 +96,12 @@ void CMainDialog::SendToClient(CSession* session, const char* bytes, int32_t len
 
 void CMainDialog::SendToServer(CSession* session, const std::string& text)
 {
-    SendToServer(session, text.data(), static_cast<int32_t>(std::min<size_t>(text.size(), 0x7FFFFFFF)), false);
+    SendToServer(session, text.data(), ClampSize32(text.size()), false);
 }
 
 void CMainDialog::SendToClient(CSession* session, const std::string& text)
 {
-    SendToClient(session, text.data(), static_cast<int32_t>(std::min<size_t>(text.size(), 0x7FFFFFFF)), false);
+    SendToClient(session, text.data(), ClampSize32(text.size()), false);
 }
 
 void CMainDialog::FlushBeforeWaiting(CClientSocket* socket)

@@ -1,7 +1,7 @@
 #include "shell/ActivityLog.h"
 
-#include "shell/Format.h"
-#include "shell/Texts.h"
+#include "base/Format.h"
+#include "base/Texts.h"
 
 std::string PrepareLogText(std::string text, bool truncate)
 {

@@ -3,9 +3,9 @@
 #include "filter/PrepareWorker.h"
 #include "filter/PreparedRules.h"
 #include "proxy/Sockets.h"
-#include "shell/Paths.h"
-#include "shell/Texts.h"
-#include "shell/Win1252.h"
+#include "base/Paths.h"
+#include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -13,10 +13,11 @@
 #include "filter/PlugIn.h"
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
-#include "proxy/OwnedList.h"
+#include "base/OwnedList.h"
 #include "proxy/Session.h"
 #include "shell/ActivityLog.h"
-#include "shell/Models.h"
+#include "base/LogSink.h"
+#include "base/Models.h"
 #include "shell/Settings.h"
 
 #include <QObject>
@@ -37,7 +38,7 @@ class CClientSocket;
 class CMatcherCache;
 class CRuleMatcher;
 
-class CMainDialog : public QObject, public CSettings
+class CMainDialog : public QObject, public ILogSink, public CSettings
 {
     Q_OBJECT
 public:
@@ -53,7 +54,7 @@ public:
     void ToggleDebug(bool enable);
 
     // ---- activity log -------------------------------------------------------------
-    void AddLog(std::string text, bool truncate);
+    void AddLog(std::string text, bool truncate) override;
     // "Set Log": copies the NUL-terminated text at lParam into the log.
     void OnSetLog(uintptr_t wParam, intptr_t lParam);
     // The window handle handed to plug-ins, and the number of "Set Log".

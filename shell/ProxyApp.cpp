@@ -1,7 +1,7 @@
 #include "shell/ProxyApp.h"
 
-#include "shell/Paths.h"
-#include "shell/Win1252.h"
+#include "base/Paths.h"
+#include "base/Win1252.h"
 
 bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
 {

@@ -2,8 +2,9 @@
 // it is analysed once like a downloaded message, so a rule set can be tried
 // without a mail server.
 #include "shell/MainDialog.h"
-#include "shell/Paths.h"
-#include "shell/Texts.h"
+#include "base/Numbers.h"
+#include "base/Paths.h"
+#include "base/Texts.h"
 
 #include <limits>
 #include <memory>
@@ -23,9 +24,7 @@ void CMainDialog::RunSelfTest()
         auto record = std::make_unique<CMailRecord>();
         record->m_pszText = std::move(text);
         // The size is the file's length on disk, as the file reports it.
-        record->m_nSize = length > std::numeric_limits<int32_t>::max()
-                              ? std::numeric_limits<int32_t>::max()
-                              : static_cast<int32_t>(length);
+        record->m_nSize = Clamp32(length);
         session->m_messages.append(std::move(record));
         AnalyseMessages(session);
     }

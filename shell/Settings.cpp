@@ -1,37 +1,9 @@
 #include "shell/Settings.h"
 
-#include "shell/Win1252.h"
+#include "base/Numbers.h"
+#include "base/Win1252.h"
 
 #include <limits>
-
-int32_t AtoiSaturating(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    int64_t value = 0;
-    const int64_t limit = negative ? -int64_t(std::numeric_limits<int32_t>::min())
-                                   : int64_t(std::numeric_limits<int32_t>::max());
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > limit)
-            value = limit; // keep reading the digits, stay saturated
-    }
-    return static_cast<int32_t>(negative ? -value : value);
-}
-
-int32_t MulSaturate32(int32_t a, int32_t b)
-{
-    const int64_t product = int64_t(a) * int64_t(b);
-    if (product > std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int32_t>::max();
-    if (product < std::numeric_limits<int32_t>::min())
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(product);
-}
 
 namespace {
 

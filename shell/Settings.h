@@ -22,15 +22,6 @@ struct CSettings {
     std::string m_strListenAddress;
 };
 
-// atoi as the C library reads it (optional blanks, sign, leading digits), but
-// saturating at the 32-bit limits instead of overflowing.
-int32_t AtoiSaturating(std::string_view text);
-
-// 32-bit signed product that stays at the 32-bit limits instead of
-// overflowing: a kilobyte figure too large for a byte count means "as large as
-// possible", never a small or negative size.
-int32_t MulSaturate32(int32_t a, int32_t b);
-
 // Applies the content of a settings file to `settings`: CRs and spaces removed,
 // lines split at LF, key before the first '=', '#' comments, keys compared
 // without regard to case, later keys win except PlugIn, which accumulates.

@@ -1,6 +1,6 @@
 #include "Corpus.h"
 
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,9 @@
-// A hub whose decoder logs into a quiet activity log with a pinned clock.
+// A decoder whose log lines are captured, and read back as the activity log
+// would show them with its clock at 09:05:07.
 #pragma once
 
-#include "shell/MainDialog.h"
+#include "base/LogSink.h"
+#include "decode/MailDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,20 +12,16 @@
 class DecoderTest : public ::testing::Test
 {
 protected:
-    DecoderTest()
+    CMailDecoder& Decoder() { return m_decoder; }
+    std::string Log() const
     {
-        m_hub.m_bEchoLog = false;
-        m_hub.m_clock = [] {
-            std::tm t{};
-            t.tm_hour = 9;
-            t.tm_min = 5;
-            t.tm_sec = 7;
-            return t;
-        };
+        std::string text;
+        for (const CCapturedLog::Entry& entry : m_log.Entries())
+            text += Entry(entry.first);
+        return text;
     }
-    CMailDecoder& Decoder() { return m_hub.m_mailDecoder; }
-    std::string Log() const { return std::string(m_hub.m_log.Text()); }
     static std::string Entry(const std::string& text) { return "(09:05:07) " + text; }
 
-    CMainDialog m_hub;
+    CCapturedLog m_log;
+    CMailDecoder m_decoder{&m_log};
 };

@@ -1,7 +1,7 @@
 // Header extraction: the six fields, the recipient counts, the mail-list row.
 #include "decode/HeaderExtraction.h"
 #include "shell/MainDialog.h"
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <gtest/gtest.h>
 

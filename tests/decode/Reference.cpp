@@ -1,6 +1,6 @@
 #include "Reference.h"
 
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <cstdio>
 #include <cstring>

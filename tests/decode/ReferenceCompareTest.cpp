@@ -84,15 +84,15 @@ TEST(ReferenceCompare, Decode8Bit)
     const std::vector<std::string> alphabet = {": 8bit", ": 7bit", "&#", "&#", ";", "1", "6", "5", "0", "256",
                                                " ", "-", "+", "x", "&", "#", "\n", std::string(1, '\0'), "a",
                                                ":", " 8", " 7", "bit", "bi"};
-    std::vector<const char*> lines;
+    CCapturedLog lines;
     CMailDecoder decoder;
-    decoder.SetLogCapture(&lines);
+    decoder.SetLog(&lines);
     for (int round = 0; round < kRounds; ++round) {
         const std::string text = gen.Text(alphabet, 30);
         int logs = 0;
-        lines.clear();
+        lines.Clear();
         ASSERT_EQ(decoder.Decode8Bit(text, true), ref::Decode8Bit(text, &logs)) << Show(text);
-        ASSERT_EQ(lines.size(), static_cast<size_t>((logs & 1) + (logs >> 1))) << Show(text);
+        ASSERT_EQ(lines.Entries().size(), static_cast<size_t>((logs & 1) + (logs >> 1))) << Show(text);
     }
 }
 

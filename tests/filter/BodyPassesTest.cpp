@@ -7,7 +7,7 @@
 #include "decode/TextTools.h"
 #include "filter/BodyPasses.h"
 #include "filter/PreparedRules.h"
-#include "shell/Texts.h"
+#include "base/Texts.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +19,11 @@ SBodyVerdict PlainPasses(const std::string& message, const SBodyMatchers& matche
 {
     SBodyVerdict verdict;
     CMailDecoder decoder;
-    decoder.SetLogCapture(&verdict.log);
+    decoder.SetLog(&verdict.log);
     const CTextTools tools;
     auto progress = [&](const char* line) {
         if (debug)
-            verdict.log.push_back(line);
+            verdict.log.AddLog(line, true);
     };
     auto search = [&](const std::string& text, const CRuleMatcher* matcher, const char* label) {
         if (!matcher)

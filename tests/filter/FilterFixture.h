@@ -3,7 +3,7 @@
 #pragma once
 
 #include "shell/MainDialog.h"
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "FilterFixture.h"
 
 #include "filter/RuleMatcher.h"
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <random>
 

@@ -3,7 +3,7 @@
 #include "FilterFixture.h"
 
 #include "filter/PlugIn.h"
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <cstdlib>
 

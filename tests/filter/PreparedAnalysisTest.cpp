@@ -255,9 +255,9 @@ TEST(PrepareWorker, ResultsAndDroppedJobs)
         for (size_t i = 0; i < jobs.size(); ++i) {
             const std::string analysisText = WithStatusLine(texts[i]);
             const SBodyVerdict direct = RunBodyPasses(analysisText, rules->Matchers(), false);
-            std::vector<const char*> headerLog;
+            CCapturedLog headerLog;
             CMailDecoder decoder;
-            decoder.SetLogCapture(&headerLog);
+            decoder.SetLog(&headerLog);
             const CHeaderFields fields = ReadHeaderFields(analysisText, decoder);
             const SPreparedAnalysis collected = worker.Collect(*jobs[i]);
             ASSERT_EQ(collected.analysisText, analysisText) << i;

@@ -1,7 +1,7 @@
 #include "FilterFixture.h"
 
 #include "filter/RuleSet.h"
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 using Lines = std::vector<std::string>;
 

@@ -1,6 +1,6 @@
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 #include <QEventLoop>
 #include <QThread>

@@ -2,7 +2,7 @@
 // wait after an early closing line, large messages, and server faults.
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 #include <QElapsedTimer>
 

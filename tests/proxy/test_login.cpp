@@ -2,7 +2,7 @@
 // and lines that arrive together.
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 using namespace harness;
 

@@ -2,7 +2,7 @@
 // one session.
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,5 +1,6 @@
 // The proxy's pure pieces: the unit rule, the answer tracker, the POP3 text
 // readers, the login forms.
+#include "base/Numbers.h"
 #include "proxy/AnswerTracker.h"
 #include "proxy/Login.h"
 #include "proxy/Pop3Text.h"
@@ -122,17 +123,17 @@ TEST(Pop3Text, NumbersSaturateAndNeedADigit)
 {
     size_t pos = 0;
     int32_t v = 0;
-    EXPECT_TRUE(pop3::ReadNumber("  42 x", pos, v));
+    EXPECT_TRUE(ReadSaturated("  42 x", pos, v));
     EXPECT_EQ(v, 42);
     EXPECT_EQ(pos, 4u);
     pos = 0;
-    EXPECT_TRUE(pop3::ReadNumber("99999999999999999999", pos, v));
+    EXPECT_TRUE(ReadSaturated("99999999999999999999", pos, v));
     EXPECT_EQ(v, INT32_MAX);
     pos = 0;
-    EXPECT_TRUE(pop3::ReadNumber("-99999999999", pos, v));
+    EXPECT_TRUE(ReadSaturated("-99999999999", pos, v));
     EXPECT_EQ(v, INT32_MIN);
     pos = 0;
-    EXPECT_FALSE(pop3::ReadNumber(" - 1", pos, v));
+    EXPECT_FALSE(ReadSaturated(" - 1", pos, v));
     int32_t a = 0, b = 0;
     EXPECT_EQ(pop3::ReadOkNumbers("+OK 2 320\r\n", a, b), 2);
     EXPECT_EQ(a, 2);

@@ -4,7 +4,7 @@
 // same bytes for the client as one retrieval at a time.
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 #include <QElapsedTimer>
 

@@ -1,7 +1,7 @@
 // The mailbox scan, the hand-off and the answers served from the stored copies.
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 using namespace harness;
 

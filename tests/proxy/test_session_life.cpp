@@ -1,7 +1,7 @@
 // Acceptance, greeting, disconnection and the server connection's opening.
 #include "Pop3Harness.h"
 
-#include "shell/Format.h"
+#include "base/Format.h"
 
 using namespace harness;
 

@@ -1,6 +1,6 @@
 // The start-up self-test with and without a test message.
 #include "shell/MainDialog.h"
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "shell/Settings.h"
+#include "base/Numbers.h"
 
 #include <gtest/gtest.h>
 

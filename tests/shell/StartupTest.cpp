@@ -1,4 +1,4 @@
-#include "shell/Paths.h"
+#include "base/Paths.h"
 #include "shell/ProxyApp.h"
 #include "support/HubFixture.h"
 

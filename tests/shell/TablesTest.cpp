@@ -1,4 +1,4 @@
-#include "proxy/OwnedList.h"
+#include "base/OwnedList.h"
 #include "proxy/Session.h"
 #include "support/HubFixture.h"
 

@@ -1,4 +1,4 @@
-#include "shell/Models.h"
+#include "base/Models.h"
 
 int32_t CMailListModel::InsertRow(int32_t index, Row row)
 {

@@ -1,4 +1,4 @@
-#include "shell/Paths.h"
+#include "base/Paths.h"
 
 #include <cerrno>
 #include <cstdio>

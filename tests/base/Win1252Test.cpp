@@ -1,4 +1,4 @@
-#include "shell/Win1252.h"
+#include "base/Win1252.h"
 
 #include <QString>
 #include <gtest/gtest.h>
