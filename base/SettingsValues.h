@@ -1,0 +1,21 @@
+// The values the settings file Orvelane.ini can set, with their defaults.
+// Every component reads them from here; shell/Settings.h reads the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CSettings {
+    std::string m_strPopServer;
+    std::string m_strProxyUserName;
+    std::string m_strProxyPassword;
+    int32_t m_nMaxMsgSize = 500000; // bytes; the file gives kilobytes
+    int32_t m_nMaxLogSize = 0;      // bytes of log kept; 0 = no cap
+    int32_t m_nMaxMemoMsg = 100;    // analysed messages remembered
+    std::vector<std::string> m_plugInNames;
+    // Where the proxy listens. Port 110 needs privileges on Linux, hence the
+    // two keys; an empty address means every local address.
+    int32_t m_nListenPort = 110;
+    std::string m_strListenAddress;
+};
