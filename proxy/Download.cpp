@@ -5,7 +5,7 @@
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 
 #include <QTimer>
@@ -14,7 +14,7 @@
 
 namespace {
 
-void ArmGrace(CMainDialog& hub, CSession* session)
+void ArmGrace(CProxyServer& hub, CSession* session)
 {
     if (!session->m_pGraceTimer) {
         session->m_pGraceTimer = std::make_unique<QTimer>();
@@ -32,7 +32,7 @@ void ArmGrace(CMainDialog& hub, CSession* session)
 
 namespace relay {
 
-bool OpenAnswer(CMainDialog& hub, CSession* session, CMailRecord* record, int32_t n, std::string_view status)
+bool OpenAnswer(CProxyServer& hub, CSession* session, CMailRecord* record, int32_t n, std::string_view status)
 {
     if (!status.starts_with("+OK")) {
         hub.AddLog(StrFormat(txt::kRetrRefused, hub.SessionIndex(session), n), true);
@@ -46,7 +46,7 @@ bool OpenAnswer(CMainDialog& hub, CSession* session, CMailRecord* record, int32_
     return true;
 }
 
-Stored StoreAnswerBytes(CMainDialog& hub, CSession* session, CMailRecord* record, int32_t n,
+Stored StoreAnswerBytes(CProxyServer& hub, CSession* session, CMailRecord* record, int32_t n,
                         std::string_view part, bool mayWait)
 {
     const int64_t total = int64_t(record->m_nReceived) + int64_t(part.size());
@@ -65,8 +65,8 @@ Stored StoreAnswerBytes(CMainDialog& hub, CSession* session, CMailRecord* record
 
     const int32_t percent =
         record->m_nSize > 0 ? Clamp32(1 + int64_t(100) * record->m_nReceived / record->m_nSize) : 100;
-    hub.m_progress.Set(hub.m_progress.m_nMailbox, std::min(percent, 100));
-    hub.m_progress.SetStatus(StrFormat(txt::kDownloadStatus, n, session->m_nMessageCount,
+    hub.Host().Progress().Set(hub.Host().Progress().m_nMailbox, std::min(percent, 100));
+    hub.Host().Progress().SetStatus(StrFormat(txt::kDownloadStatus, n, session->m_nMessageCount,
                                        record->m_nReceived / 1024, record->m_nSize / 1024));
 
     if (!pop3::EndsRetrieval(record->m_pszText))
@@ -79,13 +79,13 @@ Stored StoreAnswerBytes(CMainDialog& hub, CSession* session, CMailRecord* record
     }
     record->m_nSize = record->m_nReceived;
     session->m_bTimerFired = false;
-    hub.PrepareAnalysis(record);
+    hub.Host().PrepareAnalysis(record);
     const int32_t count = std::max(session->m_nMessageCount, 1);
-    hub.m_progress.Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
+    hub.Host().Progress().Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
     return Stored::kComplete;
 }
 
-void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes)
+void DownloadStep(CProxyServer& hub, CSession* session, const std::string& bytes)
 {
     if (session->m_bPipelining) {
         PipelineStep(hub, session, bytes);
@@ -120,7 +120,7 @@ void DownloadStep(CMainDialog& hub, CSession* session, const std::string& bytes)
 
 } // namespace relay
 
-void CMainDialog::OnTimer(int32_t id)
+void CProxyServer::OnTimer(int32_t id)
 {
     CSession* session = SessionByNumber(id);
     if (!session || !session->m_bTimerArmed)
@@ -132,16 +132,16 @@ void CMainDialog::OnTimer(int32_t id)
     OnSocketReceive(session->m_pServer.get());
 }
 
-void CMainDialog::CompleteScan(CSession* session)
+void CProxyServer::CompleteScan(CSession* session)
 {
     const int32_t number = session->m_nNumber;
-    m_progress.Set(0, m_progress.m_nMessage);
-    m_progress.SetStatus(std::string());
+    m_host.Progress().Set(0, m_host.Progress().m_nMessage);
+    m_host.Progress().SetStatus(std::string());
     relay::StopSilence(session);
     if (session->m_pServer)
         session->m_pServer->m_bRetrieving = false;
 
-    if (!m_bAnalysisOff) {
+    if (!m_host.AnalysisOff()) {
         // Messages the server would not hand over stay out of the analysis.
         std::vector<CMailRecord*> held;
         for (CMailRecord* record : session->m_messages)
@@ -149,8 +149,8 @@ void CMainDialog::CompleteScan(CSession* session)
                 record->m_bAnalysed = true;
                 held.push_back(record);
             }
-        AnalyseMessages(session);
-        if (!relay::Alive(*this, session, number))
+        m_host.AnalyseMessages(session);
+        if (!Alive(session, number))
             return;
         for (CMailRecord* record : held)
             record->m_bAnalysed = false;
@@ -160,7 +160,7 @@ void CMainDialog::CompleteScan(CSession* session)
         for (CMailRecord* record : session->m_messages) {
             if (record->m_bRelayed || !record->IsDownloaded())
                 continue;
-            if (relay::ReusableCopy(*this, record->m_strUidl, account))
+            if (ReusableCopy(record->m_strUidl, account))
                 continue;
             auto copy = std::make_unique<CMailRecord>();
             copy->assignFrom(*record);
@@ -168,7 +168,7 @@ void CMainDialog::CompleteScan(CSession* session)
             copy->m_nClientNumber = session->m_nNumber;
             copy->m_strAccount = account;
             m_processedMails.append(std::move(copy));
-            while (m_processedMails.count() > std::max(m_nMaxMemoMsg, 0))
+            while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
                 m_processedMails.remove(m_processedMails.head());
         }
     }

@@ -3,7 +3,7 @@
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
@@ -12,33 +12,33 @@
 #include <QTimer>
 #include <cstdio>
 
-void CMainDialog::OpenListener()
+void CProxyServer::OpenListener()
 {
     if (!m_pListenSocket) {
         m_pListenSocket = new CListenSocket(*this);
         m_pListenSocket->setParent(this);
     }
-    if (m_pListenSocket->Listen(m_strListenAddress, m_nListenPort))
+    const int32_t port = Settings().m_nListenPort;
+    if (m_pListenSocket->Listen(Settings().m_strListenAddress, port))
         return;
-    const std::string text = m_nListenPort == 110 ? std::string(txt::kListenFailed)
-                                                  : StrFormat(txt::kListenPortFailed, m_nListenPort);
+    const std::string text =
+        port == 110 ? std::string(txt::kListenFailed) : StrFormat(txt::kListenPortFailed, port);
     AddLog(text + "\r\n", true);
-    if (m_messageBox) {
-        m_messageBox(text, txt::kListenFailedCaption);
-    } else {
-        const std::string out = std::string(txt::kListenFailedCaption) + ": " + w1252::ToUtf8(text) + "\n";
-        std::fwrite(out.data(), 1, out.size(), stderr);
-        std::fflush(stderr);
-    }
+    m_host.ShowStartupMessage(text, txt::kListenFailedCaption);
 }
 
-void CMainDialog::OnClientAccept()
+uint16_t CProxyServer::Port() const
+{
+    return m_pListenSocket ? m_pListenSocket->Port() : 0;
+}
+
+void CProxyServer::OnClientAccept()
 {
     AddLog(txt::kCheckingMails, true);
     auto session = std::make_unique<CSession>();
     session->m_pServer = std::make_unique<CClientSocket>(*this); // opened by the USER line
-    session->m_strServerHost = m_strPopServer;
-    m_progress.Reset();
+    session->m_strServerHost = Settings().m_strPopServer;
+    m_host.Progress().Reset();
 
     QTcpSocket* accepted = m_pListenSocket ? m_pListenSocket->Accept() : nullptr;
     if (!accepted)
@@ -58,15 +58,15 @@ void CMainDialog::OnClientAccept()
         address = accepted->peerAddress().toString().toStdString();
         AddLog(StrFormat(txt::kClientAcceptedOther, address.c_str(), port), true);
     }
-    m_connections.Add(address);
+    m_host.Connections().Add(address);
     session->m_strClientAddress = address;
-    SetTrayIcon(true, false);
+    m_host.SetTrayIcon(true, false);
     session->m_nNumber = m_nLastSessionNumber;
     CSession* added = m_sessions.append(std::move(session));
     SendToClient(added, StrFormat(txt::kGreetingFormat, txt::kServerBanner));
 }
 
-void CMainDialog::DisconnectSession(CSession* session)
+void CProxyServer::DisconnectSession(CSession* session)
 {
     const int32_t index = SessionIndex(session);
     if (!index)
@@ -75,12 +75,12 @@ void CMainDialog::DisconnectSession(CSession* session)
     const std::string address = session->m_strClientAddress;
     m_sessions.remove(session); // destroyed here, with its records
     AddLog(StrFormat(txt::kDisconnected, index), true);
-    m_connections.Remove(address);
+    m_host.Connections().Remove(address);
     if (m_sessions.empty())
-        SetTrayIcon(false, false);
+        m_host.SetTrayIcon(false, false);
 }
 
-void CMainDialog::OnSocketClose(CClientSocket* socket)
+void CProxyServer::OnSocketClose(CClientSocket* socket)
 {
     CSession* session = SessionOfSocket(socket);
     if (session) {
@@ -95,10 +95,10 @@ void CMainDialog::OnSocketClose(CClientSocket* socket)
         return;
     }
     if (m_sessions.empty())
-        SetTrayIcon(false, false);
+        m_host.SetTrayIcon(false, false);
 }
 
-void CMainDialog::OnServerConnected(CClientSocket* socket, bool connected)
+void CProxyServer::OnServerConnected(CClientSocket* socket, bool connected)
 {
     CSession* session = SessionOfSocket(socket);
     if (!session || socket != session->m_pServer.get())
@@ -107,15 +107,13 @@ void CMainDialog::OnServerConnected(CClientSocket* socket, bool connected)
         relay::StopSilence(session);
         AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(), session->m_nServerPort),
                true);
-        relay::EndAfterConnectFailure(*this, session);
+        EndAfterConnectFailure(session);
         return;
     }
-    // Without a cap the log holds the current mail check only.
-    if (m_nMaxLogSize == 0)
-        m_log.Clear();
+    m_host.MailCheckStarted();
 }
 
-void CMainDialog::OnSocketBytes(CClientSocket* socket)
+void CProxyServer::OnSocketBytes(CClientSocket* socket)
 {
     CSession* session = SessionOfSocket(socket);
     if (session && socket == session->m_pServer.get() && session->m_pSilenceTimer &&
@@ -123,27 +121,25 @@ void CMainDialog::OnSocketBytes(CClientSocket* socket)
         session->m_pSilenceTimer->start();
 }
 
-namespace relay {
-
-bool Alive(CMainDialog& hub, const CSession* session, int32_t number)
-{
-    for (CSession* s : hub.m_sessions)
-        if (s == session && s->m_nNumber == number)
-            return true;
-    return false;
-}
-
-void EndAfterConnectFailure(CMainDialog& hub, CSession* session)
+void CProxyServer::EndAfterConnectFailure(CSession* session)
 {
     session->CloseConnections();
     const std::string address = session->m_strClientAddress;
-    hub.m_sessions.remove(session);
-    hub.m_connections.Remove(address);
-    if (hub.m_sessions.empty())
-        hub.SetTrayIcon(false, false);
+    m_sessions.remove(session);
+    m_host.Connections().Remove(address);
+    if (m_sessions.empty())
+        m_host.SetTrayIcon(false, false);
 }
 
-void ArmSilence(CMainDialog& hub, CSession* session)
+void CProxyServer::DisconnectAll()
+{
+    while (!m_sessions.empty())
+        DisconnectSession(m_sessions.head());
+}
+
+namespace relay {
+
+void ArmSilence(CProxyServer& hub, CSession* session)
 {
     if (!session->m_pSilenceTimer) {
         session->m_pSilenceTimer = std::make_unique<QTimer>();
@@ -164,7 +160,7 @@ void StopSilence(CSession* session)
         session->m_pSilenceTimer->stop();
 }
 
-void OnServerSilent(CMainDialog& hub, int32_t number)
+void OnServerSilent(CProxyServer& hub, int32_t number)
 {
     CSession* session = hub.SessionByNumber(number);
     if (!session || !session->m_pSilenceTimer || session->m_pSilenceTimer->isActive())
@@ -174,7 +170,7 @@ void OnServerSilent(CMainDialog& hub, int32_t number)
         hub.AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(),
                              session->m_nServerPort),
                    true);
-        EndAfterConnectFailure(hub, session);
+        hub.EndAfterConnectFailure(session);
         return;
     }
     if (!session->Scanning())

@@ -5,7 +5,7 @@
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
@@ -41,14 +41,14 @@ void ResetLogin(CSession* session)
 
 // Opens the server connection for a login; the USER line (and for AUTH the
 // PASS line) waits for the server's greeting.
-void OpenServer(CMainDialog& hub, CSession* session, const CUserLine& user, std::string passCommand)
+void OpenServer(CProxyServer& hub, CSession* session, const CUserLine& user, std::string passCommand)
 {
     if (user.namesServer) {
         session->m_strServerHost = user.host;
         if (user.hasPort)
             session->m_nServerPort = user.port;
     } else {
-        session->m_strServerHost = hub.m_strPopServer;
+        session->m_strServerHost = hub.Settings().m_strPopServer;
         session->m_nServerPort = 110;
     }
     session->m_strUserCommand = user.line;
@@ -65,7 +65,7 @@ void OpenServer(CMainDialog& hub, CSession* session, const CUserLine& user, std:
     if (session->m_nServerPort < 1 || session->m_nServerPort > 65535) {
         hub.AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(), session->m_nServerPort),
                    true);
-        EndAfterConnectFailure(hub, session);
+        hub.EndAfterConnectFailure(session);
         return;
     }
     session->m_pServer->Connect(session->m_strServerHost, static_cast<uint16_t>(session->m_nServerPort));
@@ -82,7 +82,7 @@ std::string TrimLine(std::string_view line)
     return std::string(line);
 }
 
-void Login(CMainDialog& hub, CSession* session, const std::string& user, const std::string& password)
+void Login(CProxyServer& hub, CSession* session, const std::string& user, const std::string& password)
 {
     if (user.empty() || !IsSafeCredential(user) || !IsSafeCredential(password)) {
         hub.SendToClient(session, txt::kAuthInvalid);
@@ -92,7 +92,7 @@ void Login(CMainDialog& hub, CSession* session, const std::string& user, const s
     OpenServer(hub, session, parsed, "PASS " + password + "\r\n");
 }
 
-void LoginPlain(CMainDialog& hub, CSession* session, const std::string& base64)
+void LoginPlain(CProxyServer& hub, CSession* session, const std::string& base64)
 {
     const auto message = DecodeBase64Strict(base64);
     const auto credentials = message ? SplitPlainCredentials(*message) : std::nullopt;
@@ -105,7 +105,7 @@ void LoginPlain(CMainDialog& hub, CSession* session, const std::string& base64)
 
 } // namespace
 
-void UserHandling(CMainDialog& hub, CSession* session, const std::string& text)
+void UserHandling(CProxyServer& hub, CSession* session, const std::string& text)
 {
     const CUserLine user = ParseUserLine(text);
     if (!user.rest.empty()) {
@@ -123,7 +123,7 @@ void UserHandling(CMainDialog& hub, CSession* session, const std::string& text)
     OpenServer(hub, session, user, std::string());
 }
 
-void AuthCommand(CMainDialog& hub, CSession* session, const std::string& line)
+void AuthCommand(CProxyServer& hub, CSession* session, const std::string& line)
 {
     hub.AddLog(txt::kAuthRequested, true);
     std::string_view rest = std::string_view(line).substr(4);
@@ -161,7 +161,7 @@ void AuthCommand(CMainDialog& hub, CSession* session, const std::string& line)
     }
 }
 
-void AuthContinuation(CMainDialog& hub, CSession* session, const std::string& line)
+void AuthContinuation(CProxyServer& hub, CSession* session, const std::string& line)
 {
     const AuthStep step = session->m_nAuthStep;
     session->m_nAuthStep = AuthStep::kNone;
@@ -192,7 +192,7 @@ void AuthContinuation(CMainDialog& hub, CSession* session, const std::string& li
     Login(hub, session, user, *decoded);
 }
 
-void Greeting(CMainDialog& hub, CSession* session, int32_t index, const std::string& text)
+void Greeting(CProxyServer& hub, CSession* session, int32_t index, const std::string& text)
 {
     session->m_bGreetingPending = false;
     StopSilence(session);

@@ -5,7 +5,7 @@
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 
 #include <algorithm>
 
@@ -40,7 +40,7 @@ size_t AnswerEnd(const std::string& stored, std::string_view part)
     return at == std::string_view::npos ? std::string_view::npos : at + kClosing.size();
 }
 
-void SendRetr(CMainDialog& hub, CSession* session, int32_t n)
+void SendRetr(CProxyServer& hub, CSession* session, int32_t n)
 {
     // Every RETR is traced, also those sent while another answer streams in.
     const bool quiet = session->m_bQuiet;
@@ -51,7 +51,7 @@ void SendRetr(CMainDialog& hub, CSession* session, int32_t n)
 
 // Tops the window up; with nothing outstanding and nothing left to ask
 // for, the scan is handed over. False when the download is over.
-bool Refill(CMainDialog& hub, CSession* session)
+bool Refill(CProxyServer& hub, CSession* session)
 {
     while (session->m_pipeline.size() < kWindow) {
         while (session->m_nNextRequest <= session->m_messages.count()) {
@@ -76,7 +76,7 @@ bool Refill(CMainDialog& hub, CSession* session)
 }
 
 // The front answer is over: the next one opens with a status line.
-bool NextAnswer(CMainDialog& hub, CSession* session)
+bool NextAnswer(CProxyServer& hub, CSession* session)
 {
     session->m_pipeline.pop_front();
     session->m_bRetrStatusPending = true;
@@ -87,7 +87,7 @@ bool NextAnswer(CMainDialog& hub, CSession* session)
 
 } // namespace
 
-void StartPipeline(CMainDialog& hub, CSession* session)
+void StartPipeline(CProxyServer& hub, CSession* session)
 {
     session->m_pipeline.clear();
     session->m_strRetrStatus.clear();
@@ -96,7 +96,7 @@ void StartPipeline(CMainDialog& hub, CSession* session)
     Refill(hub, session);
 }
 
-void PipelineStep(CMainDialog& hub, CSession* session, const std::string& bytes)
+void PipelineStep(CProxyServer& hub, CSession* session, const std::string& bytes)
 {
     std::string_view rest = bytes;
     while (!session->m_pipeline.empty()) {

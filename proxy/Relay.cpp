@@ -4,10 +4,10 @@
 #include "proxy/Pop3Text.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 
-void CMainDialog::OnSocketReceive(CClientSocket* socket)
+void CProxyServer::OnSocketReceive(CClientSocket* socket)
 {
     int32_t index = 0;
     CSession* session = SessionOfSocket(socket, &index);
@@ -62,7 +62,7 @@ bool Opening(const CSession* session)
 
 // Lines before the server connection is open are answered here: no client
 // line is left without an answer.
-void AnswerBeforeLogin(CMainDialog& hub, CSession* session, const std::string& line)
+void AnswerBeforeLogin(CProxyServer& hub, CSession* session, const std::string& line)
 {
     if (IsWord(line, "CAPA"))
         hub.SendToClient(session, txt::kCapabilities);
@@ -75,9 +75,9 @@ void AnswerBeforeLogin(CMainDialog& hub, CSession* session, const std::string& l
         hub.SendToClient(session, txt::kNotLoggedIn);
 }
 
-void HandleClientLine(CMainDialog& hub, CSession* session, const std::string& line)
+void HandleClientLine(CProxyServer& hub, CSession* session, const std::string& line)
 {
-    const bool analysing = !hub.m_bAnalysisOff;
+    const bool analysing = !hub.Host().AnalysisOff();
     if (session->m_nAuthStep != AuthStep::kNone) {
         AuthContinuation(hub, session, line);
         return;
@@ -133,13 +133,13 @@ void HandleClientLine(CMainDialog& hub, CSession* session, const std::string& li
 
 } // namespace
 
-void PassToServer(CMainDialog& hub, CSession* session, const std::string& line)
+void PassToServer(CProxyServer& hub, CSession* session, const std::string& line)
 {
     session->m_answers.Expect(CAnswerTracker::KindOf(line));
     hub.SendToServer(session, line);
 }
 
-void OnClientData(CMainDialog& hub, CSession* session, int32_t index)
+void OnClientData(CProxyServer& hub, CSession* session, int32_t index)
 {
     std::string text;
     if (!hub.ReceiveAll(session->m_pClient.get(), text, true, index))
@@ -152,7 +152,7 @@ void OnClientData(CMainDialog& hub, CSession* session, int32_t index)
     ProcessClientLines(hub, session);
 }
 
-void ProcessClientLines(CMainDialog& hub, CSession* session)
+void ProcessClientLines(CProxyServer& hub, CSession* session)
 {
     const int32_t number = session->m_nNumber;
     while (!session->m_clientLines.empty()) {
@@ -164,12 +164,12 @@ void ProcessClientLines(CMainDialog& hub, CSession* session)
         const std::string line = std::move(session->m_clientLines.front());
         session->m_clientLines.pop_front();
         HandleClientLine(hub, session, line);
-        if (!Alive(hub, session, number))
+        if (!hub.Alive(session, number))
             return;
     }
 }
 
-void OnServerData(CMainDialog& hub, CSession* session, int32_t index)
+void OnServerData(CProxyServer& hub, CSession* session, int32_t index)
 {
     const int32_t number = session->m_nNumber;
     session->m_bTimerArmed = false;
@@ -196,7 +196,7 @@ void OnServerData(CMainDialog& hub, CSession* session, int32_t index)
     std::vector<CAnswerTracker::Event> events;
     const std::string out = session->m_answers.Feed(text, events);
     if (!out.empty()) {
-        const bool truncate = hub.m_bAnalysisOff ? false : !hub.m_bDebug;
+        const bool truncate = hub.Host().AnalysisOff() ? false : !hub.Debug();
         hub.SendToClient(session, out.data(), static_cast<int32_t>(out.size()), truncate);
     }
     for (const CAnswerTracker::Event& event : events) {
@@ -208,7 +208,7 @@ void OnServerData(CMainDialog& hub, CSession* session, int32_t index)
         if (event.route == CAnswerTracker::Route::kLoginUser || event.route == CAnswerTracker::Route::kLoginPass)
             session->m_strPassCommand.clear();
     }
-    if (Alive(hub, session, number))
+    if (hub.Alive(session, number))
         ProcessClientLines(hub, session);
 }
 

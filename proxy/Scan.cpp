@@ -4,7 +4,7 @@
 #include "proxy/Relay.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
@@ -31,7 +31,7 @@ bool IsErrorAnswer(const std::string& answer)
 
 // STAT or LIST refused: the client gets the server's error (or one of its
 // own for a garbled answer) and the session relays again.
-void ScanRefused(CMainDialog& hub, CSession* session, const std::string& answer)
+void ScanRefused(CProxyServer& hub, CSession* session, const std::string& answer)
 {
     StopSilence(session);
     session->m_nState = kStateRelay;
@@ -63,13 +63,13 @@ bool ListsPipelining(const std::string& answer)
     return false;
 }
 
-void SendStat(CMainDialog& hub, CSession* session)
+void SendStat(CProxyServer& hub, CSession* session)
 {
     session->m_nState = kStateStatWait;
     hub.SendToServer(session, std::string("STAT\r\n"));
 }
 
-void AnswerEmptyMailbox(CMainDialog& hub, CSession* session)
+void AnswerEmptyMailbox(CProxyServer& hub, CSession* session)
 {
     StopSilence(session);
     session->m_nState = kStateRelay;
@@ -85,7 +85,7 @@ void AnswerEmptyMailbox(CMainDialog& hub, CSession* session)
     ProcessClientLines(hub, session);
 }
 
-void StartDownload(CMainDialog& hub, CSession* session, bool uidlRefused)
+void StartDownload(CProxyServer& hub, CSession* session, bool uidlRefused)
 {
     const std::string account = session->Account();
     const std::vector<std::string> uidls =
@@ -97,7 +97,7 @@ void StartDownload(CMainDialog& hub, CSession* session, bool uidlRefused)
     for (CMailRecord* record : session->m_messages) {
         if (static_cast<size_t>(n) <= uidls.size())
             record->m_strUidl = uidls[static_cast<size_t>(n - 1)];
-        if (CMailRecord* copy = ReusableCopy(hub, record->m_strUidl, account)) {
+        if (CMailRecord* copy = hub.ReusableCopy(record->m_strUidl, account)) {
             record->assignFrom(*copy);
             found += std::to_string(n) + ", ";
             ++foundCount;
@@ -118,18 +118,7 @@ void StartDownload(CMainDialog& hub, CSession* session, bool uidlRefused)
 
 } // namespace
 
-CMailRecord* ReusableCopy(CMainDialog& hub, const std::string& uidl, const std::string& account)
-{
-    // Only a real UIDL of the same account identifies a message.
-    if (uidl.empty())
-        return nullptr;
-    for (CMailRecord* record : hub.m_processedMails)
-        if (record->m_bAnalysed && record->m_strUidl == uidl && record->m_strAccount == account)
-            return record;
-    return nullptr;
-}
-
-void StartScan(CMainDialog& hub, CSession* session, ScanTrigger trigger, const std::string& line)
+void StartScan(CProxyServer& hub, CSession* session, ScanTrigger trigger, const std::string& line)
 {
     session->m_messages.clear();
     session->m_strUidlAnswer.clear();
@@ -157,7 +146,7 @@ void StartScan(CMainDialog& hub, CSession* session, ScanTrigger trigger, const s
     ArmSilence(hub, session);
 }
 
-void ScanStep(CMainDialog& hub, CSession* session, const std::string& text)
+void ScanStep(CProxyServer& hub, CSession* session, const std::string& text)
 {
     switch (session->m_nState) {
     case kStateCapaWait: {
@@ -232,7 +221,7 @@ void ScanStep(CMainDialog& hub, CSession* session, const std::string& text)
     }
 }
 
-void RequestNext(CMainDialog& hub, CSession* session)
+void RequestNext(CProxyServer& hub, CSession* session)
 {
     int32_t n = 1;
     for (CMailRecord* record : session->m_messages) {

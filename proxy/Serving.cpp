@@ -3,7 +3,7 @@
 #include "proxy/Pop3Text.h"
 #include "proxy/Relay.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 
 #include <algorithm>
@@ -27,7 +27,7 @@ std::string_view StoredText(const CMailRecord* record)
 
 } // namespace
 
-void LocalList(CMainDialog& hub, CSession* session, const std::string& line)
+void LocalList(CProxyServer& hub, CSession* session, const std::string& line)
 {
     if (line.size() > 5 && line[5] >= '1' && line[5] <= '9') {
         size_t pos = 4;
@@ -45,7 +45,7 @@ void LocalList(CMainDialog& hub, CSession* session, const std::string& line)
     hub.SendToClient(session, answer);
 }
 
-void LocalRetr(CMainDialog& hub, CSession* session, const std::string& line)
+void LocalRetr(CProxyServer& hub, CSession* session, const std::string& line)
 {
     size_t pos = 4;
     int32_t n = 0;
@@ -65,7 +65,7 @@ void LocalRetr(CMainDialog& hub, CSession* session, const std::string& line)
     session->m_bQuiet = false;
 }
 
-void LocalTop(CMainDialog& hub, CSession* session, const std::string& line)
+void LocalTop(CProxyServer& hub, CSession* session, const std::string& line)
 {
     size_t pos = 3;
     int32_t n = 0, lines = 0;

@@ -1,6 +1,6 @@
 #include "proxy/Sockets.h"
 
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 
 #include <QHostAddress>
 #include <QPointer>
@@ -31,7 +31,7 @@ bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrievin
            unit.ends_with("\r\n.\r\n");
 }
 
-CClientSocket::CClientSocket(CMainDialog& hub, QTcpSocket* socket)
+CClientSocket::CClientSocket(CProxyServer& hub, QTcpSocket* socket)
     : m_hub(hub), m_pSocket(socket ? socket : new QTcpSocket())
 {
     m_pSocket->setParent(this);
@@ -207,7 +207,7 @@ void CClientSocket::OnError()
     m_hub.OnServerConnected(this, false);
 }
 
-CListenSocket::CListenSocket(CMainDialog& hub) : m_hub(hub), m_pServer(new QTcpServer(this))
+CListenSocket::CListenSocket(CProxyServer& hub) : m_hub(hub), m_pServer(new QTcpServer(this))
 {
     connect(m_pServer, &QTcpServer::newConnection, this, [this] {
         QPointer<CListenSocket> self(this);

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-class CMainDialog;
+class CProxyServer;
 class QTcpServer;
 class QTcpSocket;
 
@@ -32,7 +32,7 @@ class CClientSocket : public QObject
 public:
     // Takes `socket` (an accepted connection) or, without one, makes an
     // unopened socket for a later Connect.
-    explicit CClientSocket(CMainDialog& hub, QTcpSocket* socket = nullptr);
+    explicit CClientSocket(CProxyServer& hub, QTcpSocket* socket = nullptr);
     ~CClientSocket() override;
 
     void Connect(const std::string& host, uint16_t port);
@@ -71,7 +71,7 @@ private:
     bool PullUnit();
     void Detach();
 
-    CMainDialog& m_hub;
+    CProxyServer& m_hub;
     QTcpSocket* m_pSocket;
     std::string m_unit;
     std::unique_ptr<char[]> m_pReadBuffer;
@@ -85,7 +85,7 @@ class CListenSocket : public QObject
 {
     Q_OBJECT
 public:
-    explicit CListenSocket(CMainDialog& hub);
+    explicit CListenSocket(CProxyServer& hub);
     ~CListenSocket() override;
 
     // Listens on `address` (empty: every local address) and `port`
@@ -96,6 +96,6 @@ public:
     QTcpSocket* Accept();
 
 private:
-    CMainDialog& m_hub;
+    CProxyServer& m_hub;
     QTcpServer* m_pServer;
 };

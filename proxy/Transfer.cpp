@@ -3,7 +3,7 @@
 #include "proxy/Pop3Text.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
+#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 
 #include <algorithm>
@@ -31,13 +31,13 @@ std::string MaskCredentials(const CSession* session, std::string_view text)
 
 } // namespace
 
-bool CMainDialog::ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index)
+bool CProxyServer::ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index)
 {
     if (!socket || !socket->UnitReady())
         return false;
     int32_t chunks = 0;
     text = socket->TakeUnit(&chunks);
-    if (m_bDebug) {
+    if (Debug()) {
         for (int32_t i = 0; i < chunks; ++i) {
             AddLog(txt::kWaitForBuffer, true);
             AddLog(txt::kBufferArrived, true);
@@ -56,7 +56,7 @@ bool CMainDialog::ReceiveAll(CClientSocket* socket, std::string& text, bool from
 
 namespace {
 
-void Send(CMainDialog& hub, CSession* session, bool toServer, const char* bytes, int32_t length,
+void Send(CProxyServer& hub, CSession* session, bool toServer, const char* bytes, int32_t length,
           bool truncate)
 {
     const int32_t index = hub.SessionIndex(session);
@@ -66,7 +66,7 @@ void Send(CMainDialog& hub, CSession* session, bool toServer, const char* bytes,
     if (!socket)
         return;
     const std::string_view data(bytes, static_cast<size_t>(std::max(length, 0)));
-    if (!session->m_bQuiet || hub.m_bDebug) {
+    if (!session->m_bQuiet || hub.Debug()) {
         std::string trace = StrFormat(txt::kTracePrefix, index);
         trace += toServer ? txt::kLabelToServer : txt::kLabelToClient;
         trace += pop3::TraceText(data, truncate);
@@ -84,31 +84,22 @@ void Send(CMainDialog& hub, CSession* session, bool toServer, const char* bytes,
 
 } // namespace
 
-void CMainDialog::SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate)
+void CProxyServer::SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate)
 {
     Send(*this, session, true, bytes, length, truncate);
 }
 
-void CMainDialog::SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate)
+void CProxyServer::SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate)
 {
     Send(*this, session, false, bytes, length, truncate);
 }
 
-void CMainDialog::SendToServer(CSession* session, const std::string& text)
+void CProxyServer::SendToServer(CSession* session, const std::string& text)
 {
     SendToServer(session, text.data(), ClampSize32(text.size()), false);
 }
 
-void CMainDialog::SendToClient(CSession* session, const std::string& text)
+void CProxyServer::SendToClient(CSession* session, const std::string& text)
 {
     SendToClient(session, text.data(), ClampSize32(text.size()), false);
-}
-
-void CMainDialog::FlushBeforeWaiting(CClientSocket* socket)
-{
-    for (const QPointer<CClientSocket>& pending : m_pendingSockets)
-        if (pending == socket)
-            return;
-    m_pendingSockets.emplace_back(socket);
-    HookBeforeWaiting();
 }

@@ -2,7 +2,6 @@
 
 #include "filter/PrepareWorker.h"
 #include "filter/PreparedRules.h"
-#include "proxy/Sockets.h"
 #include "base/Paths.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
@@ -38,14 +37,18 @@ CMainDialog::CMainDialog(QObject* parent) : QObject(parent), m_clock(LocalNow)
     m_window.SendMessage = &CMainDialog::WindowSendMessage;
     m_window.host = this;
     m_nSetLogMessage = RegisterWindowMessage("Set Log");
+    // Hooked before the proxy hooks its connections: the log of a step is
+    // written out before the bytes that step sends.
+    if (QAbstractEventDispatcher::instance(thread()))
+        HookBeforeWaiting();
 }
 
 CMainDialog::~CMainDialog()
 {
     std::fflush(stdout);
     // Sessions first: their sockets report to this object.
-    m_sessions.clear();
-    m_processedMails.clear();
+    m_proxy.m_sessions.clear();
+    m_proxy.m_processedMails.clear();
     m_pPrepareWorker.reset();
 }
 
@@ -129,11 +132,9 @@ void CMainDialog::HookBeforeWaiting()
         return;
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
     if (!dispatcher) {
-        // No loop to wait for: the log is written now, and the connections
-        // keep their own way of writing out.
+        // No loop to wait for: the log is written now.
         m_bFlushPending = false;
         std::fflush(stdout);
-        m_pendingSockets.clear();
         return;
     }
     m_bFlushHooked = true;
@@ -146,13 +147,6 @@ void CMainDialog::FlushOutput()
         m_bFlushPending = false;
         std::fflush(stdout);
     }
-    // A flush may end a connection and with it a session, whose handling
-    // may send again: the list is taken first, and gone sockets are null.
-    std::vector<QPointer<CClientSocket>> sockets;
-    sockets.swap(m_pendingSockets);
-    for (const QPointer<CClientSocket>& socket : sockets)
-        if (socket)
-            socket->Flush();
 }
 
 void CMainDialog::OnSetLog(uintptr_t, intptr_t lParam)
@@ -196,57 +190,20 @@ void CMainDialog::SetTrayIcon(bool busy, bool forceAdd)
         m_tray.m_onChanged();
 }
 
-CSession* CMainDialog::SessionOfSocket(const CClientSocket* socket, int32_t* index)
+void CMainDialog::MailCheckStarted()
 {
-    int32_t i = 1;
-    for (CSession* session : m_sessions) {
-        if (socket && (session->m_pClient.get() == socket || session->m_pServer.get() == socket)) {
-            if (index)
-                *index = i;
-            return session;
-        }
-        ++i;
+    // Without a cap the log holds the current mail check only.
+    if (m_nMaxLogSize == 0)
+        m_log.Clear();
+}
+
+void CMainDialog::ShowStartupMessage(const std::string& text, const std::string& caption)
+{
+    if (m_messageBox) {
+        m_messageBox(text, caption);
+        return;
     }
-    if (index)
-        *index = 0;
-    return nullptr;
-}
-
-int32_t CMainDialog::SessionIndex(const CSession* session) const
-{
-    return session ? m_sessions.indexOf(session) : 0;
-}
-
-CSession* CMainDialog::SessionByNumber(int32_t number)
-{
-    for (CSession* session : m_sessions)
-        if (session->m_nNumber == number)
-            return session;
-    return nullptr;
-}
-
-CMailRecord* CMainDialog::RecordAt(CSession* session, int32_t n)
-{
-    return session ? session->m_messages.at(n) : nullptr;
-}
-
-int32_t CMainDialog::NextMessageToDownload(CSession* session)
-{
-    int32_t n = 1;
-    if (!session)
-        return n;
-    for (CMailRecord* record : session->m_messages) {
-        if (!record || !record->IsDownloaded())
-            break;
-        ++n;
-    }
-    return n;
-}
-
-CMailRecord* CMainDialog::ProcessedMailByUidl(const std::string& uidl)
-{
-    for (CMailRecord* record : m_processedMails)
-        if (record->m_strUidl == uidl)
-            return record;
-    return nullptr;
+    const std::string out = caption + ": " + w1252::ToUtf8(text) + "\n";
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    std::fflush(stderr);
 }

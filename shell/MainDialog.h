@@ -14,6 +14,7 @@
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
 #include "base/OwnedList.h"
+#include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
 #include "shell/ActivityLog.h"
 #include "base/LogSink.h"
@@ -38,7 +39,7 @@ class CClientSocket;
 class CMatcherCache;
 class CRuleMatcher;
 
-class CMainDialog : public QObject, public ILogSink, public CSettings
+class CMainDialog : public QObject, public IProxyHost, public CSettings
 {
     Q_OBJECT
 public:
@@ -64,28 +65,50 @@ public:
     static uint32_t RegisterWindowMessage(const std::string& name);
 
     // ---- tray icon ----------------------------------------------------------------
-    void SetTrayIcon(bool busy, bool forceAdd);
+    void SetTrayIcon(bool busy, bool forceAdd) override;
 
-    // ---- lookups on the tables ----------------------------------------------------
-    // Session holding `socket` as client or server connection, with its
-    // position counted from 1 in *index.
-    CSession* SessionOfSocket(const CClientSocket* socket, int32_t* index = nullptr);
-    int32_t SessionIndex(const CSession* session) const;
-    CSession* SessionByNumber(int32_t number);
-    // The n-th record of a session (1-based), or null.
-    CMailRecord* RecordAt(CSession* session, int32_t n);
-    // 1 + the number of records downloaded without a gap from the first.
-    int32_t NextMessageToDownload(CSession* session);
-    CMailRecord* ProcessedMailByUidl(const std::string& uidl);
+    // ---- proxy ---------------------------------------------------------------------
+    CProxyServer& Proxy() { return m_proxy; }
+    const CProxyServer& Proxy() const { return m_proxy; }
+    void OpenListener() { m_proxy.OpenListener(); }
+    void OnClientAccept() { m_proxy.OnClientAccept(); }
+    void OnSocketClose(CClientSocket* socket) { m_proxy.OnSocketClose(socket); }
+    void OnSocketReceive(CClientSocket* socket) { m_proxy.OnSocketReceive(socket); }
+    void OnTimer(int32_t id) { m_proxy.OnTimer(id); }
+    void CompleteScan(CSession* session) { m_proxy.CompleteScan(session); }
+    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index)
+    {
+        return m_proxy.ReceiveAll(socket, text, fromClient, index);
+    }
+    void SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate)
+    {
+        m_proxy.SendToServer(session, bytes, length, truncate);
+    }
+    void SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate)
+    {
+        m_proxy.SendToClient(session, bytes, length, truncate);
+    }
+    CSession* SessionOfSocket(const CClientSocket* socket, int32_t* index = nullptr)
+    {
+        return m_proxy.SessionOfSocket(socket, index);
+    }
+    CMailRecord* RecordAt(CSession* session, int32_t n) { return m_proxy.RecordAt(session, n); }
+    int32_t NextMessageToDownload(CSession* session) { return m_proxy.NextMessageToDownload(session); }
+    CMailRecord* ProcessedMailByUidl(const std::string& uidl) { return m_proxy.ProcessedMailByUidl(uidl); }
+
+    // ---- host of the proxy ---------------------------------------------------------
+    const CSettings& Settings() const override { return *this; }
+    bool Debug() const override { return m_bDebug; }
+    bool AnalysisOff() const override { return m_bAnalysisOff; }
+    CProgressModel& Progress() override { return m_progress; }
+    CConnectionListModel& Connections() override { return m_connections; }
+    void MailCheckStarted() override;
+    void ShowStartupMessage(const std::string& text, const std::string& caption) override;
 
     // ---- state --------------------------------------------------------------------
     bool m_bAnalysisOff = false;
     bool m_bDebug = false;
     bool m_bIconPending = true;
-    int32_t m_nLastSessionNumber = 0;
-    OwnedList<CSession> m_sessions;
-    OwnedList<CMailRecord> m_processedMails;
-
     // Window furniture.
     CActivityLog m_log;
     CMailListModel m_mailList;
@@ -98,50 +121,6 @@ public:
     bool m_bEchoLog = true;
     // Clock of the log stamps; tests pin it.
     std::function<std::tm()> m_clock;
-
-    // ---- proxy members ------------------------------------------------------------
-    // Listener and connections (proxy/Listener.cpp).
-    // Opens the listener on ListenPort/ListenAddress; on failure logs it and
-    // shows the start-up message (standard error without a window).
-    void OpenListener();
-    void OnClientAccept();
-    void OnSocketClose(CClientSocket* socket);
-    // The outgoing server connection is open (or could not be opened).
-    void OnServerConnected(CClientSocket* socket, bool connected);
-    // Bytes arrived on a connection (before they make a unit).
-    void OnSocketBytes(CClientSocket* socket);
-    // Closes both connections of a session, removes it and logs
-    // "N°%d Déconnecté" with its position, as a disconnection does.
-    void DisconnectSession(CSession* session);
-
-    // Transfers (proxy/Transfer.cpp). ReceiveAll hands over the connection's
-    // complete unit; false when there is none or no connection.
-    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index);
-    void SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate);
-    void SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate);
-    // A whole text, one-line flag clear.
-    void SendToServer(CSession* session, const std::string& text);
-    void SendToClient(CSession* session, const std::string& text);
-    // The connection has output waiting: it is handed to the system when
-    // the event loop is about to wait.
-    void FlushBeforeWaiting(CClientSocket* socket);
-
-    // The relay (proxy/Relay.cpp).
-    void OnSocketReceive(CClientSocket* socket);
-
-    // Scan, download and hand-off (proxy/Scan.cpp, proxy/Download.cpp).
-    void OnTimer(int32_t id);
-    void CompleteScan(CSession* session);
-
-    // Owned as a child object of the hub; null until OpenListener.
-    class CListenSocket* m_pListenSocket = nullptr;
-    // The download wait after an early closing line, and how long the
-    // server may stay silent while the proxy scans its mailbox.
-    int32_t m_nGraceMs = 2000;
-    int32_t m_nSilenceMs = 60000;
-    // Bytes one retrieval may bring before the session is ended: message
-    // sizes are 32-bit counts.
-    int32_t m_nMaxRetrieval = 0x7FFFFF00;
     // Start-up message (text, caption); without it the text goes to stderr.
     std::function<void(const std::string&, const std::string&)> m_messageBox;
 
@@ -154,7 +133,7 @@ public:
     // ---- filtering members --------------------------------------------------------
     // Runs the whole analysis over the session's downloaded messages: reloads
     // the rule file and the plug-ins, then filters, marks and lists each one.
-    void AnalyseMessages(CSession* session);
+    void AnalyseMessages(CSession* session) override;
     // The four body passes over one message; the position of the match or -1.
     // Sets the filter label of the pass that matched; never marks. A verdict
     // prepared in the background is used when it was computed from the same
@@ -162,7 +141,7 @@ public:
     int32_t AnalyseBody(CMailRecord* record);
     // A message has finished downloading: starts the preparation of its
     // analysis in the background, with the rule file as it stands now.
-    void PrepareAnalysis(CMailRecord* record);
+    void PrepareAnalysis(CMailRecord* record) override;
     // Reads the rule file for the preparations when it may have changed,
     // and has a new content compiled in the background; false when it
     // cannot be read.
@@ -265,9 +244,10 @@ private:
     void FlushOutput();
     bool m_bFlushPending = false;
     bool m_bFlushHooked = false;
-    std::vector<QPointer<CClientSocket>> m_pendingSockets;
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
                                       intptr_t lParam);
     OrvelaneWindow m_window{};
     uint32_t m_nSetLogMessage = 0;
+    // Declared last: destroyed first, its sessions still report to the hub.
+    CProxyServer m_proxy{*this};
 };

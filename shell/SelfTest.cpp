@@ -12,8 +12,8 @@
 void CMainDialog::RunSelfTest()
 {
     // A session without connections, numbered like the last one.
-    CSession* session = m_sessions.append(std::make_unique<CSession>());
-    session->m_nNumber = m_nLastSessionNumber;
+    CSession* session = m_proxy.m_sessions.append(std::make_unique<CSession>());
+    session->m_nNumber = m_proxy.m_nLastSessionNumber;
     session->m_nMessageCount = 1;
 
     const std::string path = ConfigFolder() + "/" + txt::kSelfTestFileName;
@@ -29,5 +29,5 @@ void CMainDialog::RunSelfTest()
         AnalyseMessages(session);
     }
     // Nothing of the test stays behind.
-    m_sessions.remove(session);
+    m_proxy.m_sessions.remove(session);
 }

@@ -181,8 +181,8 @@ std::unique_ptr<CMainDialog> MakeHub()
     hub->m_nListenPort = 0;
     hub->m_strListenAddress = "127.0.0.1";
     hub->m_strPopServer = "127.0.0.1";
-    hub->m_nGraceMs = 150;
-    hub->m_nSilenceMs = 400;
+    hub->Proxy().m_nGraceMs = 150;
+    hub->Proxy().m_nSilenceMs = 400;
     hub->m_messageBox = [](const std::string&, const std::string&) {};
     hub->OpenListener();
     return hub;
@@ -200,7 +200,7 @@ std::string UserLine(const std::string& name, uint16_t port)
 
 uint16_t HubPort(const CMainDialog& hub)
 {
-    return hub.m_pListenSocket ? hub.m_pListenSocket->Port() : 0;
+    return hub.Proxy().Port();
 }
 
 } // namespace harness

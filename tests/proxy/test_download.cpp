@@ -45,7 +45,7 @@ TEST_F(Download, ExactSizePlusClosingLineIsNoConversion)
     auto client = Stat();
     EXPECT_EQ(client->received, "+OK 1 1003\r\n");
     EXPECT_EQ(Log(*hub).find("Conversion"), std::string::npos);
-    EXPECT_EQ(hub->RecordAt(hub->m_sessions.head(), 1)->m_nSize, 1003);
+    EXPECT_EQ(hub->RecordAt(hub->Proxy().m_sessions.head(), 1)->m_nSize, 1003);
 }
 
 TEST_F(Download, LongerThanAnnouncedInOneChunkLogsTheExcessOnce)
@@ -92,7 +92,7 @@ TEST_F(Download, EarlyClosingLineCompletesAfterTheWait)
     timer.start();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
-    EXPECT_GE(timer.elapsed(), hub->m_nGraceMs);
+    EXPECT_GE(timer.elapsed(), hub->Proxy().m_nGraceMs);
     EXPECT_EQ(client->received, "+OK 1 1003\r\n");
 }
 
@@ -141,7 +141,7 @@ TEST_F(Download, AnswerOfExactlyOneReadChunkCompletesWithoutWaiting)
         }
         return true;
     };
-    hub->m_nSilenceMs = 2000;
+    hub->Proxy().m_nSilenceMs = 2000;
     QElapsedTimer timer;
     timer.start();
     auto client = Stat();
@@ -199,12 +199,12 @@ TEST_F(Download, HugeOrNegativeAnnouncedSizesAllocateNothing)
     // the negative one is taken as unannounced (listed -7 reads as 0).
     EXPECT_EQ(client->received, "+OK 2 206\r\n");
     EXPECT_NE(Log(*hub).find(ConversionLine(103)), std::string::npos);
-    EXPECT_LT(hub->RecordAt(hub->m_sessions.head(), 1)->m_pszText.capacity(), 4096u);
+    EXPECT_LT(hub->RecordAt(hub->Proxy().m_sessions.head(), 1)->m_pszText.capacity(), 4096u);
 }
 
 TEST_F(Download, RetrievalBeyondTheLimitEndsTheSession)
 {
-    hub->m_nMaxRetrieval = 500;
+    hub->Proxy().m_nMaxRetrieval = 500;
     server->mailbox = {{Lines(100), "u"}};
     auto client = LoggedIn();
     client->received.clear();
@@ -213,7 +213,7 @@ TEST_F(Download, RetrievalBeyondTheLimitEndsTheSession)
     EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
     EXPECT_NE(Log(*hub).find("N\xB0" "1 - Message n\xB0" "1 trop volumineux, session termin\xE9" "e\r\n"),
               std::string::npos);
-    EXPECT_EQ(hub->m_processedMails.count(), 0);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
 }
 
 TEST_F(Download, RefusedRetrievalIsLeftToTheServer)
@@ -239,7 +239,7 @@ TEST_F(Download, RefusedRetrievalIsLeftToTheServer)
     ASSERT_TRUE(client->WaitFor("\r\n.\r\n"));
     EXPECT_EQ(client->received, StrFormat("+OK %d octets\r\n", s2) + server->mailbox[1].text + ".\r\n");
     EXPECT_TRUE(server->Received().ends_with("RETR 3\r\nRETR 2\r\n"));
-    EXPECT_EQ(hub->m_processedMails.count(), 2);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 2);
     EXPECT_EQ(Log(*hub).find("Analyse du Msg N\xB0" "2"), std::string::npos);
 }
 
@@ -266,7 +266,7 @@ TEST_F(Download, StatOrListRefusedIsRelayedAndTheSessionRelays)
     };
     auto client = Stat();
     EXPECT_EQ(client->received, "-ERR mailbox busy\r\n");
-    EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateRelay);
+    EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nState, kStateRelay);
     client->received.clear();
     client->Send("NOOP\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
@@ -283,7 +283,7 @@ TEST_F(Download, StatOrListRefusedIsRelayedAndTheSessionRelays)
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, "-ERR no listing\r\n");
-    EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateRelay);
+    EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nState, kStateRelay);
 }
 
 TEST_F(Download, GarbageToStatGetsAnErrorAnswer)
@@ -311,7 +311,7 @@ TEST_F(Download, SilentServerDuringTheScanEndsTheSession)
         ASSERT_TRUE(client->WaitClosed()) << silentAt;
         EXPECT_EQ(client->received, "-ERR POP3 server not responding\r\n") << silentAt;
         EXPECT_NE(Log(*hub).find("Le serveur POP3 ne r\xE9pond plus, session termin\xE9" "e\r\n"), std::string::npos);
-        EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+        EXPECT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
     }
 }
 
@@ -328,8 +328,8 @@ TEST_F(Download, ServerClosingMidDownloadEndsTheSessionAndKeepsNothing)
     auto client = LoggedIn();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitClosed());
-    EXPECT_EQ(hub->m_processedMails.count(), 0);
-    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
+    EXPECT_TRUE(hub->Proxy().m_sessions.empty());
     EXPECT_NE(Log(*hub).find("N\xB0" "1 D\xE9" "connect\xE9\r\n"), std::string::npos);
 }
 
@@ -392,8 +392,8 @@ TEST_F(Download, ServerClosingAtEveryStepEndsTheSession)
         auto client = Connect();
         client->Send(UserLine("alice", server->Port()) + "PASS secret\r\nSTAT\r\n");
         EXPECT_TRUE(client->WaitClosed()) << closeAt;
-        EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); })) << closeAt;
-        EXPECT_EQ(hub->m_processedMails.count(), 0) << closeAt;
+        EXPECT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); })) << closeAt;
+        EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0) << closeAt;
     }
     EXPECT_TRUE(hub->m_connections.Entries().empty());
     EXPECT_FALSE(hub->m_tray.m_bBusy);
@@ -425,7 +425,7 @@ TEST_F(Download, GarbageListingOrUidlAnswers)
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size()) + 3));
     EXPECT_TRUE(server->Received().ends_with("UIDL\r\nRETR 1\r\n"));
-    EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "");
+    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_strUidl, "");
 }
 
 TEST_F(Download, ClientLineWithoutLineEndWaitsForIt)

@@ -49,7 +49,7 @@ TEST_F(Login, QuitBeforeLoginAnswersAndCloses)
     ASSERT_TRUE(client->WaitClosed());
     EXPECT_EQ(client->received, kBanner + "+OK\r\n");
     EXPECT_NE(Log(*hub).find("N\xB0" "1 D\xE9" "connect\xE9\r\n"), std::string::npos);
-    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_TRUE(hub->Proxy().m_sessions.empty());
 }
 
 TEST_F(Login, BareAuthKeepsItsAnswerInEveryState)
@@ -199,7 +199,7 @@ TEST_F(Login, UserLineWithOnlyAnOpeningParenthesisUsesTheSettings)
     auto client = Connect();
     client->Send("USER alice(somewhere\r\n");
     ASSERT_TRUE(WaitUntil([&] { return Log(*hub).find("127.0.0.1:110") != std::string::npos; }, 2000));
-    CSession* session = hub->m_sessions.empty() ? nullptr : hub->m_sessions.head();
+    CSession* session = hub->Proxy().m_sessions.empty() ? nullptr : hub->Proxy().m_sessions.head();
     if (session) {
         EXPECT_EQ(session->m_strUserCommand, "USER alice(somewhere\r\n");
     }
@@ -222,7 +222,7 @@ TEST_F(Login, NewUserLineReplacesTheOpenServerConnection)
     EXPECT_NE(client->received.find("Subject: Bob's"), std::string::npos);
     EXPECT_EQ(client->received.find("Alice"), std::string::npos);
     EXPECT_EQ(other.Received(), "USER bob\r\nPASS pw\r\nCAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\n");
-    EXPECT_EQ(hub->m_sessions.count(), 1);
+    EXPECT_EQ(hub->Proxy().m_sessions.count(), 1);
 }
 
 TEST_F(Login, LinesDuringAScanWaitForTheirTurn)

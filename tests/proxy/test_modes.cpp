@@ -30,7 +30,7 @@ TEST_F(Modes, AnalysisOffRelaysEverythingUnchanged)
                                  server->DefaultAnswer("RETR 2") + server->DefaultAnswer("AUTH") + "+OK bye\r\n";
     EXPECT_EQ(client->received, expected);
     EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nSTAT\r\nLIST\r\nRETR 2\r\nAUTH\r\nQUIT\r\n");
-    EXPECT_EQ(hub->m_processedMails.count(), 0);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
     const std::string log = Log(*hub);
     EXPECT_EQ(log.find("Analyse du Msg"), std::string::npos);
     // Server answers are traced whole in this mode.
@@ -52,7 +52,7 @@ TEST_F(Modes, StopFilterDuringAScanFinishesTheScanWithoutAnalysis)
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size()) + 3));
-    EXPECT_EQ(hub->m_processedMails.count(), 0);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
     EXPECT_EQ(Log(*hub).find("Analyse du Msg"), std::string::npos);
 }
 
@@ -113,7 +113,7 @@ TEST_F(Modes, EventLoopKeepsAnsweringWhileAHugeMessageArrivesSlowly)
         pump.start(4);
         return true;
     };
-    hub->m_nSilenceMs = 5000;
+    hub->Proxy().m_nSilenceMs = 5000;
     auto downloading = LoggedIn();
     downloading->received.clear();
     downloading->Send("STAT\r\n");

@@ -57,7 +57,7 @@ protected:
     std::vector<std::string> Stored() const
     {
         std::vector<std::string> texts;
-        for (CMailRecord* record : hub->m_processedMails)
+        for (CMailRecord* record : hub->Proxy().m_processedMails)
             texts.push_back(record->m_strUidl + "=" + record->m_pszText + "|" + std::to_string(record->m_nSize));
         return texts;
     }
@@ -95,7 +95,7 @@ TEST_F(Pipeline, AnswersCutAtEveryOffset)
         all += server->DefaultAnswer("RETR " + std::to_string(i));
     for (size_t cut = 1; cut < all.size(); ++cut) {
         SCOPED_TRACE(cut);
-        hub->m_processedMails.clear();
+        hub->Proxy().m_processedMails.clear();
         AnswerAllAtOnce(3, {cut});
         auto client = LoggedIn();
         client->received.clear();
@@ -126,7 +126,7 @@ TEST_F(Pipeline, WindowIsBoundedAndRefilled)
     ASSERT_TRUE(client->WaitFor("+OK 40 "));
     EXPECT_GT(most, 1);
     EXPECT_LE(most, 16);
-    EXPECT_EQ(hub->m_processedMails.count(), 40);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 40);
     EXPECT_EQ(Count(server->Received(), "RETR "), 40);
 }
 
@@ -134,7 +134,7 @@ TEST_F(Pipeline, WithoutPipeliningOneRetrievalAtATime)
 {
     for (bool capaRefused : {false, true}) {
         SCOPED_TRACE(capaRefused);
-        hub->m_processedMails.clear();
+        hub->Proxy().m_processedMails.clear();
         server->pipelining = false;
         server->mailbox = {{Mail("One"), "a1"}, {Mail("Two"), "a2"}, {Mail("Three"), "a3"}};
         bool overlapped = false;
@@ -151,7 +151,7 @@ TEST_F(Pipeline, WithoutPipeliningOneRetrievalAtATime)
         client->Send("STAT\r\n");
         ASSERT_TRUE(client->WaitFor("+OK 3 "));
         EXPECT_FALSE(overlapped);
-        EXPECT_EQ(hub->m_processedMails.count(), 3);
+        EXPECT_EQ(hub->Proxy().m_processedMails.count(), 3);
         client->Send("QUIT\r\n");
         ASSERT_TRUE(client->WaitClosed());
     }
@@ -178,7 +178,7 @@ TEST_F(Pipeline, RefusalInsideTheWindowLeavesThatMessageToTheServer)
     const int32_t s3 = int(server->mailbox[2].text.size()) + 3;
     EXPECT_EQ(client->received, StrFormat("+OK 3 %d\r\n", s1 + s2 + s3));
     EXPECT_NE(Log(*hub).find("N\xB0" "1 - Message n\xB0" "2 refus\xE9 par le serveur"), std::string::npos);
-    EXPECT_EQ(hub->m_processedMails.count(), 2);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 2);
     server->hook = nullptr;
     client->received.clear();
     client->Send("RETR 2\r\n");
@@ -201,8 +201,8 @@ TEST_F(Pipeline, ServerClosingInsideTheWindowEndsTheSession)
     auto client = LoggedIn();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitClosed());
-    EXPECT_EQ(hub->m_processedMails.count(), 0);
-    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
+    EXPECT_TRUE(hub->Proxy().m_sessions.empty());
     EXPECT_NE(Log(*hub).find("N\xB0" "1 D\xE9" "connect\xE9\r\n"), std::string::npos);
 }
 
@@ -217,14 +217,14 @@ TEST_F(Pipeline, EarlyClosingLineWaitsOnlyWhenNothingElseIsOutstanding)
     timer.start();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
-    EXPECT_LT(timer.elapsed(), hub->m_nGraceMs);
+    EXPECT_LT(timer.elapsed(), hub->Proxy().m_nGraceMs);
     const int32_t s2 = int(server->mailbox[1].text.size()) + 3;
     EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", 10 + s2));
     client->Send("QUIT\r\n");
     ASSERT_TRUE(client->WaitClosed());
 
     // The last one outstanding waits, and bytes in the wait belong to it.
-    hub->m_processedMails.clear();
+    hub->Proxy().m_processedMails.clear();
     server->mailbox = {{Mail("One"), "v1"}, {"early\r\n.\r\n", "v2", 900}};
     server->hook = [](ServerConnection& c, const std::string& line) {
         if (line != "RETR 2")
@@ -240,8 +240,8 @@ TEST_F(Pipeline, EarlyClosingLineWaitsOnlyWhenNothingElseIsOutstanding)
     timer.start();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("\r\n"));
-    EXPECT_GE(timer.elapsed(), hub->m_nGraceMs);
-    CMailRecord* record = hub->m_processedMails.count() == 2 ? hub->m_processedMails.tail() : nullptr;
+    EXPECT_GE(timer.elapsed(), hub->Proxy().m_nGraceMs);
+    CMailRecord* record = hub->Proxy().m_processedMails.count() == 2 ? hub->Proxy().m_processedMails.tail() : nullptr;
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->m_pszText, "early\r\n.\r\nlate\r\n.\r\n");
 }
@@ -254,7 +254,7 @@ TEST_F(Pipeline, ClientSeesTheSameBytesAsOneAtATime)
                                           {"", "u4"}};
     std::string transcript[2];
     for (int pipelined = 0; pipelined < 2; ++pipelined) {
-        hub->m_processedMails.clear();
+        hub->Proxy().m_processedMails.clear();
         server->pipelining = pipelined == 1;
         server->mailbox = mailbox;
         auto client = LoggedIn();

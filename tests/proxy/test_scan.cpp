@@ -51,10 +51,10 @@ TEST_F(Scan, StatScansDownloadsAndServesTheStoredCopies)
     EXPECT_TRUE(server->Received().ends_with("RETR 2\r\nDELE 1\r\nQUIT\r\n"));
 
     // The copies are remembered for this account, in order.
-    ASSERT_EQ(hub->m_processedMails.count(), 2);
-    EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "uid-1");
-    EXPECT_TRUE(hub->m_processedMails.head()->m_bAnalysed);
-    EXPECT_EQ(hub->m_processedMails.head()->m_nClientNumber, 1);
+    ASSERT_EQ(hub->Proxy().m_processedMails.count(), 2);
+    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_strUidl, "uid-1");
+    EXPECT_TRUE(hub->Proxy().m_processedMails.head()->m_bAnalysed);
+    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_nClientNumber, 1);
 
     const std::string log = Log(*hub);
     // The retrieved texts are not traced, the commands are.
@@ -112,7 +112,7 @@ TEST_F(Scan, EmptyMailboxAnswersAtOnceAndRelays)
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, "+OK 0 0\r\n");
     EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\nCAPA\r\nSTAT\r\nLIST\r\n");
-    EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateRelay);
+    EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nState, kStateRelay);
 
     auto second = LoggedIn("bob");
     second->received.clear();
@@ -133,7 +133,7 @@ TEST_F(Scan, SecondStatReusesEverythingWithoutRetrieval)
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", Stored(0) + Stored(1)));
     EXPECT_EQ(server->Received().substr(before), "STAT\r\nLIST\r\nUIDL\r\n");
-    EXPECT_EQ(hub->m_processedMails.count(), 2);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 2);
 }
 
 TEST_F(Scan, MessagesOneAndThreeKnownFromAnEarlierSession)
@@ -144,12 +144,12 @@ TEST_F(Scan, MessagesOneAndThreeKnownFromAnEarlierSession)
         first->Send("STAT\r\n");
         ASSERT_TRUE(first->WaitFor("+OK 3 "));
         first->socket.disconnectFromHost();
-        ASSERT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+        ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
     }
     // Forget message 2's copy: only 1 and 3 remain known.
-    for (CMailRecord* record : hub->m_processedMails)
+    for (CMailRecord* record : hub->Proxy().m_processedMails)
         if (record->m_strUidl == "u2") {
-            hub->m_processedMails.remove(record);
+            hub->Proxy().m_processedMails.remove(record);
             break;
         }
     auto client = LoggedIn();
@@ -159,9 +159,9 @@ TEST_F(Scan, MessagesOneAndThreeKnownFromAnEarlierSession)
     EXPECT_EQ(server->Received().substr(before), "CAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 2\r\n");
     EXPECT_NE(Log(*hub).find("Messages n\xB0" "1, 3 sont d\xE9j\xE0"), std::string::npos);
     // Message 2's copy goes to the newest end; 1 and 3 keep their places.
-    ASSERT_EQ(hub->m_processedMails.count(), 3);
-    EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "u1");
-    EXPECT_EQ(hub->m_processedMails.tail()->m_strUidl, "u2");
+    ASSERT_EQ(hub->Proxy().m_processedMails.count(), 3);
+    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_strUidl, "u1");
+    EXPECT_EQ(hub->Proxy().m_processedMails.tail()->m_strUidl, "u2");
 }
 
 TEST_F(Scan, SingleKnownMessageTakesTheSingularLine)
@@ -188,7 +188,7 @@ TEST_F(Scan, OtherAccountsNeverReceiveOneAnothersCopies)
     ASSERT_TRUE(bob->WaitFor("Bob's text.\r\n.\r\n"));
     EXPECT_EQ(bob->received.find("For alice"), std::string::npos);
     EXPECT_TRUE(server->Received().ends_with("STAT\r\nLIST\r\nUIDL\r\nRETR 1\r\n"));
-    EXPECT_EQ(hub->m_processedMails.count(), 2);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 2);
 }
 
 TEST_F(Scan, MessagesWithoutUidlAreNeverReused)
@@ -219,7 +219,7 @@ TEST_F(Scan, UidlLinesOutOfRangeAreIgnored)
     auto client = LoggedIn();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("+OK 2 "));
-    CSession* session = hub->m_sessions.head();
+    CSession* session = hub->Proxy().m_sessions.head();
     EXPECT_EQ(hub->RecordAt(session, 1)->m_strUidl, "");
     EXPECT_EQ(hub->RecordAt(session, 2)->m_strUidl, "b");
 }
@@ -256,7 +256,7 @@ TEST_F(Scan, CurlStyleRetrFirstAfterLogin)
     ASSERT_TRUE(client->WaitReceived(Retrieved(1).size()));
     EXPECT_EQ(client->received, Retrieved(1));
     EXPECT_TRUE(server->Received().ends_with("STAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nRETR 2\r\n"));
-    EXPECT_EQ(hub->m_sessions.head()->m_nState, kStateServing);
+    EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nState, kStateServing);
 }
 
 TEST_F(Scan, TopIsAnsweredFromTheStoredCopy)
@@ -315,7 +315,7 @@ TEST_F(Scan, MaxMemoMsgBoundsTheCopies)
     auto client = LoggedIn();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitFor("+OK 2 "));
-    EXPECT_EQ(hub->m_processedMails.count(), 0);
+    EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
     client->Send("STAT\r\n");
     ASSERT_TRUE(WaitUntil([&] { return server->Received().ends_with("UIDL\r\nRETR 1\r\nRETR 2\r\n"); }));
 }
@@ -329,8 +329,8 @@ TEST_F(Scan, OldestCopiesAreEvicted)
     ASSERT_TRUE(client->WaitFor("+OK 2 "));
     server->mailbox = {{Mail("3"), "u3"}, {Mail("4"), "u4"}};
     client->Send("STAT\r\n");
-    ASSERT_TRUE(WaitUntil([&] { return hub->m_processedMails.count() == 3 && hub->m_processedMails.tail()->m_strUidl == "u4"; }));
-    EXPECT_EQ(hub->m_processedMails.head()->m_strUidl, "u2");
+    ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_processedMails.count() == 3 && hub->Proxy().m_processedMails.tail()->m_strUidl == "u4"; }));
+    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_strUidl, "u2");
 }
 
 TEST_F(Scan, TopBeforeAnyStatStartsTheScanToo)

@@ -36,12 +36,12 @@ TEST_F(SessionLife, IndexIsThePositionInTheListNotTheNumber)
     auto first = Connect();
     auto second = Connect();
     EXPECT_EQ(hub->m_connections.Entries(), (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
-    ASSERT_EQ(hub->m_sessions.count(), 2);
-    EXPECT_EQ(hub->m_sessions.head()->m_nNumber, 1);
-    EXPECT_EQ(hub->m_sessions.tail()->m_nNumber, 2);
+    ASSERT_EQ(hub->Proxy().m_sessions.count(), 2);
+    EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nNumber, 1);
+    EXPECT_EQ(hub->Proxy().m_sessions.tail()->m_nNumber, 2);
 
     first->socket.disconnectFromHost();
-    ASSERT_TRUE(WaitUntil([&] { return hub->m_sessions.count() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.count() == 1; }));
     EXPECT_NE(Log(*hub).find(Stamp("N\xB0" "1 D\xE9" "connect\xE9\r\n")), std::string::npos);
     EXPECT_EQ(hub->m_connections.Entries(), (std::vector<std::string>{"127.0.0.1"}));
     EXPECT_TRUE(hub->m_tray.m_bBusy);
@@ -52,7 +52,7 @@ TEST_F(SessionLife, IndexIsThePositionInTheListNotTheNumber)
     EXPECT_NE(Log(*hub).find("N\xB0" "1 - C<-O   P | +OK Capability list follows"), std::string::npos);
 
     second->socket.disconnectFromHost();
-    ASSERT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
     EXPECT_TRUE(hub->m_connections.Entries().empty());
     EXPECT_FALSE(hub->m_tray.m_bBusy);
 }
@@ -62,12 +62,12 @@ TEST_F(SessionLife, ServerCloseClosesTheClientAndClientCloseTheServer)
     auto client = LoggedIn();
     server->Last()->Close();
     EXPECT_TRUE(client->WaitClosed());
-    EXPECT_TRUE(WaitUntil([&] { return hub->m_sessions.empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
 
     auto other = LoggedIn();
     other->socket.disconnectFromHost();
     EXPECT_TRUE(WaitUntil([&] { return server->Last()->socket->state() == QAbstractSocket::UnconnectedState; }));
-    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_TRUE(hub->Proxy().m_sessions.empty());
 }
 
 TEST_F(SessionLife, QuitReachesTheServerAndItsAnswerTheClient)
@@ -96,7 +96,7 @@ TEST_F(SessionLife, ConnectFailureEndsTheSessionWithItsLine)
     EXPECT_NE(log.find(Stamp(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3) a \xE9" "chou\xE9" "e\r\n", deadPort))),
               std::string::npos);
     EXPECT_EQ(log.find("D\xE9" "connect\xE9"), std::string::npos);
-    EXPECT_TRUE(hub->m_sessions.empty());
+    EXPECT_TRUE(hub->Proxy().m_sessions.empty());
     EXPECT_TRUE(hub->m_connections.Entries().empty());
     EXPECT_FALSE(hub->m_tray.m_bBusy);
 }

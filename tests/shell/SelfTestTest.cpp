@@ -25,7 +25,7 @@ protected:
         m_config = ConfigFolder();
         ASSERT_TRUE(SetCurrentDirectory(m_config));
         hub.m_bEchoLog = false;
-        hub.m_nLastSessionNumber = 4;
+        hub.Proxy().m_nLastSessionNumber = 4;
         hub.m_clock = [] { return std::tm{}; };
     }
     void TearDown() override
@@ -52,7 +52,7 @@ TEST_F(SelfTestTest, WithoutTheFileNothingHappens)
 {
     hub.RunSelfTest();
     EXPECT_EQ(Log(), "");
-    EXPECT_TRUE(hub.m_sessions.empty());
+    EXPECT_TRUE(hub.Proxy().m_sessions.empty());
     EXPECT_EQ(hub.m_mailList.RowCount(), 0);
 }
 
@@ -70,8 +70,8 @@ TEST_F(SelfTestTest, TheFileIsAnalysedLikeADownloadedMessage)
     ASSERT_EQ(hub.m_mailList.RowCount(), 1);
     EXPECT_EQ(hub.m_mailList.RowAt(0),
               (CMailListModel::Row{" spammer@x", " Test", "From (spammer)", "", "0", ""}));
-    EXPECT_TRUE(hub.m_sessions.empty());
-    EXPECT_TRUE(hub.m_processedMails.empty());
+    EXPECT_TRUE(hub.Proxy().m_sessions.empty());
+    EXPECT_TRUE(hub.Proxy().m_processedMails.empty());
 }
 
 TEST_F(SelfTestTest, StartUpRunsIt)

@@ -219,23 +219,23 @@ TEST(MailRecord, DownloadedMeansTextNotStartingWithZero)
 
 TEST_F(HubTest, SessionLookups)
 {
-    CSession* s1 = hub.m_sessions.append(std::make_unique<CSession>());
-    CSession* s2 = hub.m_sessions.append(std::make_unique<CSession>());
+    CSession* s1 = hub.Proxy().m_sessions.append(std::make_unique<CSession>());
+    CSession* s2 = hub.Proxy().m_sessions.append(std::make_unique<CSession>());
     s1->m_nNumber = 1;
     s2->m_nNumber = 2;
-    EXPECT_EQ(hub.SessionIndex(s2), 2);
-    EXPECT_EQ(hub.SessionByNumber(2), s2);
-    EXPECT_EQ(hub.SessionByNumber(3), nullptr);
+    EXPECT_EQ(hub.Proxy().SessionIndex(s2), 2);
+    EXPECT_EQ(hub.Proxy().SessionByNumber(2), s2);
+    EXPECT_EQ(hub.Proxy().SessionByNumber(3), nullptr);
     // The index is the position in the list, not the number.
-    std::unique_ptr<CSession> gone = hub.m_sessions.remove(s1);
-    EXPECT_EQ(hub.SessionIndex(s2), 1);
-    EXPECT_EQ(hub.SessionIndex(nullptr), 0);
-    EXPECT_EQ(hub.SessionIndex(gone.get()), 0);
+    std::unique_ptr<CSession> gone = hub.Proxy().m_sessions.remove(s1);
+    EXPECT_EQ(hub.Proxy().SessionIndex(s2), 1);
+    EXPECT_EQ(hub.Proxy().SessionIndex(nullptr), 0);
+    EXPECT_EQ(hub.Proxy().SessionIndex(gone.get()), 0);
 }
 
 TEST_F(HubTest, RecordLookupsAndNextDownload)
 {
-    CSession* s = hub.m_sessions.append(std::make_unique<CSession>());
+    CSession* s = hub.Proxy().m_sessions.append(std::make_unique<CSession>());
     CMailRecord* r1 = s->m_messages.append(Record("a"));
     s->m_messages.append(Record("b"));
     s->m_messages.append(Record(std::string(30, '\0')));
@@ -250,9 +250,9 @@ TEST_F(HubTest, RecordLookupsAndNextDownload)
 
 TEST_F(HubTest, ProcessedMailByUidlFindsTheOldestMatch)
 {
-    CMailRecord* older = hub.m_processedMails.append(Record("1", ""));
-    hub.m_processedMails.append(Record("2", ""));
-    CMailRecord* named = hub.m_processedMails.append(Record("3", "abc"));
+    CMailRecord* older = hub.Proxy().m_processedMails.append(Record("1", ""));
+    hub.Proxy().m_processedMails.append(Record("2", ""));
+    CMailRecord* named = hub.Proxy().m_processedMails.append(Record("3", "abc"));
     EXPECT_EQ(hub.ProcessedMailByUidl(""), older);
     EXPECT_EQ(hub.ProcessedMailByUidl("abc"), named);
     EXPECT_EQ(hub.ProcessedMailByUidl("ABC"), nullptr);

@@ -1,0 +1,34 @@
+// What the proxy needs of the program around it: the activity log, the
+// settings, the window furniture it moves, and the two points where the
+// analysis joins in (a message has finished downloading; a mailbox is in).
+#pragma once
+
+#include "base/LogSink.h"
+#include "base/Models.h"
+#include "base/SettingsValues.h"
+
+#include <string>
+
+class CMailRecord;
+class CSession;
+
+class IProxyHost : public ILogSink
+{
+public:
+    virtual const CSettings& Settings() const = 0;
+    // Byte-level traces and step lines.
+    virtual bool Debug() const = 0;
+    // "Stop filter": the proxy relays everything and analyses nothing.
+    virtual bool AnalysisOff() const = 0;
+    virtual CProgressModel& Progress() = 0;
+    virtual CConnectionListModel& Connections() = 0;
+    virtual void SetTrayIcon(bool busy, bool forceAdd) = 0;
+    // A session's server connection is open: a new mail check begins.
+    virtual void MailCheckStarted() = 0;
+    // A message has finished downloading; its analysis may start early.
+    virtual void PrepareAnalysis(CMailRecord* record) = 0;
+    // The session's mailbox is in: filter, mark and list its messages.
+    virtual void AnalyseMessages(CSession* session) = 0;
+    // A failure at start-up that the user must see (a message box).
+    virtual void ShowStartupMessage(const std::string& text, const std::string& caption) = 0;
+};

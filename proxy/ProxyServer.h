@@ -1,0 +1,107 @@
+// The proxy: the listener, the sessions of the connected mail clients, the
+// copies of messages analysed before, and the look-ups over them. It reaches
+// the rest of the program only through its host.
+#pragma once
+
+#include "base/MailRecord.h"
+#include "base/OwnedList.h"
+#include "proxy/ProxyHost.h"
+#include "proxy/Session.h"
+
+#include <QObject>
+#include <QPointer>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CClientSocket;
+class CListenSocket;
+
+class CProxyServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CProxyServer(IProxyHost& host, QObject* parent = nullptr);
+    ~CProxyServer() override;
+
+    IProxyHost& Host() { return m_host; }
+    void AddLog(std::string text, bool truncate) { m_host.AddLog(std::move(text), truncate); }
+    bool Debug() const { return m_host.Debug(); }
+    const CSettings& Settings() const { return m_host.Settings(); }
+
+    // ---- listener and connections ----
+    // Opens the listener on ListenPort/ListenAddress; on failure logs it and
+    // shows the start-up message.
+    void OpenListener();
+    // The port listened on (0 before OpenListener or when it failed).
+    uint16_t Port() const;
+    void OnClientAccept();
+    void OnSocketClose(CClientSocket* socket);
+    // The outgoing server connection is open (or could not be opened).
+    void OnServerConnected(CClientSocket* socket, bool connected);
+    // Bytes arrived on a connection (before they make a unit).
+    void OnSocketBytes(CClientSocket* socket);
+    // Closes both connections of a session, removes it and logs
+    // "N°%d Déconnecté" with its position, as a disconnection does.
+    void DisconnectSession(CSession* session);
+    // Ends a session whose server connection could not be opened: no
+    // disconnection line, the failure line says what happened.
+    void EndAfterConnectFailure(CSession* session);
+    // Closes every session.
+    void DisconnectAll();
+
+    // ---- transfers ----
+    // Hands over the connection's complete unit; false when there is none
+    // or no connection.
+    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index);
+    void SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate);
+    void SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate);
+    // A whole text, one-line flag clear.
+    void SendToServer(CSession* session, const std::string& text);
+    void SendToClient(CSession* session, const std::string& text);
+    // The connection has output waiting: it is handed to the system when
+    // the event loop is about to wait.
+    void FlushBeforeWaiting(CClientSocket* socket);
+
+    // ---- relay, scan and hand-off ----
+    void OnSocketReceive(CClientSocket* socket);
+    // The download wait of session number `id` is over.
+    void OnTimer(int32_t id);
+    void CompleteScan(CSession* session);
+
+    // ---- look-ups ----
+    // Session holding `socket` as client or server connection, with its
+    // position counted from 1 in *index.
+    CSession* SessionOfSocket(const CClientSocket* socket, int32_t* index = nullptr);
+    int32_t SessionIndex(const CSession* session) const;
+    CSession* SessionByNumber(int32_t number);
+    // The session is still open (in the list under its number).
+    bool Alive(const CSession* session, int32_t number) const;
+    // The n-th record of a session (1-based), or null.
+    CMailRecord* RecordAt(CSession* session, int32_t n);
+    // 1 + the number of records downloaded without a gap from the first.
+    int32_t NextMessageToDownload(CSession* session);
+    CMailRecord* ProcessedMailByUidl(const std::string& uidl);
+    // The processed copy that a record of this account and UIDL may reuse.
+    CMailRecord* ReusableCopy(const std::string& uidl, const std::string& account);
+
+    OwnedList<CSession> m_sessions;
+    OwnedList<CMailRecord> m_processedMails;
+    int32_t m_nLastSessionNumber = 0;
+    // The download wait after an early closing line, and how long the
+    // server may stay silent while the proxy waits on it.
+    int32_t m_nGraceMs = 2000;
+    int32_t m_nSilenceMs = 60000;
+    // Bytes one retrieval may bring before the session is ended: message
+    // sizes are 32-bit counts.
+    int32_t m_nMaxRetrieval = 0x7FFFFF00;
+
+private:
+    void FlushPending();
+
+    IProxyHost& m_host;
+    // A child object; null until OpenListener.
+    CListenSocket* m_pListenSocket = nullptr;
+    bool m_bFlushHooked = false;
+    std::vector<QPointer<CClientSocket>> m_pendingSockets;
+};
