@@ -2,7 +2,7 @@
 // the hand-off: analysis, processed copies, the answer to the client.
 #include "base/Numbers.h"
 #include "proxy/Pop3Text.h"
-#include "proxy/Relay.h"
+#include "proxy/Session.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
 #include "proxy/ProxyServer.h"
@@ -11,114 +11,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <limits>
-
-namespace {
-
-void ArmGrace(CProxyServer& hub, CSession* session)
-{
-    if (!session->m_pGraceTimer) {
-        session->m_pGraceTimer = std::make_unique<QTimer>();
-        session->m_pGraceTimer->setSingleShot(true);
-        session->m_pGraceTimer->setTimerType(Qt::PreciseTimer); // never shorter than asked
-        const int32_t number = session->m_nNumber;
-        QObject::connect(
-            session->m_pGraceTimer.get(), &QTimer::timeout, &hub, [&hub, number] { hub.OnTimer(number); },
-            Qt::QueuedConnection);
-    }
-    session->m_pGraceTimer->start(std::max(hub.m_nGraceMs, 0));
-}
-
-} // namespace
-
-namespace relay {
-
-bool OpenAnswer(CProxyServer& hub, CSession* session, CMailRecord* record, int32_t n, std::string_view status)
-{
-    if (!status.starts_with("+OK")) {
-        hub.AddLog(StrFormat(txt::kRetrRefused, hub.SessionIndex(session), n), true);
-        record->m_bRelayed = true;
-        return false;
-    }
-    size_t pos = 3;
-    int32_t announced = 0;
-    if (ReadSaturated(status, pos, announced) && announced >= 0 && announced != record->m_nSize)
-        record->m_nSize = announced;
-    return true;
-}
-
-Stored StoreAnswerBytes(CProxyServer& hub, CSession* session, CMailRecord* record, int32_t n,
-                        std::string_view part, bool mayWait)
-{
-    const int64_t total = int64_t(record->m_nReceived) + int64_t(part.size());
-    if (total > hub.m_nMaxRetrieval) {
-        hub.AddLog(StrFormat(txt::kRetrievalTooLarge, hub.SessionIndex(session), n), true);
-        hub.SendToClient(session, txt::kServerBadAnswer);
-        hub.DisconnectSession(session);
-        return Stored::kEnded;
-    }
-    if (total > int64_t(record->m_nSize) + 3) {
-        hub.AddLog(StrFormat(txt::kUnixToDos, Clamp32(total - record->m_nSize)), true);
-        record->m_nSize = static_cast<int32_t>(total);
-    }
-    record->m_pszText.append(part);
-    record->m_nReceived = static_cast<int32_t>(total);
-
-    const int32_t percent =
-        record->m_nSize > 0 ? Clamp32(1 + int64_t(100) * record->m_nReceived / record->m_nSize) : 100;
-    hub.Host().Progress().Set(hub.Host().Progress().m_nMailbox, std::min(percent, 100));
-    hub.Host().Progress().SetStatus(StrFormat(txt::kDownloadStatus, n, session->m_nMessageCount,
-                                       record->m_nReceived / 1024, record->m_nSize / 1024));
-
-    if (!pop3::EndsRetrieval(record->m_pszText))
-        return Stored::kPartial;
-    if (record->m_nReceived < record->m_nSize && !session->m_bTimerFired && mayWait) {
-        // The closing line came before the announced size: wait a little.
-        session->m_bTimerArmed = true;
-        ArmGrace(hub, session);
-        return Stored::kGrace;
-    }
-    record->m_nSize = record->m_nReceived;
-    session->m_bTimerFired = false;
-    hub.Host().PrepareAnalysis(record);
-    const int32_t count = std::max(session->m_nMessageCount, 1);
-    hub.Host().Progress().Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
-    return Stored::kComplete;
-}
-
-void DownloadStep(CProxyServer& hub, CSession* session, const std::string& bytes)
-{
-    if (session->m_bPipelining) {
-        PipelineStep(hub, session, bytes);
-        return;
-    }
-    const int32_t n = session->m_nCurrentMessage;
-    CMailRecord* record = hub.RecordAt(session, n);
-    if (!record)
-        return;
-    std::string_view part = bytes;
-    if (session->m_bRetrStatusPending) {
-        // The first data after RETR opens its answer.
-        if (bytes.empty())
-            return;
-        session->m_bRetrStatusPending = false;
-        if (!OpenAnswer(hub, session, record, n, bytes)) {
-            session->m_pServer->m_bRetrieving = false;
-            RequestNext(hub, session);
-            return;
-        }
-        session->m_bQuiet = true;
-        // Everything after the status line is the message.
-        const size_t lf = bytes.find('\n');
-        part = lf == std::string::npos ? std::string_view() : part.substr(lf + 1);
-    }
-    if (StoreAnswerBytes(hub, session, record, n, part, true) != Stored::kComplete)
-        return;
-    session->m_bQuiet = false;
-    session->m_pServer->m_bRetrieving = false;
-    RequestNext(hub, session);
-}
-
-} // namespace relay
 
 void CProxyServer::OnTimer(int32_t id)
 {
@@ -137,7 +29,7 @@ void CProxyServer::CompleteScan(CSession* session)
     const int32_t number = session->m_nNumber;
     m_host.Progress().Set(0, m_host.Progress().m_nMessage);
     m_host.Progress().SetStatus(std::string());
-    relay::StopSilence(session);
+    session->StopSilence();
     if (session->m_pServer)
         session->m_pServer->m_bRetrieving = false;
 
@@ -178,7 +70,7 @@ void CProxyServer::CompleteScan(CSession* session)
     for (CMailRecord* record : session->m_messages)
         record->m_pPrepareJob.reset();
 
-    session->m_nState = kStateServing;
+    session->EnterState(kStateServing);
     int64_t sum = 0;
     for (CMailRecord* record : session->m_messages)
         sum += std::max(record->m_nSize, 0);
@@ -198,5 +90,105 @@ void CProxyServer::CompleteScan(CSession* session)
     } else {
         SendToClient(session, StrFormat("+OK %d %d\r\n", session->m_nMessageCount, total));
     }
-    relay::ProcessClientLines(*this, session);
+    session->ProcessClientLines();
+}
+
+void CSession::ArmGrace()
+{
+    if (!m_pGraceTimer) {
+        m_pGraceTimer = std::make_unique<QTimer>();
+        m_pGraceTimer->setSingleShot(true);
+        m_pGraceTimer->setTimerType(Qt::PreciseTimer); // never shorter than asked
+        const int32_t number = m_nNumber;
+        CProxyServer* proxy = &m_proxy;
+        QObject::connect(
+            m_pGraceTimer.get(), &QTimer::timeout, proxy, [proxy, number] { proxy->OnTimer(number); },
+            Qt::QueuedConnection);
+    }
+    m_pGraceTimer->start(std::max(m_proxy.m_nGraceMs, 0));
+}
+
+bool CSession::OpenAnswer(CMailRecord* record, int32_t n, std::string_view status)
+{
+    if (!status.starts_with("+OK")) {
+        m_proxy.AddLog(StrFormat(txt::kRetrRefused, m_proxy.SessionIndex(this), n), true);
+        record->m_bRelayed = true;
+        return false;
+    }
+    size_t pos = 3;
+    int32_t announced = 0;
+    if (ReadSaturated(status, pos, announced) && announced >= 0 && announced != record->m_nSize)
+        record->m_nSize = announced;
+    return true;
+}
+
+Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_view part, bool mayWait)
+{
+    const int64_t total = int64_t(record->m_nReceived) + int64_t(part.size());
+    if (total > m_proxy.m_nMaxRetrieval) {
+        m_proxy.AddLog(StrFormat(txt::kRetrievalTooLarge, m_proxy.SessionIndex(this), n), true);
+        SendToClient(txt::kServerBadAnswer);
+        m_proxy.DisconnectSession(this);
+        return Stored::kEnded;
+    }
+    if (total > int64_t(record->m_nSize) + 3) {
+        m_proxy.AddLog(StrFormat(txt::kUnixToDos, Clamp32(total - record->m_nSize)), true);
+        record->m_nSize = static_cast<int32_t>(total);
+    }
+    record->m_pszText.append(part);
+    record->m_nReceived = static_cast<int32_t>(total);
+
+    const int32_t percent =
+        record->m_nSize > 0 ? Clamp32(1 + int64_t(100) * record->m_nReceived / record->m_nSize) : 100;
+    m_proxy.Host().Progress().Set(m_proxy.Host().Progress().m_nMailbox, std::min(percent, 100));
+    m_proxy.Host().Progress().SetStatus(StrFormat(txt::kDownloadStatus, n, m_nMessageCount,
+                                       record->m_nReceived / 1024, record->m_nSize / 1024));
+
+    if (!pop3::EndsRetrieval(record->m_pszText))
+        return Stored::kPartial;
+    if (record->m_nReceived < record->m_nSize && !m_bTimerFired && mayWait) {
+        // The closing line came before the announced size: wait a little.
+        m_bTimerArmed = true;
+        ArmGrace();
+        return Stored::kGrace;
+    }
+    record->m_nSize = record->m_nReceived;
+    m_bTimerFired = false;
+    m_proxy.Host().PrepareAnalysis(record);
+    const int32_t count = std::max(m_nMessageCount, 1);
+    m_proxy.Host().Progress().Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
+    return Stored::kComplete;
+}
+
+void CSession::DownloadStep(const std::string& bytes)
+{
+    if (m_bPipelining) {
+        PipelineStep(bytes);
+        return;
+    }
+    const int32_t n = m_nCurrentMessage;
+    CMailRecord* record = m_proxy.RecordAt(this, n);
+    if (!record)
+        return;
+    std::string_view part = bytes;
+    if (m_bRetrStatusPending) {
+        // The first data after RETR opens its answer.
+        if (bytes.empty())
+            return;
+        m_bRetrStatusPending = false;
+        if (!OpenAnswer(record, n, bytes)) {
+            m_pServer->m_bRetrieving = false;
+            RequestNext();
+            return;
+        }
+        m_bQuiet = true;
+        // Everything after the status line is the message.
+        const size_t lf = bytes.find('\n');
+        part = lf == std::string::npos ? std::string_view() : part.substr(lf + 1);
+    }
+    if (StoreAnswerBytes(record, n, part, true) != Stored::kComplete)
+        return;
+    m_bQuiet = false;
+    m_pServer->m_bRetrieving = false;
+    RequestNext();
 }

@@ -1,6 +1,6 @@
 // The listener and the life of a session: acceptance, the server
 // connection's opening, the close of either connection.
-#include "proxy/Relay.h"
+#include "proxy/Session.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
 #include "proxy/ProxyServer.h"
@@ -35,7 +35,7 @@ uint16_t CProxyServer::Port() const
 void CProxyServer::OnClientAccept()
 {
     AddLog(txt::kCheckingMails, true);
-    auto session = std::make_unique<CSession>();
+    auto session = std::make_unique<CSession>(*this);
     session->m_pServer = std::make_unique<CClientSocket>(*this); // opened by the USER line
     session->m_strServerHost = Settings().m_strPopServer;
     m_host.Progress().Reset();
@@ -104,7 +104,7 @@ void CProxyServer::OnServerConnected(CClientSocket* socket, bool connected)
     if (!session || socket != session->m_pServer.get())
         return;
     if (!connected) {
-        relay::StopSilence(session);
+        session->StopSilence();
         AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(), session->m_nServerPort),
                true);
         EndAfterConnectFailure(session);
@@ -137,47 +137,43 @@ void CProxyServer::DisconnectAll()
         DisconnectSession(m_sessions.head());
 }
 
-namespace relay {
-
-void ArmSilence(CProxyServer& hub, CSession* session)
+void CSession::StopSilence()
 {
-    if (!session->m_pSilenceTimer) {
-        session->m_pSilenceTimer = std::make_unique<QTimer>();
-        session->m_pSilenceTimer->setSingleShot(true);
-        session->m_pSilenceTimer->setTimerType(Qt::PreciseTimer);
-        const int32_t number = session->m_nNumber;
-        // Queued: the session (and this timer) may end in the handler.
-        QObject::connect(
-            session->m_pSilenceTimer.get(), &QTimer::timeout, &hub,
-            [&hub, number] { OnServerSilent(hub, number); }, Qt::QueuedConnection);
-    }
-    session->m_pSilenceTimer->start(std::max(hub.m_nSilenceMs, 1));
+    if (m_pSilenceTimer)
+        m_pSilenceTimer->stop();
 }
 
-void StopSilence(CSession* session)
+void CProxyServer::OnServerSilent(int32_t number)
 {
-    if (session->m_pSilenceTimer)
-        session->m_pSilenceTimer->stop();
-}
-
-void OnServerSilent(CProxyServer& hub, int32_t number)
-{
-    CSession* session = hub.SessionByNumber(number);
+    CSession* session = SessionByNumber(number);
     if (!session || !session->m_pSilenceTimer || session->m_pSilenceTimer->isActive())
         return;
     if (session->m_bGreetingPending) {
         // Still connecting, or connected without a greeting.
-        hub.AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(),
-                             session->m_nServerPort),
-                   true);
-        hub.EndAfterConnectFailure(session);
+        AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(), session->m_nServerPort),
+               true);
+        EndAfterConnectFailure(session);
         return;
     }
     if (!session->Scanning())
         return;
-    hub.AddLog(StrFormat(txt::kServerSilent, hub.SessionIndex(session)), true);
-    hub.SendToClient(session, txt::kServerNotResponding);
-    hub.DisconnectSession(session);
+    AddLog(StrFormat(txt::kServerSilent, SessionIndex(session)), true);
+    SendToClient(session, txt::kServerNotResponding);
+    DisconnectSession(session);
 }
 
-} // namespace relay
+void CSession::ArmSilence()
+{
+    if (!m_pSilenceTimer) {
+        m_pSilenceTimer = std::make_unique<QTimer>();
+        m_pSilenceTimer->setSingleShot(true);
+        m_pSilenceTimer->setTimerType(Qt::PreciseTimer);
+        const int32_t number = m_nNumber;
+        // Queued: the session (and this timer) may end in the handler.
+        CProxyServer* proxy = &m_proxy;
+        QObject::connect(
+            m_pSilenceTimer.get(), &QTimer::timeout, proxy, [proxy, number] { proxy->OnServerSilent(number); },
+            Qt::QueuedConnection);
+    }
+    m_pSilenceTimer->start(std::max(m_proxy.m_nSilenceMs, 1));
+}

@@ -2,14 +2,12 @@
 // and the consecutive answers are cut from the server's stream in order,
 // each at its own closing line. Used only with servers that advertise
 // PIPELINING; the others get one RETR at a time.
-#include "proxy/Relay.h"
+#include "proxy/Session.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
 #include "proxy/ProxyServer.h"
 
 #include <algorithm>
-
-namespace relay {
 
 namespace {
 
@@ -40,97 +38,97 @@ size_t AnswerEnd(const std::string& stored, std::string_view part)
     return at == std::string_view::npos ? std::string_view::npos : at + kClosing.size();
 }
 
-void SendRetr(CProxyServer& hub, CSession* session, int32_t n)
+} // namespace
+
+void CSession::SendRetr(int32_t n)
 {
     // Every RETR is traced, also those sent while another answer streams in.
-    const bool quiet = session->m_bQuiet;
-    session->m_bQuiet = false;
-    hub.SendToServer(session, StrFormat("RETR %d\r\n", n));
-    session->m_bQuiet = quiet;
+    const bool quiet = m_bQuiet;
+    m_bQuiet = false;
+    SendToServer(StrFormat("RETR %d\r\n", n));
+    m_bQuiet = quiet;
 }
 
 // Tops the window up; with nothing outstanding and nothing left to ask
 // for, the scan is handed over. False when the download is over.
-bool Refill(CProxyServer& hub, CSession* session)
+bool CSession::Refill()
 {
-    while (session->m_pipeline.size() < kWindow) {
-        while (session->m_nNextRequest <= session->m_messages.count()) {
-            CMailRecord* record = hub.RecordAt(session, session->m_nNextRequest);
+    while (m_pipeline.size() < kWindow) {
+        while (m_nNextRequest <= m_messages.count()) {
+            CMailRecord* record = m_proxy.RecordAt(this, m_nNextRequest);
             if (record && !record->IsDownloaded() && !record->m_bRelayed)
                 break;
-            ++session->m_nNextRequest;
+            ++m_nNextRequest;
         }
-        if (session->m_nNextRequest > session->m_messages.count())
+        if (m_nNextRequest > m_messages.count())
             break;
-        session->m_pipeline.push_back(session->m_nNextRequest);
-        SendRetr(hub, session, session->m_nNextRequest++);
+        m_pipeline.push_back(m_nNextRequest);
+        SendRetr(m_nNextRequest++);
     }
-    if (session->m_pipeline.empty()) {
-        session->m_bQuiet = false;
-        hub.CompleteScan(session);
+    if (m_pipeline.empty()) {
+        m_bQuiet = false;
+        m_proxy.CompleteScan(this);
         return false;
     }
-    session->m_nCurrentMessage = session->m_pipeline.front();
-    session->m_pServer->m_bRetrieving = true;
+    m_nCurrentMessage = m_pipeline.front();
+    m_pServer->m_bRetrieving = true;
     return true;
 }
 
 // The front answer is over: the next one opens with a status line.
-bool NextAnswer(CProxyServer& hub, CSession* session)
+bool CSession::NextAnswer()
 {
-    session->m_pipeline.pop_front();
-    session->m_bRetrStatusPending = true;
-    session->m_strRetrStatus.clear();
-    session->m_bQuiet = false;
-    return Refill(hub, session);
+    m_pipeline.pop_front();
+    m_bRetrStatusPending = true;
+    m_strRetrStatus.clear();
+    m_bQuiet = false;
+    return Refill();
 }
 
-} // namespace
-
-void StartPipeline(CProxyServer& hub, CSession* session)
+void CSession::StartPipeline()
 {
-    session->m_pipeline.clear();
-    session->m_strRetrStatus.clear();
-    session->m_nNextRequest = 1;
-    session->m_bRetrStatusPending = true;
-    Refill(hub, session);
+    m_pipeline.clear();
+    m_strRetrStatus.clear();
+    m_nNextRequest = 1;
+    m_bRetrStatusPending = true;
+    Refill();
 }
 
-void PipelineStep(CProxyServer& hub, CSession* session, const std::string& bytes)
+void CSession::PipelineStep(const std::string& bytes)
 {
     std::string_view rest = bytes;
-    while (!session->m_pipeline.empty()) {
-        const int32_t n = session->m_pipeline.front();
-        CMailRecord* record = hub.RecordAt(session, n);
+    while (!m_pipeline.empty()) {
+        const int32_t n = m_pipeline.front();
+        CMailRecord* record = m_proxy.RecordAt(this, n);
         if (!record) {
-            if (!NextAnswer(hub, session))
+            if (!NextAnswer())
                 return;
             continue;
         }
         bool opened = false;
-        if (session->m_bRetrStatusPending) {
+        if (m_bRetrStatusPending) {
             if (rest.empty())
                 return;
             const size_t lf = rest.find('\n');
             if (lf == std::string_view::npos) {
-                session->m_strRetrStatus.append(rest);
-                if (session->m_strRetrStatus.size() <= kMaxStatusLine)
+                m_strRetrStatus.append(rest);
+                if (m_strRetrStatus.size() <= kMaxStatusLine)
                     return;
                 // Garbage without a line end: refused, and the bytes dropped.
                 rest = std::string_view();
             } else {
-                session->m_strRetrStatus.append(rest.substr(0, lf + 1));
+                m_strRetrStatus.append(rest.substr(0, lf + 1));
                 rest.remove_prefix(lf + 1);
             }
-            session->m_bRetrStatusPending = false;
-            const std::string status = std::move(session->m_strRetrStatus);
-            session->m_strRetrStatus.clear();
-            if (!OpenAnswer(hub, session, record, n, status)) {
-                if (!NextAnswer(hub, session))
+            m_bRetrStatusPending = false;
+            const std::string status = std::move(m_strRetrStatus);
+            m_strRetrStatus.clear();
+            if (!OpenAnswer(record, n, status)) {
+                if (!NextAnswer())
                     return;
                 continue;
             }
-            session->m_bQuiet = true;
+            m_bQuiet = true;
             opened = true;
         }
 
@@ -139,15 +137,13 @@ void PipelineStep(CProxyServer& hub, CSession* session, const std::string& bytes
         rest.remove_prefix(part.size());
         // Only the last outstanding answer may wait after an early closing
         // line: otherwise the bytes that follow are the next answer.
-        const bool mayWait = session->m_pipeline.size() == 1 && rest.empty();
-        if (part.empty() && !opened && !session->m_bTimerFired)
+        const bool mayWait = m_pipeline.size() == 1 && rest.empty();
+        if (part.empty() && !opened && !m_bTimerFired)
             return;
-        const Stored stored = StoreAnswerBytes(hub, session, record, n, part, mayWait);
+        const Stored stored = StoreAnswerBytes(record, n, part, mayWait);
         if (stored != Stored::kComplete)
             return;
-        if (!NextAnswer(hub, session))
+        if (!NextAnswer())
             return;
     }
 }
-
-} // namespace relay

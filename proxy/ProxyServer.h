@@ -67,6 +67,8 @@ public:
     void OnSocketReceive(CClientSocket* socket);
     // The download wait of session number `id` is over.
     void OnTimer(int32_t id);
+    // Session number `number` has waited on its server past the silence limit.
+    void OnServerSilent(int32_t number);
     void CompleteScan(CSession* session);
 
     // ---- look-ups ----

@@ -1,5 +1,5 @@
 // OnSocketReceive: the client's lines and the server's answers, by state.
-#include "proxy/Relay.h"
+#include "proxy/Session.h"
 
 #include "proxy/Pop3Text.h"
 #include "proxy/Sockets.h"
@@ -14,12 +14,10 @@ void CProxyServer::OnSocketReceive(CClientSocket* socket)
     if (!session)
         return;
     if (socket == session->m_pClient.get())
-        relay::OnClientData(*this, session, index);
+        session->OnClientData(index);
     else
-        relay::OnServerData(*this, session, index);
+        session->OnServerData(index);
 }
-
-namespace relay {
 
 namespace {
 
@@ -60,156 +58,154 @@ bool Opening(const CSession* session)
     return session->m_pServer && session->m_pServer->IsActive() && session->m_bGreetingPending;
 }
 
+} // namespace
+
 // Lines before the server connection is open are answered here: no client
 // line is left without an answer.
-void AnswerBeforeLogin(CProxyServer& hub, CSession* session, const std::string& line)
+void CSession::AnswerBeforeLogin(const std::string& line)
 {
     if (IsWord(line, "CAPA"))
-        hub.SendToClient(session, txt::kCapabilities);
+        SendToClient(txt::kCapabilities);
     else if (IsWord(line, "QUIT")) {
-        hub.SendToClient(session, txt::kQuitBeforeLogin);
-        hub.DisconnectSession(session);
+        SendToClient(txt::kQuitBeforeLogin);
+        m_proxy.DisconnectSession(this);
     } else if (IsWord(line, "STLS"))
-        hub.SendToClient(session, txt::kNoTls);
+        SendToClient(txt::kNoTls);
     else
-        hub.SendToClient(session, txt::kNotLoggedIn);
+        SendToClient(txt::kNotLoggedIn);
 }
 
-void HandleClientLine(CProxyServer& hub, CSession* session, const std::string& line)
+void CSession::HandleClientLine(const std::string& line)
 {
-    const bool analysing = !hub.Host().AnalysisOff();
-    if (session->m_nAuthStep != AuthStep::kNone) {
-        AuthContinuation(hub, session, line);
+    const bool analysing = !m_proxy.Host().AnalysisOff();
+    if (m_nAuthStep != AuthStep::kNone) {
+        AuthContinuation(line);
         return;
     }
-    const bool loggedIn = LoggedIn(session);
+    const bool loggedIn = LoggedIn(this);
     if (pop3::BeginsWith(line, "AUTH") && (analysing || !loggedIn)) {
-        AuthCommand(hub, session, line);
+        AuthCommand(line);
         return;
     }
     if (pop3::BeginsWith(line, "USER")) {
-        UserHandling(hub, session, line);
+        UserHandling(line);
         return;
     }
     if (!loggedIn) {
-        AnswerBeforeLogin(hub, session, line);
+        AnswerBeforeLogin(line);
         return;
     }
     if (!analysing) {
-        PassToServer(hub, session, line);
+        PassToServer(line);
         return;
     }
     if (pop3::BeginsWith(line, "STAT")) {
-        session->m_bAnswerAsList = false;
-        StartScan(hub, session, ScanTrigger::kStat, line);
+        m_bAnswerAsList = false;
+        StartScan(ScanTrigger::kStat, line);
         return;
     }
-    if (pop3::BeginsWith(line, "LIST") && session->m_bAnswerAsList) {
-        StartScan(hub, session, ScanTrigger::kList, line);
+    if (pop3::BeginsWith(line, "LIST") && m_bAnswerAsList) {
+        StartScan(ScanTrigger::kList, line);
         return;
     }
     const bool retr = pop3::BeginsWith(line, "RETR");
     const bool top = IsWord(line, "TOP");
-    if ((retr || top) && !session->m_bScanStarted) {
+    if ((retr || top) && !m_bScanStarted) {
         // The first mailbox command scans the mailbox whatever it is.
-        StartScan(hub, session, ScanTrigger::kOther, line);
+        StartScan(ScanTrigger::kOther, line);
         return;
     }
-    if (session->m_nState == kStateServing) {
+    if (m_nState == kStateServing) {
         if (pop3::BeginsWith(line, "UIDL"))
-            PassToServer(hub, session, line);
+            PassToServer(line);
         else if (pop3::BeginsWith(line, "LIST"))
-            LocalList(hub, session, line);
+            LocalList(line);
         else if (retr)
-            LocalRetr(hub, session, line);
+            LocalRetr(line);
         else if (top)
-            LocalTop(hub, session, line);
+            LocalTop(line);
         else
-            PassToServer(hub, session, line);
+            PassToServer(line);
         return;
     }
-    PassToServer(hub, session, line);
+    PassToServer(line);
 }
 
-} // namespace
-
-void PassToServer(CProxyServer& hub, CSession* session, const std::string& line)
+void CSession::PassToServer(const std::string& line)
 {
-    session->m_answers.Expect(CAnswerTracker::KindOf(line));
-    hub.SendToServer(session, line);
+    m_answers.Expect(CAnswerTracker::KindOf(line));
+    SendToServer(line);
 }
 
-void OnClientData(CProxyServer& hub, CSession* session, int32_t index)
+void CSession::OnClientData(int32_t index)
 {
     std::string text;
-    if (!hub.ReceiveAll(session->m_pClient.get(), text, true, index))
+    if (!m_proxy.ReceiveAll(m_pClient.get(), text, true, index))
         return;
     // Command recognition works on the text up to its first zero byte.
     const size_t nul = text.find('\0');
     if (nul != std::string::npos)
         text.resize(nul);
-    QueueClientUnit(session, text);
-    ProcessClientLines(hub, session);
+    QueueClientUnit(this, text);
+    ProcessClientLines();
 }
 
-void ProcessClientLines(CProxyServer& hub, CSession* session)
+void CSession::ProcessClientLines()
 {
-    const int32_t number = session->m_nNumber;
-    while (!session->m_clientLines.empty()) {
+    const int32_t number = m_nNumber;
+    while (!m_clientLines.empty()) {
         // A line waits while the proxy scans, while the server connection
         // opens, and while an answer it asked for is still coming, so that
         // answers reach the client in the order of its lines.
-        if (session->Scanning() || Opening(session) || !session->m_answers.Idle())
+        if (Scanning() || Opening(this) || !m_answers.Idle())
             return;
-        const std::string line = std::move(session->m_clientLines.front());
-        session->m_clientLines.pop_front();
-        HandleClientLine(hub, session, line);
-        if (!hub.Alive(session, number))
+        const std::string line = std::move(m_clientLines.front());
+        m_clientLines.pop_front();
+        HandleClientLine(line);
+        if (!m_proxy.Alive(this, number))
             return;
     }
 }
 
-void OnServerData(CProxyServer& hub, CSession* session, int32_t index)
+void CSession::OnServerData(int32_t index)
 {
-    const int32_t number = session->m_nNumber;
-    session->m_bTimerArmed = false;
+    const int32_t number = m_nNumber;
+    m_bTimerArmed = false;
     std::string text;
-    if (!session->m_bTimerFired) {
-        if (!hub.ReceiveAll(session->m_pServer.get(), text, false, index))
+    if (!m_bTimerFired) {
+        if (!m_proxy.ReceiveAll(m_pServer.get(), text, false, index))
             return;
     }
-    if (session->m_bGreetingPending) {
-        Greeting(hub, session, index, text);
+    if (m_bGreetingPending) {
+        Greeting(index, text);
         return;
     }
-    if (session->m_nState == kStateDownload) {
-        DownloadStep(hub, session, text);
+    if (m_nState == kStateDownload) {
+        DownloadStep(text);
         return;
     }
-    if (session->Scanning()) {
+    if (Scanning()) {
         const size_t nul = text.find('\0');
-        ScanStep(hub, session, nul == std::string::npos ? text : text.substr(0, nul));
+        ScanStep(nul == std::string::npos ? text : text.substr(0, nul));
         return;
     }
     // Relay and Serving: the answer goes to the client, less what the proxy
     // keeps for itself (capabilities it cannot honour, a login it carries out).
     std::vector<CAnswerTracker::Event> events;
-    const std::string out = session->m_answers.Feed(text, events);
+    const std::string out = m_answers.Feed(text, events);
     if (!out.empty()) {
-        const bool truncate = hub.Host().AnalysisOff() ? false : !hub.Debug();
-        hub.SendToClient(session, out.data(), static_cast<int32_t>(out.size()), truncate);
+        const bool truncate = m_proxy.Host().AnalysisOff() ? false : !m_proxy.Debug();
+        SendToClient(out.data(), static_cast<int32_t>(out.size()), truncate);
     }
     for (const CAnswerTracker::Event& event : events) {
         if (event.route == CAnswerTracker::Route::kLoginUser && event.ok &&
-            !session->m_strPassCommand.empty()) {
-            session->m_answers.Expect(CAnswerTracker::Kind::kSingle, CAnswerTracker::Route::kLoginPass);
-            hub.SendToServer(session, session->m_strPassCommand);
+            !m_strPassCommand.empty()) {
+            m_answers.Expect(CAnswerTracker::Kind::kSingle, CAnswerTracker::Route::kLoginPass);
+            SendToServer(m_strPassCommand);
         }
         if (event.route == CAnswerTracker::Route::kLoginUser || event.route == CAnswerTracker::Route::kLoginPass)
-            session->m_strPassCommand.clear();
+            m_strPassCommand.clear();
     }
-    if (hub.Alive(session, number))
-        ProcessClientLines(hub, session);
+    if (m_proxy.Alive(this, number))
+        ProcessClientLines();
 }
-
-} // namespace relay

@@ -1,7 +1,7 @@
 // The mailbox scan: the proxy's own STAT, LIST and UIDL, one record per
 // listed message, and the reuse of messages analysed before.
 #include "proxy/Pop3Text.h"
-#include "proxy/Relay.h"
+#include "proxy/Session.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
 #include "proxy/ProxyServer.h"
@@ -9,8 +9,6 @@
 #include "base/Win1252.h"
 
 #include <QTimer>
-
-namespace relay {
 
 namespace {
 
@@ -27,22 +25,6 @@ bool IsErrorAnswer(const std::string& answer)
     if (answer.size() >= 3)
         return !answer.starts_with("+OK");
     return answer.find('\n') != std::string::npos;
-}
-
-// STAT or LIST refused: the client gets the server's error (or one of its
-// own for a garbled answer) and the session relays again.
-void ScanRefused(CProxyServer& hub, CSession* session, const std::string& answer)
-{
-    StopSilence(session);
-    session->m_nState = kStateRelay;
-    session->m_strTriggerLine.clear();
-    if (answer.starts_with("-ERR")) {
-        const size_t lf = answer.find('\n');
-        hub.SendToClient(session, lf == std::string::npos ? answer + "\r\n" : answer.substr(0, lf + 1));
-    } else {
-        hub.SendToClient(session, txt::kServerBadAnswer);
-    }
-    ProcessClientLines(hub, session);
 }
 
 // The capability list names PIPELINING on a line of its own (perhaps
@@ -63,41 +45,59 @@ bool ListsPipelining(const std::string& answer)
     return false;
 }
 
-void SendStat(CProxyServer& hub, CSession* session)
-{
-    session->m_nState = kStateStatWait;
-    hub.SendToServer(session, std::string("STAT\r\n"));
-}
+} // namespace
 
-void AnswerEmptyMailbox(CProxyServer& hub, CSession* session)
+// STAT or LIST refused: the client gets the server's error (or one of its
+// own for a garbled answer) and the session relays again.
+void CSession::ScanRefused(const std::string& answer)
 {
-    StopSilence(session);
-    session->m_nState = kStateRelay;
-    if (session->m_nScanTrigger == ScanTrigger::kOther) {
-        // The RETR or TOP that started the scan goes to the server now.
-        session->m_clientLines.push_front(std::move(session->m_strTriggerLine));
-        session->m_strTriggerLine.clear();
-    } else if (session->m_bAnswerAsList) {
-        hub.SendToClient(session, std::string(txt::kListingFollows) + ".\r\n");
+    StopSilence();
+    EnterState(kStateRelay);
+    m_strTriggerLine.clear();
+    if (answer.starts_with("-ERR")) {
+        const size_t lf = answer.find('\n');
+        SendToClient(lf == std::string::npos ? answer + "\r\n" : answer.substr(0, lf + 1));
     } else {
-        hub.SendToClient(session, StrFormat("+OK %d %d\r\n", 0, 0));
+        SendToClient(txt::kServerBadAnswer);
     }
-    ProcessClientLines(hub, session);
+    ProcessClientLines();
 }
 
-void StartDownload(CProxyServer& hub, CSession* session, bool uidlRefused)
+void CSession::SendStat()
 {
-    const std::string account = session->Account();
+    EnterState(kStateStatWait);
+    SendToServer(std::string("STAT\r\n"));
+}
+
+void CSession::AnswerEmptyMailbox()
+{
+    StopSilence();
+    EnterState(kStateRelay);
+    if (m_nScanTrigger == ScanTrigger::kOther) {
+        // The RETR or TOP that started the scan goes to the server now.
+        m_clientLines.push_front(std::move(m_strTriggerLine));
+        m_strTriggerLine.clear();
+    } else if (m_bAnswerAsList) {
+        SendToClient(std::string(txt::kListingFollows) + ".\r\n");
+    } else {
+        SendToClient(StrFormat("+OK %d %d\r\n", 0, 0));
+    }
+    ProcessClientLines();
+}
+
+void CSession::StartDownload(bool uidlRefused)
+{
+    const std::string account = Account();
     const std::vector<std::string> uidls =
         uidlRefused ? std::vector<std::string>()
-                    : pop3::ParseUidls(session->m_strUidlAnswer, session->m_messages.count());
+                    : pop3::ParseUidls(m_strUidlAnswer, m_messages.count());
     std::string found;
     int32_t foundCount = 0;
     int32_t n = 1;
-    for (CMailRecord* record : session->m_messages) {
+    for (CMailRecord* record : m_messages) {
         if (static_cast<size_t>(n) <= uidls.size())
             record->m_strUidl = uidls[static_cast<size_t>(n - 1)];
-        if (CMailRecord* copy = hub.ReusableCopy(record->m_strUidl, account)) {
+        if (CMailRecord* copy = m_proxy.ReusableCopy(record->m_strUidl, account)) {
             record->assignFrom(*copy);
             found += std::to_string(n) + ", ";
             ++foundCount;
@@ -106,114 +106,101 @@ void StartDownload(CProxyServer& hub, CSession* session, bool uidlRefused)
     }
     if (foundCount > 0) {
         found.resize(found.size() - 2);
-        hub.AddLog(StrFormat(foundCount == 1 ? txt::kAlreadyOne : txt::kAlreadyMany, found.c_str()), false);
+        m_proxy.AddLog(StrFormat(foundCount == 1 ? txt::kAlreadyOne : txt::kAlreadyMany, found.c_str()), false);
     }
-    session->m_nState = kStateDownload;
-    session->m_nCurrentMessage = 0;
-    if (session->m_bPipelining)
-        StartPipeline(hub, session);
+    EnterState(kStateDownload);
+    m_nCurrentMessage = 0;
+    if (m_bPipelining)
+        StartPipeline();
     else
-        RequestNext(hub, session);
+        RequestNext();
 }
 
-} // namespace
-
-void StartScan(CProxyServer& hub, CSession* session, ScanTrigger trigger, const std::string& line)
+void CSession::StartScan(ScanTrigger trigger, const std::string& line)
 {
-    session->m_messages.clear();
-    session->m_strUidlAnswer.clear();
-    session->m_strListAnswer.clear();
-    session->m_nState = kStateStatWait;
-    session->m_nMessageCount = 0;
-    session->m_bScanStarted = true;
-    session->m_nScanTrigger = trigger;
-    session->m_strTriggerLine = trigger == ScanTrigger::kOther ? line : std::string();
-    session->m_bTimerArmed = false;
-    session->m_bTimerFired = false;
-    session->m_bRetrStatusPending = false;
-    session->m_pipeline.clear();
-    session->m_strRetrStatus.clear();
-    if (session->m_pGraceTimer)
-        session->m_pGraceTimer->stop();
-    if (session->m_bCapaKnown) {
-        SendStat(hub, session);
+    EnterState(kStateStatWait, EFresh::kScan);
+    m_bScanStarted = true;
+    m_nScanTrigger = trigger;
+    m_strTriggerLine = trigger == ScanTrigger::kOther ? line : std::string();
+    if (m_bCapaKnown) {
+        SendStat();
     } else {
         // Whether the retrievals may be pipelined is asked once per login.
-        session->m_nState = kStateCapaWait;
-        session->m_strCapaAnswer.clear();
-        hub.SendToServer(session, std::string("CAPA\r\n"));
+        EnterState(kStateCapaWait);
+        m_strCapaAnswer.clear();
+        SendToServer(std::string("CAPA\r\n"));
     }
-    ArmSilence(hub, session);
+    ArmSilence();
 }
 
-void ScanStep(CProxyServer& hub, CSession* session, const std::string& text)
+void CSession::ScanStep(const std::string& text)
 {
-    switch (session->m_nState) {
+    switch (m_nState) {
     case kStateCapaWait: {
-        session->m_strCapaAnswer += text;
-        const std::string& answer = session->m_strCapaAnswer;
+        m_strCapaAnswer += text;
+        const std::string& answer = m_strCapaAnswer;
         const bool ok = answer.starts_with("+OK") || (answer.size() < 3 && std::string_view("+OK").starts_with(answer));
         if (ok && !MultiLineComplete(answer) && answer.size() < 65536)
             return;
         // An error answer is one line: the next answer starts after it.
         if (!ok && answer.find('\n') == std::string::npos && answer.size() < 65536)
             return;
-        session->m_bPipelining = ok && ListsPipelining(answer);
-        session->m_bCapaKnown = true;
-        session->m_strCapaAnswer.clear();
-        SendStat(hub, session);
+        m_bPipelining = ok && ListsPipelining(answer);
+        m_bCapaKnown = true;
+        m_strCapaAnswer.clear();
+        SendStat();
         return;
     }
     case kStateStatWait: {
         if (IsErrorAnswer(text)) {
-            ScanRefused(hub, session, text);
+            ScanRefused(text);
             return;
         }
-        session->m_strListAnswer.clear();
-        session->m_nMessageCount = 0;
+        m_strListAnswer.clear();
+        m_nMessageCount = 0;
         int32_t count = 0, size = 0;
         const int read = pop3::ReadOkNumbers(text, count, size);
         if (read >= 1)
-            session->m_nMessageCount = std::max(count, 0);
+            m_nMessageCount = std::max(count, 0);
         if (read >= 2)
-            session->m_nMailboxSize = std::max(size, 0);
-        session->m_nState = kStateListWait;
-        hub.SendToServer(session, std::string("LIST\r\n"));
+            m_nMailboxSize = std::max(size, 0);
+        EnterState(kStateListWait);
+        SendToServer(std::string("LIST\r\n"));
         return;
     }
     case kStateListWait: {
-        session->m_strListAnswer += text;
-        if (IsErrorAnswer(session->m_strListAnswer)) {
-            ScanRefused(hub, session, session->m_strListAnswer);
+        m_strListAnswer += text;
+        if (IsErrorAnswer(m_strListAnswer)) {
+            ScanRefused(m_strListAnswer);
             return;
         }
-        if (!MultiLineComplete(session->m_strListAnswer))
+        if (!MultiLineComplete(m_strListAnswer))
             return;
-        if (session->m_nMessageCount == 0) {
-            AnswerEmptyMailbox(hub, session);
+        if (m_nMessageCount == 0) {
+            AnswerEmptyMailbox();
             return;
         }
-        const std::string account = session->Account();
-        for (int32_t size : pop3::ParseListSizes(session->m_strListAnswer)) {
+        const std::string account = Account();
+        for (int32_t size : pop3::ParseListSizes(m_strListAnswer)) {
             auto record = std::make_unique<CMailRecord>();
-            record->m_nClientNumber = session->m_nNumber;
+            record->m_nClientNumber = m_nNumber;
             record->m_nSize = record->m_nListedSize = size;
             record->m_strAccount = account;
-            session->m_messages.append(std::move(record));
+            m_messages.append(std::move(record));
         }
         // The listing decides what there is to fetch and to answer.
-        session->m_nMessageCount = session->m_messages.count();
-        session->m_nState = kStateUidlWait;
-        hub.SendToServer(session, std::string("UIDL\r\n"));
+        m_nMessageCount = m_messages.count();
+        EnterState(kStateUidlWait);
+        SendToServer(std::string("UIDL\r\n"));
         return;
     }
     case kStateUidlWait: {
-        session->m_strUidlAnswer += text;
+        m_strUidlAnswer += text;
         // A server without UIDL: every message is downloaded.
-        const bool refused = IsErrorAnswer(session->m_strUidlAnswer);
-        if (!refused && !MultiLineComplete(session->m_strUidlAnswer))
+        const bool refused = IsErrorAnswer(m_strUidlAnswer);
+        if (!refused && !MultiLineComplete(m_strUidlAnswer))
             return;
-        StartDownload(hub, session, refused);
+        StartDownload(refused);
         return;
     }
     default:
@@ -221,22 +208,20 @@ void ScanStep(CProxyServer& hub, CSession* session, const std::string& text)
     }
 }
 
-void RequestNext(CProxyServer& hub, CSession* session)
+void CSession::RequestNext()
 {
     int32_t n = 1;
-    for (CMailRecord* record : session->m_messages) {
+    for (CMailRecord* record : m_messages) {
         if (!record->IsDownloaded() && !record->m_bRelayed)
             break;
         ++n;
     }
-    if (n > session->m_messages.count()) {
-        hub.CompleteScan(session);
+    if (n > m_messages.count()) {
+        m_proxy.CompleteScan(this);
         return;
     }
-    session->m_nCurrentMessage = n;
-    session->m_bRetrStatusPending = true;
-    session->m_pServer->m_bRetrieving = true;
-    hub.SendToServer(session, StrFormat("RETR %d\r\n", n));
+    m_nCurrentMessage = n;
+    m_bRetrStatusPending = true;
+    m_pServer->m_bRetrieving = true;
+    SendToServer(StrFormat("RETR %d\r\n", n));
 }
-
-} // namespace relay

@@ -1,14 +1,12 @@
 // LIST, RETR and TOP answered from the stored copies once a scan is complete.
 #include "base/Numbers.h"
 #include "proxy/Pop3Text.h"
-#include "proxy/Relay.h"
+#include "proxy/Session.h"
 #include "base/Format.h"
 #include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 
 #include <algorithm>
-
-namespace relay {
 
 namespace {
 
@@ -27,66 +25,64 @@ std::string_view StoredText(const CMailRecord* record)
 
 } // namespace
 
-void LocalList(CProxyServer& hub, CSession* session, const std::string& line)
+void CSession::LocalList(const std::string& line)
 {
     if (line.size() > 5 && line[5] >= '1' && line[5] <= '9') {
         size_t pos = 4;
         int32_t n = 0;
         ReadSaturated(line, pos, n);
-        const CMailRecord* record = hub.RecordAt(session, n);
-        hub.SendToClient(session, StrFormat("+OK %d %d\r\n", n, record ? record->m_nSize : 0));
+        const CMailRecord* record = m_proxy.RecordAt(this, n);
+        SendToClient(StrFormat("+OK %d %d\r\n", n, record ? record->m_nSize : 0));
         return;
     }
     std::string answer = txt::kListingFollows;
     int32_t n = 1;
-    for (CMailRecord* record : session->m_messages)
+    for (CMailRecord* record : m_messages)
         answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
     answer += ".\r\n";
-    hub.SendToClient(session, answer);
+    SendToClient(answer);
 }
 
-void LocalRetr(CProxyServer& hub, CSession* session, const std::string& line)
+void CSession::LocalRetr(const std::string& line)
 {
     size_t pos = 4;
     int32_t n = 0;
-    CMailRecord* record = ReadSaturated(line, pos, n) ? hub.RecordAt(session, n) : nullptr;
+    CMailRecord* record = ReadSaturated(line, pos, n) ? m_proxy.RecordAt(this, n) : nullptr;
     if (!record) {
-        hub.SendToClient(session, txt::kNoSuchMessage);
+        SendToClient(txt::kNoSuchMessage);
         return;
     }
     if (!Served(record)) {
-        PassToServer(hub, session, line);
+        PassToServer(line);
         return;
     }
     const std::string_view text = StoredText(record);
-    hub.SendToClient(session, StrFormat("+OK %d octets\r\n", record->m_nSize));
-    session->m_bQuiet = true;
-    hub.SendToClient(session, text.data(), static_cast<int32_t>(text.size()), true);
-    session->m_bQuiet = false;
+    SendToClient(StrFormat("+OK %d octets\r\n", record->m_nSize));
+    m_bQuiet = true;
+    SendToClient(text.data(), static_cast<int32_t>(text.size()), true);
+    m_bQuiet = false;
 }
 
-void LocalTop(CProxyServer& hub, CSession* session, const std::string& line)
+void CSession::LocalTop(const std::string& line)
 {
     size_t pos = 3;
     int32_t n = 0, lines = 0;
     if (!ReadSaturated(line, pos, n) || !ReadSaturated(line, pos, lines) || lines < 0) {
-        hub.SendToClient(session, txt::kBadArguments);
+        SendToClient(txt::kBadArguments);
         return;
     }
-    CMailRecord* record = hub.RecordAt(session, n);
+    CMailRecord* record = m_proxy.RecordAt(this, n);
     if (!record) {
-        hub.SendToClient(session, txt::kNoSuchMessage);
+        SendToClient(txt::kNoSuchMessage);
         return;
     }
     if (!Served(record)) {
-        PassToServer(hub, session, line);
+        PassToServer(line);
         return;
     }
     const std::string top = pop3::TopOfMessage(StoredText(record), lines);
-    hub.SendToClient(session, txt::kTopFollows);
-    session->m_bQuiet = true;
-    hub.SendToClient(session, top.data(), static_cast<int32_t>(top.size()), true);
-    session->m_bQuiet = false;
+    SendToClient(txt::kTopFollows);
+    m_bQuiet = true;
+    SendToClient(top.data(), static_cast<int32_t>(top.size()), true);
+    m_bQuiet = false;
 }
-
-} // namespace relay

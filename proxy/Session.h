@@ -8,10 +8,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <string_view>
 #include <memory>
 #include <string>
 
 class CClientSocket;
+class CProxyServer;
+struct CUserLine;
 class QTimer;
 
 // Relay states of a session.
@@ -28,19 +31,51 @@ enum : int32_t {
 // The client command that started a scan: its answer comes when the scan ends.
 enum class ScanTrigger { kStat, kList, kOther };
 
+// What a download step did with the bytes of a retrieval.
+// kGrace: the closing line came early and the wait is armed; kEnded: the
+// session is gone.
+enum class Stored { kPartial, kGrace, kComplete, kEnded };
+
 // Where a client login by AUTH stands.
 enum class AuthStep { kNone, kLoginUser, kLoginPassword, kPlain };
 
+// A mail client's connection and everything the proxy does for it: the login,
+// the relay of its commands, the scan of its mailbox, the download, and the
+// answers served from the stored copies. Any step may end the session (the
+// proxy destroys it), so a caller that goes on after a step checks that the
+// session is still alive.
 class CSession
 {
 public:
-    CSession();
+    explicit CSession(CProxyServer& proxy);
     virtual ~CSession();
     CSession(const CSession&) = delete;
     CSession& operator=(const CSession&) = delete;
 
     // Closes the client connection, then the server connection, and forgets both.
     void CloseConnections();
+    // Is a scan running (StatWait, CapaWait, ListWait, UidlWait or Download)?
+    bool Scanning() const;
+    // The account key of processed copies: host (lower case), port, user name.
+    std::string Account() const;
+
+    // What entering a state starts afresh: nothing, a scan, or a login.
+    enum class EFresh { kNothing, kScan, kLogin };
+    void EnterState(int32_t state, EFresh fresh = EFresh::kNothing);
+
+    // ---- events from the connections (the unit is taken by the step) ----
+    void OnClientData(int32_t index);
+    void OnServerData(int32_t index);
+    // The server's silence limit while the proxy waits on it.
+    void ArmSilence();
+    void StopSilence();
+
+    // ---- client side (Relay.cpp) ----
+    // Handles the waiting client lines one at a time, while nothing the proxy
+    // started is still unanswered.
+    void ProcessClientLines();
+    // Passes a client line to the server and expects its answer.
+    void PassToServer(const std::string& line);
 
     std::unique_ptr<CClientSocket> m_pServer;
     std::unique_ptr<CClientSocket> m_pClient;
@@ -63,11 +98,6 @@ public:
     bool m_bQuiet = false;
 
     // ---- beyond the relay's own tables ----
-    // Is a scan running (StatWait, ListWait, UidlWait or Download)?
-    bool Scanning() const;
-    // The account key of processed copies: host (lower case), port, user name.
-    std::string Account() const;
-
     std::string m_strUserName;        // user name of the login, for the account key
     std::deque<std::string> m_clientLines; // client lines waiting for their turn
     CAnswerTracker m_answers;         // server answers still owed to relayed lines
@@ -79,7 +109,7 @@ public:
     std::string m_strTriggerLine;     // RETR/TOP that started the scan, answered after it
     bool m_bRetrStatusPending = false; // the next server data opens a retrieval answer
     std::unique_ptr<QTimer> m_pGraceTimer;   // the download wait (2000 ms)
-    std::unique_ptr<QTimer> m_pSilenceTimer; // the server's silence limit during a scan
+    std::unique_ptr<QTimer> m_pSilenceTimer; // the server's silence limit
     // The server's capabilities, asked once per login before the first scan.
     bool m_bCapaKnown = false;
     bool m_bPipelining = false;       // its CAPA answer lists PIPELINING
@@ -90,4 +120,61 @@ public:
     std::deque<int32_t> m_pipeline;
     int32_t m_nNextRequest = 1;
     std::string m_strRetrStatus;
+
+private:
+    // The proxy's transfers for this session, traced in the log.
+    void SendToClient(const std::string& text);
+    void SendToClient(const char* bytes, int32_t length, bool truncate);
+    void SendToServer(const std::string& text);
+
+    // ---- client lines (Relay.cpp) ----
+    void HandleClientLine(const std::string& line);
+    // Lines before the server connection is open are answered here.
+    void AnswerBeforeLogin(const std::string& line);
+
+    // ---- login (LoginSteps.cpp) ----
+    void UserHandling(const std::string& text);
+    void AuthCommand(const std::string& line);
+    void AuthContinuation(const std::string& line);
+    void OpenServer(const CUserLine& user, std::string passCommand);
+    void Login(const std::string& user, const std::string& password);
+    void LoginPlain(const std::string& base64);
+    void Greeting(int32_t index, const std::string& text);
+
+    // ---- scan (Scan.cpp) ----
+    void StartScan(ScanTrigger trigger, const std::string& line);
+    void ScanStep(const std::string& text);
+    void ScanRefused(const std::string& answer);
+    void SendStat();
+    void AnswerEmptyMailbox();
+    void StartDownload(bool uidlRefused);
+    // Asks for the next message still to download, or hands the scan over.
+    void RequestNext();
+
+    // ---- download (Download.cpp) ----
+    void DownloadStep(const std::string& bytes);
+    void ArmGrace();
+    // Reads a retrieval's status line: the size it announces, or (not "+OK")
+    // the refusal, logged, which leaves the message to the server.
+    bool OpenAnswer(CMailRecord* record, int32_t n, std::string_view status);
+    // Adds message bytes of retrieval n to its record, with the size checks,
+    // the progress and the status text; waits after an early closing line
+    // only when `mayWait`.
+    Stored StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_view part, bool mayWait);
+
+    // ---- pipelined retrievals (Pipeline.cpp) ----
+    void StartPipeline();
+    void PipelineStep(const std::string& bytes);
+    void SendRetr(int32_t n);
+    // Tops the window up, or hands the scan over; false when the download is over.
+    bool Refill();
+    // The front answer is over: the next one opens with a status line.
+    bool NextAnswer();
+
+    // ---- answers from the stored copies (Serving.cpp) ----
+    void LocalList(const std::string& line);
+    void LocalRetr(const std::string& line);
+    void LocalTop(const std::string& line);
+
+    CProxyServer& m_proxy;
 };

@@ -12,7 +12,7 @@
 void CMainDialog::RunSelfTest()
 {
     // A session without connections, numbered like the last one.
-    CSession* session = m_proxy.m_sessions.append(std::make_unique<CSession>());
+    CSession* session = m_proxy.m_sessions.append(std::make_unique<CSession>(m_proxy));
     session->m_nNumber = m_proxy.m_nLastSessionNumber;
     session->m_nMessageCount = 1;
 

@@ -16,7 +16,7 @@ std::string Message(const std::string& header, const std::string& body = "hello\
 class PipelineTest : public FilterFixture
 {
 protected:
-    CSession session;
+    CSession session{hub.Proxy()};
 
     CMailRecord* Add(const std::string& text)
     {
@@ -84,7 +84,7 @@ TEST_F(PipelineTest, RecipientCounts)
     EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "Nbr To ()");
 
     WriteRules("NBRTO:\r\n3\r\nNBRCC:\r\n2\r\n");
-    CSession second;
+    CSession second{hub.Proxy()};
     session.m_messages.clear();
     CMailRecord* cc = Add(Message("To: a, b\r\nCc: c,\r\n\td\r\nSubject: s\r\n"));
     hub.m_log.Clear();

@@ -30,7 +30,7 @@ private:
 class PlugInTest : public FilterFixture
 {
 protected:
-    CSession session;
+    CSession session{hub.Proxy()};
     std::string m_dump;
 
     void SetUp() override

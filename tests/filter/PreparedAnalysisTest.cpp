@@ -55,7 +55,7 @@ void ExpectSame(const Outcome& actual, const Outcome& expected)
 class PreparedAnalysisTest : public FilterFixture
 {
 protected:
-    CSession session;
+    CSession session{hub.Proxy()};
 
     void AddAll()
     {
@@ -102,7 +102,7 @@ protected:
         plain.m_clock = hub.m_clock;
         plain.m_bDebug = debug;
         plain.m_bPrepareAnalysis = false;
-        CSession other;
+        CSession other{plain.Proxy()};
         for (CMailRecord* record : session.m_messages) {
             auto copy = std::make_unique<CMailRecord>();
             copy->m_pszText = record->m_pszText;

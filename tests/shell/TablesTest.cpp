@@ -219,8 +219,8 @@ TEST(MailRecord, DownloadedMeansTextNotStartingWithZero)
 
 TEST_F(HubTest, SessionLookups)
 {
-    CSession* s1 = hub.Proxy().m_sessions.append(std::make_unique<CSession>());
-    CSession* s2 = hub.Proxy().m_sessions.append(std::make_unique<CSession>());
+    CSession* s1 = hub.Proxy().m_sessions.append(std::make_unique<CSession>(hub.Proxy()));
+    CSession* s2 = hub.Proxy().m_sessions.append(std::make_unique<CSession>(hub.Proxy()));
     s1->m_nNumber = 1;
     s2->m_nNumber = 2;
     EXPECT_EQ(hub.Proxy().SessionIndex(s2), 2);
@@ -235,7 +235,7 @@ TEST_F(HubTest, SessionLookups)
 
 TEST_F(HubTest, RecordLookupsAndNextDownload)
 {
-    CSession* s = hub.Proxy().m_sessions.append(std::make_unique<CSession>());
+    CSession* s = hub.Proxy().m_sessions.append(std::make_unique<CSession>(hub.Proxy()));
     CMailRecord* r1 = s->m_messages.append(Record("a"));
     s->m_messages.append(Record("b"));
     s->m_messages.append(Record(std::string(30, '\0')));
