@@ -1,5 +1,6 @@
 // Plain models of the main window's furniture. The core changes them; the
-// window draws them. Each has one observer slot that the window fills.
+// window draws them. Each has one observer slot that the window fills; the two
+// lists also report their changes row by row to an IRowObserver.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,24 @@
 #include <set>
 #include <string>
 #include <vector>
+
+// Row-level changes of a list, in the order an item-model adapter needs them:
+// the "about to" calls come before the storage changes, the others after, so
+// at every call the row count is the one the adapter expects. Row ranges are
+// inclusive. A reset replaces the whole content. Every call has an empty
+// default body; a list without columns never calls CellChanged.
+class IRowObserver
+{
+public:
+    virtual ~IRowObserver() = default;
+    virtual void RowsAboutToBeInserted(int32_t /*first*/, int32_t /*last*/) {}
+    virtual void RowsInserted(int32_t /*first*/, int32_t /*last*/) {}
+    virtual void RowsAboutToBeRemoved(int32_t /*first*/, int32_t /*last*/) {}
+    virtual void RowsRemoved(int32_t /*first*/, int32_t /*last*/) {}
+    virtual void CellChanged(int32_t /*row*/, int /*column*/) {}
+    virtual void ModelAboutToBeReset() {}
+    virtual void ModelReset() {}
+};
 
 // The mail list: rows of six columns (From, Subject, Spam, UIDL, Client UID, To)
 // and the set of selected rows.
@@ -30,8 +49,15 @@ public:
     // Index of the first row whose Subject cell equals `subject`, or -1.
     int32_t FindBySubject(const std::string& subject) const;
 
+    // Kept in step with insertions and removals: an index after a changed row
+    // moves with it, a removed row leaves the set. It is already up to date
+    // when RowsInserted and RowsRemoved are called.
     std::set<int32_t> m_selection;
+    // Called after every change, after the row-level call.
     std::function<void()> m_onChanged;
+    // Not owned; null for none. The observer must not change the list from
+    // its calls.
+    IRowObserver* m_pRowObserver = nullptr;
 
 private:
     void Changed()
@@ -52,8 +78,13 @@ public:
     bool Remove(const std::string& address);
     void Clear();
     const std::vector<std::string>& Entries() const { return m_entries; }
+    int32_t Count() const { return static_cast<int32_t>(m_entries.size()); }
 
+    // Called after every change, after the row-level call.
     std::function<void()> m_onChanged;
+    // Not owned; null for none. The observer must not change the list from
+    // its calls.
+    IRowObserver* m_pRowObserver = nullptr;
 
 private:
     void Changed()
