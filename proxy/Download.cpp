@@ -31,7 +31,7 @@ void CProxyServer::CompleteScan(CSession* session)
     m_host.Progress().SetStatus(std::string());
     session->StopSilence();
     if (session->m_pServer)
-        session->m_pServer->m_bRetrieving = false;
+        session->m_pServer->SetRetrieving(false);
 
     if (!m_host.AnalysisOff()) {
         // Messages the server would not hand over stay out of the analysis.
@@ -177,7 +177,7 @@ void CSession::DownloadStep(const std::string& bytes)
             return;
         m_bRetrStatusPending = false;
         if (!OpenAnswer(record, n, bytes)) {
-            m_pServer->m_bRetrieving = false;
+            m_pServer->SetRetrieving(false);
             RequestNext();
             return;
         }
@@ -189,6 +189,6 @@ void CSession::DownloadStep(const std::string& bytes)
     if (StoreAnswerBytes(record, n, part, true) != Stored::kComplete)
         return;
     m_bQuiet = false;
-    m_pServer->m_bRetrieving = false;
+    m_pServer->SetRetrieving(false);
     RequestNext();
 }

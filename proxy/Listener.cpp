@@ -36,14 +36,14 @@ void CProxyServer::OnClientAccept()
 {
     AddLog(txt::kCheckingMails, true);
     auto session = std::make_unique<CSession>(*this);
-    session->m_pServer = std::make_unique<CClientSocket>(*this); // opened by the USER line
+    session->SetServer(MakeServerConnection()); // opened by the USER line
     session->m_strServerHost = Settings().m_strPopServer;
     m_host.Progress().Reset();
 
     QTcpSocket* accepted = m_pListenSocket ? m_pListenSocket->Accept() : nullptr;
     if (!accepted)
         return; // the session goes with its connection objects, nothing logged
-    session->m_pClient = std::make_unique<CClientSocket>(*this, accepted);
+    session->SetClient(std::make_unique<CClientSocket>(*this, accepted));
     ++m_nLastSessionNumber;
 
     const int32_t port = m_pListenSocket->Port();
@@ -80,45 +80,14 @@ void CProxyServer::DisconnectSession(CSession* session)
         m_host.SetTrayIcon(false, false);
 }
 
-void CProxyServer::OnSocketClose(CClientSocket* socket)
+void CProxyServer::OnSocketClose(IConnection* socket)
 {
-    CSession* session = SessionOfSocket(socket);
-    if (session) {
-        // What the server said last still reaches the client before its
-        // connection closes.
-        if (socket == session->m_pServer.get()) {
-            const std::string held = session->m_answers.TakeHeld();
-            if (!held.empty())
-                SendToClient(session, held);
-        }
-        DisconnectSession(session); // switches to idle when it was the last
+    if (CSession* session = SessionOfSocket(socket)) {
+        session->OnClosed(socket);
         return;
     }
     if (m_sessions.empty())
         m_host.SetTrayIcon(false, false);
-}
-
-void CProxyServer::OnServerConnected(CClientSocket* socket, bool connected)
-{
-    CSession* session = SessionOfSocket(socket);
-    if (!session || socket != session->m_pServer.get())
-        return;
-    if (!connected) {
-        session->StopSilence();
-        AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(), session->m_nServerPort),
-               true);
-        EndAfterConnectFailure(session);
-        return;
-    }
-    m_host.MailCheckStarted();
-}
-
-void CProxyServer::OnSocketBytes(CClientSocket* socket)
-{
-    CSession* session = SessionOfSocket(socket);
-    if (session && socket == session->m_pServer.get() && session->m_pSilenceTimer &&
-        session->m_pSilenceTimer->isActive())
-        session->m_pSilenceTimer->start();
 }
 
 void CProxyServer::EndAfterConnectFailure(CSession* session)

@@ -45,7 +45,7 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
     if (m_pServer && m_pServer->IsActive())
         m_pServer->Close();
     EnterState(kStateRelay, EFresh::kLogin);
-    m_pServer = std::make_unique<CClientSocket>(m_proxy);
+    SetServer(m_proxy.MakeServerConnection());
     m_bGreetingPending = true;
 
     if (m_nServerPort < 1 || m_nServerPort > 65535) {

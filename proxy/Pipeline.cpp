@@ -71,7 +71,7 @@ bool CSession::Refill()
         return false;
     }
     m_nCurrentMessage = m_pipeline.front();
-    m_pServer->m_bRetrieving = true;
+    m_pServer->SetRetrieving(true);
     return true;
 }
 

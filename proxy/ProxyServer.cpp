@@ -13,6 +13,13 @@ CProxyServer::~CProxyServer()
     m_processedMails.clear();
 }
 
+std::unique_ptr<IConnection> CProxyServer::MakeServerConnection()
+{
+    if (m_makeServerConnection)
+        return m_makeServerConnection();
+    return std::make_unique<CClientSocket>(*this);
+}
+
 void CProxyServer::FlushBeforeWaiting(CClientSocket* socket)
 {
     for (const QPointer<CClientSocket>& pending : m_pendingSockets)
@@ -42,7 +49,7 @@ void CProxyServer::FlushPending()
             socket->Flush();
 }
 
-CSession* CProxyServer::SessionOfSocket(const CClientSocket* socket, int32_t* index)
+CSession* CProxyServer::SessionOfSocket(const IConnection* socket, int32_t* index)
 {
     int32_t i = 1;
     for (CSession* session : m_sessions) {

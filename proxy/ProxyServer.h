@@ -10,6 +10,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,11 +38,10 @@ public:
     // The port listened on (0 before OpenListener or when it failed).
     uint16_t Port() const;
     void OnClientAccept();
-    void OnSocketClose(CClientSocket* socket);
-    // The outgoing server connection is open (or could not be opened).
-    void OnServerConnected(CClientSocket* socket, bool connected);
-    // Bytes arrived on a connection (before they make a unit).
-    void OnSocketBytes(CClientSocket* socket);
+    // A connection of a session closed: the session ends.
+    void OnSocketClose(IConnection* socket);
+    // A new, unopened connection to a POP3 server.
+    std::unique_ptr<IConnection> MakeServerConnection();
     // Closes both connections of a session, removes it and logs
     // "N°%d Déconnecté" with its position, as a disconnection does.
     void DisconnectSession(CSession* session);
@@ -53,7 +54,7 @@ public:
     // ---- transfers ----
     // Hands over the connection's complete unit; false when there is none
     // or no connection.
-    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index);
+    bool ReceiveAll(IConnection* socket, std::string& text, bool fromClient, int32_t index);
     void SendToServer(CSession* session, const char* bytes, int32_t length, bool truncate);
     void SendToClient(CSession* session, const char* bytes, int32_t length, bool truncate);
     // A whole text, one-line flag clear.
@@ -64,7 +65,8 @@ public:
     void FlushBeforeWaiting(CClientSocket* socket);
 
     // ---- relay, scan and hand-off ----
-    void OnSocketReceive(CClientSocket* socket);
+    // A unit is complete on a connection: its session handles it.
+    void OnSocketReceive(IConnection* socket);
     // The download wait of session number `id` is over.
     void OnTimer(int32_t id);
     // Session number `number` has waited on its server past the silence limit.
@@ -74,7 +76,7 @@ public:
     // ---- look-ups ----
     // Session holding `socket` as client or server connection, with its
     // position counted from 1 in *index.
-    CSession* SessionOfSocket(const CClientSocket* socket, int32_t* index = nullptr);
+    CSession* SessionOfSocket(const IConnection* socket, int32_t* index = nullptr);
     int32_t SessionIndex(const CSession* session) const;
     CSession* SessionByNumber(int32_t number);
     // The session is still open (in the list under its number).
@@ -97,6 +99,9 @@ public:
     // Bytes one retrieval may bring before the session is ended: message
     // sizes are 32-bit counts.
     int32_t m_nMaxRetrieval = 0x7FFFFF00;
+    // Makes the server connections; empty: network sockets. Tests hand
+    // sessions connections kept in memory.
+    std::function<std::unique_ptr<IConnection>()> m_makeServerConnection;
 
 private:
     void FlushPending();

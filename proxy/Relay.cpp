@@ -7,16 +7,10 @@
 #include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 
-void CProxyServer::OnSocketReceive(CClientSocket* socket)
+void CProxyServer::OnSocketReceive(IConnection* socket)
 {
-    int32_t index = 0;
-    CSession* session = SessionOfSocket(socket, &index);
-    if (!session)
-        return;
-    if (socket == session->m_pClient.get())
-        session->OnClientData(index);
-    else
-        session->OnServerData(index);
+    if (CSession* session = SessionOfSocket(socket))
+        session->OnUnit(socket);
 }
 
 namespace {

@@ -222,6 +222,6 @@ void CSession::RequestNext()
     }
     m_nCurrentMessage = n;
     m_bRetrStatusPending = true;
-    m_pServer->m_bRetrieving = true;
+    m_pServer->SetRetrieving(true);
     SendToServer(StrFormat("RETR %d\r\n", n));
 }

@@ -1,8 +1,9 @@
 #include "proxy/Session.h"
 
 #include "proxy/ProxyServer.h"
-#include "proxy/Sockets.h"
 
+#include "base/Format.h"
+#include "base/Texts.h"
 #include "base/Win1252.h"
 
 #include <QTimer>
@@ -57,6 +58,63 @@ void CSession::EnterState(int32_t state, EFresh fresh)
         StopSilence();
     }
     m_nState = state;
+}
+
+void CSession::SetClient(std::unique_ptr<IConnection> connection)
+{
+    m_pClient = std::move(connection);
+    if (m_pClient)
+        m_pClient->SetEvents(this);
+}
+
+void CSession::SetServer(std::unique_ptr<IConnection> connection)
+{
+    m_pServer = std::move(connection);
+    if (m_pServer)
+        m_pServer->SetEvents(this);
+}
+
+void CSession::OnConnected(IConnection* connection, bool ok)
+{
+    if (connection != m_pServer.get())
+        return;
+    if (!ok) {
+        StopSilence();
+        m_proxy.AddLog(StrFormat(txt::kServerConnectFailed, m_strServerHost.c_str(), m_nServerPort), true);
+        m_proxy.EndAfterConnectFailure(this);
+        return;
+    }
+    m_proxy.Host().MailCheckStarted();
+}
+
+void CSession::OnBytes(IConnection* connection)
+{
+    // Any sign of life from the server restarts its silence limit.
+    if (connection == m_pServer.get() && m_pSilenceTimer && m_pSilenceTimer->isActive())
+        m_pSilenceTimer->start();
+}
+
+void CSession::OnUnit(IConnection* connection)
+{
+    const int32_t index = m_proxy.SessionIndex(this);
+    if (!index)
+        return;
+    if (connection == m_pClient.get())
+        OnClientData(index);
+    else if (connection == m_pServer.get())
+        OnServerData(index);
+}
+
+void CSession::OnClosed(IConnection* connection)
+{
+    // What the server said last still reaches the client before its
+    // connection closes.
+    if (connection == m_pServer.get()) {
+        const std::string held = m_answers.TakeHeld();
+        if (!held.empty())
+            SendToClient(held);
+    }
+    m_proxy.DisconnectSession(this); // switches to idle when it was the last
 }
 
 bool CSession::Scanning() const

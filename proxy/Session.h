@@ -3,6 +3,7 @@
 #pragma once
 
 #include "proxy/AnswerTracker.h"
+#include "proxy/Connection.h"
 #include "base/MailRecord.h"
 #include "base/OwnedList.h"
 
@@ -12,7 +13,6 @@
 #include <memory>
 #include <string>
 
-class CClientSocket;
 class CProxyServer;
 struct CUserLine;
 class QTimer;
@@ -44,7 +44,7 @@ enum class AuthStep { kNone, kLoginUser, kLoginPassword, kPlain };
 // answers served from the stored copies. Any step may end the session (the
 // proxy destroys it), so a caller that goes on after a step checks that the
 // session is still alive.
-class CSession
+class CSession : public IConnectionEvents
 {
 public:
     explicit CSession(CProxyServer& proxy);
@@ -63,7 +63,17 @@ public:
     enum class EFresh { kNothing, kScan, kLogin };
     void EnterState(int32_t state, EFresh fresh = EFresh::kNothing);
 
-    // ---- events from the connections (the unit is taken by the step) ----
+    // ---- events from the two connections ----
+    void OnConnected(IConnection* connection, bool ok) override;
+    void OnBytes(IConnection* connection) override;
+    void OnUnit(IConnection* connection) override;
+    void OnClosed(IConnection* connection) override;
+    // Takes a connection and receives its events.
+    void SetClient(std::unique_ptr<IConnection> connection);
+    void SetServer(std::unique_ptr<IConnection> connection);
+
+    // The unit of the client (or server) connection, with the session's
+    // position in the proxy's list.
     void OnClientData(int32_t index);
     void OnServerData(int32_t index);
     // The server's silence limit while the proxy waits on it.
@@ -77,8 +87,8 @@ public:
     // Passes a client line to the server and expects its answer.
     void PassToServer(const std::string& line);
 
-    std::unique_ptr<CClientSocket> m_pServer;
-    std::unique_ptr<CClientSocket> m_pClient;
+    std::unique_ptr<IConnection> m_pServer;
+    std::unique_ptr<IConnection> m_pClient;
     std::string m_strServerHost;
     int32_t m_nServerPort = 110;
     std::string m_strListAnswer;

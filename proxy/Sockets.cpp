@@ -31,8 +31,8 @@ bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrievin
            unit.ends_with("\r\n.\r\n");
 }
 
-CClientSocket::CClientSocket(CProxyServer& hub, QTcpSocket* socket)
-    : m_hub(hub), m_pSocket(socket ? socket : new QTcpSocket())
+CClientSocket::CClientSocket(CProxyServer& proxy, QTcpSocket* socket)
+    : m_proxy(proxy), m_pSocket(socket ? socket : new QTcpSocket())
 {
     m_pSocket->setParent(this);
     // Every answer leaves at once: otherwise the last small segment of a
@@ -45,7 +45,8 @@ CClientSocket::CClientSocket(CProxyServer& hub, QTcpSocket* socket)
     connect(m_pSocket, &QTcpSocket::connected, this, [this] {
         m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_bConnecting = false;
-        m_hub.OnServerConnected(this, true);
+        if (m_pEvents)
+            m_pEvents->OnConnected(this, true);
     });
 }
 
@@ -79,7 +80,7 @@ bool CClientSocket::Send(const char* data, int64_t length)
     // Written out before the event loop waits again, rather than after the
     // next poll reports the connection writable: one turn of the loop less
     // for every answer.
-    m_hub.FlushBeforeWaiting(this);
+    m_proxy.FlushBeforeWaiting(this);
     return true;
 }
 
@@ -168,9 +169,10 @@ std::string CClientSocket::TakeUnit(int32_t* chunks)
 void CClientSocket::OnReadyRead()
 {
     QPointer<CClientSocket> self(this);
-    m_hub.OnSocketBytes(this);
+    if (m_pEvents)
+        m_pEvents->OnBytes(this);
     while (self && !m_bClosed && PullUnit()) {
-        m_hub.OnSocketReceive(this);
+        Report();
         // A handler that did not take the unit (the session is gone or
         // waiting) must not make this loop spin.
         if (self && m_bUnitReady)
@@ -184,7 +186,7 @@ void CClientSocket::OnDisconnected()
     // Whatever arrived before the end is handled first; the end of the
     // stream ends the last unit.
     while (self && !m_bClosed && PullUnit()) {
-        m_hub.OnSocketReceive(this);
+        Report();
         if (self && m_bUnitReady)
             break;
     }
@@ -192,11 +194,12 @@ void CClientSocket::OnDisconnected()
         return;
     if (!m_unit.empty()) {
         m_bUnitReady = true;
-        m_hub.OnSocketReceive(this);
+        Report();
         if (!self || m_bClosed)
             return;
     }
-    m_hub.OnSocketClose(this);
+    if (m_pEvents)
+        m_pEvents->OnClosed(this);
 }
 
 void CClientSocket::OnError()
@@ -204,15 +207,22 @@ void CClientSocket::OnError()
     if (!m_bConnecting || !m_pSocket)
         return;
     m_bConnecting = false;
-    m_hub.OnServerConnected(this, false);
+    if (m_pEvents)
+        m_pEvents->OnConnected(this, false);
 }
 
-CListenSocket::CListenSocket(CProxyServer& hub) : m_hub(hub), m_pServer(new QTcpServer(this))
+void CClientSocket::Report()
+{
+    if (m_pEvents)
+        m_pEvents->OnUnit(this);
+}
+
+CListenSocket::CListenSocket(CProxyServer& proxy) : m_proxy(proxy), m_pServer(new QTcpServer(this))
 {
     connect(m_pServer, &QTcpServer::newConnection, this, [this] {
         QPointer<CListenSocket> self(this);
         while (self && m_pServer->hasPendingConnections())
-            m_hub.OnClientAccept();
+            m_proxy.OnClientAccept();
     });
 }
 

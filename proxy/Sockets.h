@@ -3,9 +3,11 @@
 // the outgoing connection to the POP3 server. Both are asynchronous: what
 // the relay handles as one receive is one *unit*, the bytes gathered until a
 // read chunk holds a line feed and is shorter than 102400 bytes, or until the
-// stream ends. Notifications go to the hub on the event-loop thread; nothing
-// here ever waits.
+// stream ends. A connection reports to its session, a listener to the proxy,
+// on the event-loop thread; nothing here ever waits.
 #pragma once
+
+#include "proxy/Connection.h"
 
 #include <QObject>
 #include <cstdint>
@@ -26,40 +28,38 @@ inline constexpr int32_t kReadChunk = 102400;
 bool ChunkEndsUnit(std::string_view chunk);
 bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrieving, bool moreWaiting);
 
-class CClientSocket : public QObject
+class CClientSocket : public QObject, public IConnection
 {
     Q_OBJECT
 public:
     // Takes `socket` (an accepted connection) or, without one, makes an
-    // unopened socket for a later Connect.
-    explicit CClientSocket(CProxyServer& hub, QTcpSocket* socket = nullptr);
+    // unopened socket for a later Connect. `proxy` hands buffered output to
+    // the system before the event loop waits.
+    explicit CClientSocket(CProxyServer& proxy, QTcpSocket* socket = nullptr);
     ~CClientSocket() override;
 
-    void Connect(const std::string& host, uint16_t port);
-    // Connected, or on its way (looking up, connecting).
-    bool IsActive() const;
-    bool IsConnected() const;
-    // Writes bytes; false when the connection cannot take them. They leave
-    // when the event loop is about to wait at the latest (see Flush).
-    bool Send(const char* data, int64_t length);
+    void SetEvents(IConnectionEvents* events) override { m_pEvents = events; }
+    void Connect(const std::string& host, uint16_t port) override;
+    bool IsActive() const override;
+    bool IsConnected() const override;
+    // The bytes leave when the event loop is about to wait at the latest
+    // (see Flush).
+    bool Send(const char* data, int64_t length) override;
     // Hands what Send buffered to the system now, as far as it takes it.
     // May report the connection's end on the spot, so it is called only
     // where nothing up the call stack still uses the session.
     void Flush();
     // Stops the notifications and lets the connection go: pending output is
     // still delivered, then the socket is released.
-    void Close();
+    void Close() override;
 
-    // The unit gathered so far is complete.
-    bool UnitReady() const { return m_bUnitReady; }
-    // Hands over the complete unit and how many chunks it took.
-    std::string TakeUnit(int32_t* chunks = nullptr);
-
+    bool UnitReady() const override { return m_bUnitReady; }
+    std::string TakeUnit(int32_t* chunks = nullptr) override;
     // While set, a full chunk that ends with the closing line of a
     // retrieval answer ends the unit when nothing more has arrived: a
     // retrieval whose last read fills the chunk exactly must not wait for
     // bytes the server will never send.
-    bool m_bRetrieving = false;
+    void SetRetrieving(bool retrieving) override { m_bRetrieving = retrieving; }
 
     QTcpSocket* Socket() const { return m_pSocket; }
 
@@ -67,12 +67,16 @@ private:
     void OnReadyRead();
     void OnDisconnected();
     void OnError();
+    // Reports a complete unit to the session.
+    void Report();
     // Reads chunks until a unit is complete or nothing is left to read.
     bool PullUnit();
     void Detach();
 
-    CProxyServer& m_hub;
+    CProxyServer& m_proxy;
+    IConnectionEvents* m_pEvents = nullptr;
     QTcpSocket* m_pSocket;
+    bool m_bRetrieving = false;
     std::string m_unit;
     std::unique_ptr<char[]> m_pReadBuffer;
     int32_t m_nChunks = 0;
@@ -85,7 +89,7 @@ class CListenSocket : public QObject
 {
     Q_OBJECT
 public:
-    explicit CListenSocket(CProxyServer& hub);
+    explicit CListenSocket(CProxyServer& proxy);
     ~CListenSocket() override;
 
     // Listens on `address` (empty: every local address) and `port`
@@ -96,6 +100,6 @@ public:
     QTcpSocket* Accept();
 
 private:
-    CProxyServer& m_hub;
+    CProxyServer& m_proxy;
     QTcpServer* m_pServer;
 };

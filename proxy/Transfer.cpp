@@ -31,7 +31,7 @@ std::string MaskCredentials(const CSession* session, std::string_view text)
 
 } // namespace
 
-bool CProxyServer::ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index)
+bool CProxyServer::ReceiveAll(IConnection* socket, std::string& text, bool fromClient, int32_t index)
 {
     if (!socket || !socket->UnitReady())
         return false;
@@ -62,7 +62,7 @@ void Send(CProxyServer& hub, CSession* session, bool toServer, const char* bytes
     const int32_t index = hub.SessionIndex(session);
     if (!session)
         return;
-    CClientSocket* socket = toServer ? session->m_pServer.get() : session->m_pClient.get();
+    IConnection* socket = toServer ? session->m_pServer.get() : session->m_pClient.get();
     if (!socket)
         return;
     const std::string_view data(bytes, static_cast<size_t>(std::max(length, 0)));

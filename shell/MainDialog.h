@@ -72,11 +72,11 @@ public:
     const CProxyServer& Proxy() const { return m_proxy; }
     void OpenListener() { m_proxy.OpenListener(); }
     void OnClientAccept() { m_proxy.OnClientAccept(); }
-    void OnSocketClose(CClientSocket* socket) { m_proxy.OnSocketClose(socket); }
-    void OnSocketReceive(CClientSocket* socket) { m_proxy.OnSocketReceive(socket); }
+    void OnSocketClose(IConnection* socket) { m_proxy.OnSocketClose(socket); }
+    void OnSocketReceive(IConnection* socket) { m_proxy.OnSocketReceive(socket); }
     void OnTimer(int32_t id) { m_proxy.OnTimer(id); }
     void CompleteScan(CSession* session) { m_proxy.CompleteScan(session); }
-    bool ReceiveAll(CClientSocket* socket, std::string& text, bool fromClient, int32_t index)
+    bool ReceiveAll(IConnection* socket, std::string& text, bool fromClient, int32_t index)
     {
         return m_proxy.ReceiveAll(socket, text, fromClient, index);
     }
@@ -88,7 +88,7 @@ public:
     {
         m_proxy.SendToClient(session, bytes, length, truncate);
     }
-    CSession* SessionOfSocket(const CClientSocket* socket, int32_t* index = nullptr)
+    CSession* SessionOfSocket(const IConnection* socket, int32_t* index = nullptr)
     {
         return m_proxy.SessionOfSocket(socket, index);
     }
