@@ -1,5 +1,7 @@
 #include "decode/Base64.h"
 
+#include "base/Base64.h"
+
 #include <array>
 
 namespace {
@@ -7,16 +9,11 @@ namespace {
 constexpr std::array<int8_t, 256> MakeTable()
 {
     std::array<int8_t, 256> table{};
-    for (auto& entry : table)
-        entry = -1;
-    for (int c = 'A'; c <= 'Z'; ++c)
-        table[c] = 65;
-    for (int c = 'a'; c <= 'z'; ++c)
-        table[c] = 71;
-    for (int c = '0'; c <= '9'; ++c)
-        table[c] = -4;
-    table['+'] = -19;
-    table['/'] = -16;
+    // The code minus the value, so that code - entry gives the value back.
+    for (int c = 0; c < 256; ++c) {
+        const int value = Base64Value(static_cast<unsigned char>(c));
+        table[c] = static_cast<int8_t>(value < 0 ? -1 : c - value);
+    }
     table['='] = 0;
     return table;
 }

@@ -24,10 +24,6 @@ struct CUserLine {
 // blanks before it, plus CR LF. Otherwise the whole text goes to the server.
 CUserLine ParseUserLine(std::string_view text);
 
-// Standard base64 (RFC 4648) with padding; blanks and line ends ignored.
-// Nothing for anything else.
-std::optional<std::string> DecodeBase64Strict(std::string_view text);
-
 // AUTH PLAIN's message: [authzid] NUL authcid NUL password. Nothing when it
 // is not of that form.
 std::optional<std::pair<std::string, std::string>> SplitPlainCredentials(std::string_view message);

@@ -2,6 +2,7 @@
 // connection), AUTH LOGIN and AUTH PLAIN carried out on the client's behalf,
 // and the server's greeting, which releases the held USER line.
 #include "proxy/Pop3Text.h"
+#include "base/Base64.h"
 #include "proxy/Login.h"
 #include "proxy/Session.h"
 #include "proxy/Sockets.h"

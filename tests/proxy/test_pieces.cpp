@@ -1,5 +1,6 @@
 // The proxy's pure pieces: the unit rule, the answer tracker, the POP3 text
 // readers, the login forms.
+#include "base/Base64.h"
 #include "base/Numbers.h"
 #include "proxy/AnswerTracker.h"
 #include "proxy/Login.h"
