@@ -71,25 +71,8 @@ void CProxyServer::CompleteScan(CSession* session)
         record->m_pPrepareJob.reset();
 
     session->EnterState(kStateServing);
-    int64_t sum = 0;
-    for (CMailRecord* record : session->m_messages)
-        sum += std::max(record->m_nSize, 0);
-    const int32_t total = Clamp32(sum);
-
-    if (session->m_nScanTrigger == ScanTrigger::kOther) {
-        // The RETR or TOP that started the scan is answered from the copies.
-        session->m_clientLines.push_front(std::move(session->m_strTriggerLine));
-        session->m_strTriggerLine.clear();
-    } else if (session->m_bAnswerAsList) {
-        std::string answer = txt::kListingFollows;
-        int32_t n = 1;
-        for (CMailRecord* record : session->m_messages)
-            answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
-        answer += ".\r\n";
-        SendToClient(session, answer);
-    } else {
-        SendToClient(session, StrFormat("+OK %d %d\r\n", session->m_nMessageCount, total));
-    }
+    // The RETR or TOP that started the scan is answered from the copies.
+    session->AnswerScanTrigger();
     session->ProcessClientLines();
 }
 

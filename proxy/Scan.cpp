@@ -4,6 +4,7 @@
 #include "proxy/Session.h"
 #include "proxy/Sockets.h"
 #include "base/Format.h"
+#include "base/Numbers.h"
 #include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
@@ -73,16 +74,35 @@ void CSession::AnswerEmptyMailbox()
 {
     StopSilence();
     EnterState(kStateRelay);
+    // The RETR or TOP that started the scan goes to the server now.
+    AnswerScanTrigger();
+    ProcessClientLines();
+}
+
+void CSession::AnswerScanTrigger()
+{
     if (m_nScanTrigger == ScanTrigger::kOther) {
-        // The RETR or TOP that started the scan goes to the server now.
+        // Its turn comes again, before every line that followed it.
         m_clientLines.push_front(std::move(m_strTriggerLine));
         m_strTriggerLine.clear();
     } else if (m_bAnswerAsList) {
-        SendToClient(std::string(txt::kListingFollows) + ".\r\n");
+        SendToClient(Listing());
     } else {
-        SendToClient(StrFormat("+OK %d %d\r\n", 0, 0));
+        int64_t sum = 0;
+        for (CMailRecord* record : m_messages)
+            sum += std::max(record->m_nSize, 0);
+        SendToClient(StrFormat("+OK %d %d\r\n", m_nMessageCount, Clamp32(sum)));
     }
-    ProcessClientLines();
+}
+
+std::string CSession::Listing() const
+{
+    std::string answer = txt::kListingFollows;
+    int32_t n = 1;
+    for (const CMailRecord* record : m_messages)
+        answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
+    answer += ".\r\n";
+    return answer;
 }
 
 void CSession::StartDownload(bool uidlRefused)

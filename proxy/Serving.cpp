@@ -35,12 +35,7 @@ void CSession::LocalList(const std::string& line)
         SendToClient(StrFormat("+OK %d %d\r\n", n, record ? record->m_nSize : 0));
         return;
     }
-    std::string answer = txt::kListingFollows;
-    int32_t n = 1;
-    for (CMailRecord* record : m_messages)
-        answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
-    answer += ".\r\n";
-    SendToClient(answer);
+    SendToClient(Listing());
 }
 
 void CSession::LocalRetr(const std::string& line)

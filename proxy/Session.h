@@ -86,6 +86,11 @@ public:
     void ProcessClientLines();
     // Passes a client line to the server and expects its answer.
     void PassToServer(const std::string& line);
+    // The scan is over: the command that started it gets its answer (the
+    // STAT or LIST answer, or its own turn again for RETR and TOP).
+    void AnswerScanTrigger();
+    // The LIST answer of the records as the client sees them.
+    std::string Listing() const;
 
     std::unique_ptr<IConnection> m_pServer;
     std::unique_ptr<IConnection> m_pClient;
