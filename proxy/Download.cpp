@@ -1,12 +1,12 @@
 // The download of each message, the wait after an early closing line, and
 // the hand-off: analysis, processed copies, the answer to the client.
+#include "base/Format.h"
 #include "base/Numbers.h"
+#include "base/Texts.h"
 #include "proxy/Pop3Text.h"
+#include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
 #include "proxy/Sockets.h"
-#include "base/Format.h"
-#include "proxy/ProxyServer.h"
-#include "base/Texts.h"
 
 #include <QTimer>
 #include <algorithm>

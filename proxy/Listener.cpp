@@ -1,11 +1,11 @@
 // The listener and the life of a session: acceptance, the server
 // connection's opening, the close of either connection.
-#include "proxy/Session.h"
-#include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
+#include "proxy/Sockets.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

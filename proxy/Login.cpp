@@ -1,6 +1,6 @@
 #include "proxy/Login.h"
-#include "base/Numbers.h"
 
+#include "base/Numbers.h"
 
 #include <algorithm>
 

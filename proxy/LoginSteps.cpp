@@ -1,15 +1,15 @@
 // The login through the proxy: the USER line (which opens the server
 // connection), AUTH LOGIN and AUTH PLAIN carried out on the client's behalf,
 // and the server's greeting, which releases the held USER line.
-#include "proxy/Pop3Text.h"
 #include "base/Base64.h"
-#include "proxy/Login.h"
-#include "proxy/Session.h"
-#include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "proxy/Login.h"
+#include "proxy/Pop3Text.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
+#include "proxy/Sockets.h"
 
 #include <QTimer>
 

@@ -2,10 +2,10 @@
 // and the consecutive answers are cut from the server's stream in order,
 // each at its own closing line. Used only with servers that advertise
 // PIPELINING; the others get one RETR at a time.
-#include "proxy/Session.h"
-#include "proxy/Sockets.h"
 #include "base/Format.h"
 #include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
+#include "proxy/Sockets.h"
 
 #include <algorithm>
 

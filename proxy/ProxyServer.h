@@ -10,9 +10,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -1,11 +1,10 @@
 // OnSocketReceive: the client's lines and the server's answers, by state.
-#include "proxy/Session.h"
-
-#include "proxy/Pop3Text.h"
-#include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
+#include "proxy/Pop3Text.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
+#include "proxy/Sockets.h"
 
 void CProxyServer::OnSocketReceive(IConnection* socket)
 {

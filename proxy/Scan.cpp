@@ -1,13 +1,13 @@
 // The mailbox scan: the proxy's own STAT, LIST and UIDL, one record per
 // listed message, and the reuse of messages analysed before.
-#include "proxy/Pop3Text.h"
-#include "proxy/Session.h"
-#include "proxy/Sockets.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
-#include "proxy/ProxyServer.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "proxy/Pop3Text.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
+#include "proxy/Sockets.h"
 
 #include <QTimer>
 

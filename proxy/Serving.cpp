@@ -1,10 +1,10 @@
 // LIST, RETR and TOP answered from the stored copies once a scan is complete.
-#include "base/Numbers.h"
-#include "proxy/Pop3Text.h"
-#include "proxy/Session.h"
 #include "base/Format.h"
-#include "proxy/ProxyServer.h"
+#include "base/Numbers.h"
 #include "base/Texts.h"
+#include "proxy/Pop3Text.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
 
 #include <algorithm>
 

@@ -1,10 +1,9 @@
 #include "proxy/Session.h"
 
-#include "proxy/ProxyServer.h"
-
 #include "base/Format.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "proxy/ProxyServer.h"
 
 #include <QTimer>
 #include <algorithm>

@@ -2,16 +2,16 @@
 // and the records of its mailbox.
 #pragma once
 
-#include "proxy/AnswerTracker.h"
-#include "proxy/Connection.h"
 #include "base/MailRecord.h"
 #include "base/OwnedList.h"
+#include "proxy/AnswerTracker.h"
+#include "proxy/Connection.h"
 
 #include <cstdint>
 #include <deque>
-#include <string_view>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class CProxyServer;
 struct CUserLine;

@@ -1,10 +1,10 @@
 // The three transfer operations and the traffic traces of the activity log.
-#include "base/Numbers.h"
-#include "proxy/Pop3Text.h"
-#include "proxy/Sockets.h"
 #include "base/Format.h"
-#include "proxy/ProxyServer.h"
+#include "base/Numbers.h"
 #include "base/Texts.h"
+#include "proxy/Pop3Text.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Sockets.h"
 
 #include <algorithm>
 

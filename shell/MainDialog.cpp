@@ -1,10 +1,10 @@
 #include "shell/MainDialog.h"
 
-#include "filter/PrepareWorker.h"
-#include "filter/PreparedRules.h"
 #include "base/Paths.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "filter/PrepareWorker.h"
+#include "filter/PreparedRules.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

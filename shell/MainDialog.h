@@ -7,18 +7,18 @@
 // Member functions are defined in the .cpp of the subsystem they belong to.
 #pragma once
 
+#include "base/LogSink.h"
+#include "base/Models.h"
+#include "base/OwnedList.h"
 #include "decode/HeaderExtraction.h"
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
 #include "filter/PlugIn.h"
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
-#include "base/OwnedList.h"
 #include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
 #include "shell/ActivityLog.h"
-#include "base/LogSink.h"
-#include "base/Models.h"
 #include "shell/Settings.h"
 
 #include <QObject>

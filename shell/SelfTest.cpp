@@ -1,10 +1,10 @@
 // The start-up self-test: when the configuration folder holds a test message,
 // it is analysed once like a downloaded message, so a rule set can be tried
 // without a mail server.
-#include "shell/MainDialog.h"
 #include "base/Numbers.h"
 #include "base/Paths.h"
 #include "base/Texts.h"
+#include "shell/MainDialog.h"
 
 #include <limits>
 #include <memory>
