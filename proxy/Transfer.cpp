@@ -56,27 +56,27 @@ bool CProxyServer::ReceiveAll(IConnection* socket, std::string& text, bool fromC
 
 namespace {
 
-void Send(CProxyServer& hub, CSession* session, bool toServer, const char* bytes, int32_t length,
+void Send(CProxyServer& proxy, CSession* session, bool toServer, const char* bytes, int32_t length,
           bool truncate)
 {
-    const int32_t index = hub.SessionIndex(session);
+    const int32_t index = proxy.SessionIndex(session);
     if (!session)
         return;
     IConnection* socket = toServer ? session->m_pServer.get() : session->m_pClient.get();
     if (!socket)
         return;
     const std::string_view data(bytes, static_cast<size_t>(std::max(length, 0)));
-    if (!session->m_bQuiet || hub.Debug()) {
+    if (!session->m_bQuiet || proxy.Debug()) {
         std::string trace = StrFormat(txt::kTracePrefix, index);
         trace += toServer ? txt::kLabelToServer : txt::kLabelToClient;
         trace += pop3::TraceText(data, truncate);
-        hub.AddLog(pop3::MaskPasswords(std::move(trace)), truncate);
+        proxy.AddLog(pop3::MaskPasswords(std::move(trace)), truncate);
     }
     const size_t piece = toServer ? kServerPiece : kClientPiece;
     for (size_t pos = 0; pos < data.size(); pos += piece) {
         const size_t n = std::min(piece, data.size() - pos);
         if (!socket->Send(data.data() + pos, static_cast<int64_t>(n))) {
-            hub.AddLog(txt::kSocketClientError, true);
+            proxy.AddLog(txt::kSocketClientError, true);
             return;
         }
     }
