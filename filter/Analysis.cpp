@@ -89,7 +89,7 @@ void CMainDialog::AnalyseMessages(CSession* session)
         const int32_t row = ExtractHeaders(record, n - 1);
 
         // Step 1: a known sender ends the analysis at once.
-        MatchHeaderRules(record, record->m_strFrom, m_trustList, txt::kTypeTrust, row, false);
+        MatchHeaderRules(record, record->m_strFrom, m_rules.List(kRuleTrust), txt::kTypeTrust, row, false);
         if (record->m_bTrusted) {
             AddLog(StrFormat(txt::kTrustedSender, n), true);
             continue;
@@ -99,9 +99,9 @@ void CMainDialog::AnalyseMessages(CSession* session)
         if (StartsWithTag(record->m_strSubject))
             MarkAsSpam(record, row, txt::kTypeTagged);
         // Steps 3 and 4: recipient counts.
-        if (!record->m_bSpam && m_nNbrTo != -1 && record->m_nToCount >= m_nNbrTo)
+        if (!record->m_bSpam && m_rules.NbrTo() != -1 && record->m_nToCount >= m_rules.NbrTo())
             MarkAsSpam(record, row, txt::kTypeNbrTo);
-        if (!record->m_bSpam && m_nNbrCc != -1 && record->m_nCcCount >= m_nNbrCc)
+        if (!record->m_bSpam && m_rules.NbrCc() != -1 && record->m_nCcCount >= m_rules.NbrCc())
             MarkAsSpam(record, row, txt::kTypeNbrCc);
         // Steps 5 to 10: the header lists, each on a copy of its field.
         struct HeaderStep {
@@ -110,12 +110,12 @@ void CMainDialog::AnalyseMessages(CSession* session)
             const char* label;
         };
         const HeaderStep headerSteps[] = {
-            {record->m_strRelays, m_relayList, txt::kTypeRelay},
-            {record->m_strFrom, m_fromList, txt::kTypeFrom},
-            {record->m_strReturnPath, m_retPathList, txt::kTypeRetPath},
-            {record->m_strTo, m_toList, txt::kTypeTo},
-            {record->m_strCc, m_ccList, txt::kTypeCc},
-            {record->m_strSubject, m_subjectList, txt::kTypeSubject},
+            {record->m_strRelays, m_rules.List(kRuleRelay), txt::kTypeRelay},
+            {record->m_strFrom, m_rules.List(kRuleFrom), txt::kTypeFrom},
+            {record->m_strReturnPath, m_rules.List(kRuleRetPath), txt::kTypeRetPath},
+            {record->m_strTo, m_rules.List(kRuleTo), txt::kTypeTo},
+            {record->m_strCc, m_rules.List(kRuleCc), txt::kTypeCc},
+            {record->m_strSubject, m_rules.List(kRuleSubject), txt::kTypeSubject},
         };
         for (const HeaderStep& step : headerSteps)
             if (!record->m_bSpam)
@@ -124,13 +124,13 @@ void CMainDialog::AnalyseMessages(CSession* session)
         if (!record->m_bSpam) {
             std::string converted = record->m_strSubject;
             m_mailDecoder.ConvertLookAlikes(converted);
-            MatchHeaderRules(record, std::move(converted), m_subjectList, txt::kTypeSubject, row, true);
+            MatchHeaderRules(record, std::move(converted), m_rules.List(kRuleSubject), txt::kTypeSubject, row, true);
             if (record->m_bSpam)
                 record->m_strFilterLabel = txt::kLabelSubjectConverted;
         }
         // Step 12: the Subject with repeated characters squeezed.
         if (!record->m_bSpam) {
-            MatchHeaderRules(record, m_textTools.SqueezeRepeats(record->m_strSubject), m_subjectList,
+            MatchHeaderRules(record, m_textTools.SqueezeRepeats(record->m_strSubject), m_rules.List(kRuleSubject),
                              txt::kTypeSubject, row, true);
             if (record->m_bSpam)
                 record->m_strFilterLabel = txt::kLabelSubjectRepeats;
@@ -143,7 +143,7 @@ void CMainDialog::AnalyseMessages(CSession* session)
             if (!record->m_bSpam && AnalyseBody(record) != -1)
                 MarkAsSpam(record, row, txt::kTypeBody);
             // Step 15: the plug-ins.
-            if (!record->m_bSpam && RunPlugIns(record, m_bodyList, session))
+            if (!record->m_bSpam && RunPlugIns(record, m_rules.List(kRuleBody), session))
                 MarkAsSpam(record, row, txt::kTypePlugIn);
         }
         AddLog(StrFormat(txt::kAnalysisEnd, n), true);

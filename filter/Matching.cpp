@@ -18,8 +18,7 @@ CRuleMatcher& MatcherFor(CMainDialog& hub, std::optional<CRuleMatcher>& local, c
                          CRuleMatcher::EMode mode, bool strip)
 {
     CMatcherCache* cache = hub.m_pMatcherCache.get();
-    const auto lists = hub.RuleSet().lists;
-    if (cache && std::find(lists.begin(), lists.end(), &list) != lists.end())
+    if (cache && hub.Rules().IndexOf(list) >= 0)
         return cache->Get(list, mode, strip);
     local.emplace(list, mode, strip);
     return *local;

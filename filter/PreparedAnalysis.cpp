@@ -83,15 +83,14 @@ void CMainDialog::AdoptPreparedRules()
         return;
     // Body verdicts count only when they were computed with the body lists
     // this run has just read.
-    if (prepared->SameList(kRuleBodyHtml, m_bodyHtmlList) && prepared->SameList(kRuleBody, m_bodyList))
+    if (prepared->SameList(kRuleBodyHtml, m_rules.List(kRuleBodyHtml)) && prepared->SameList(kRuleBody, m_rules.List(kRuleBody)))
         m_pRunRules = prepared;
     // Header lists compiled in the background are taken over when the hub's
     // list is the same and has none compiled yet.
     if (!m_pMatcherCache)
         return;
-    const CRuleSetRef lists = RuleSet();
     for (const auto& [which, strip] : CPreparedRules::kHeaderTests) {
-        const RuleList& list = *lists.lists[static_cast<size_t>(which)];
+        const RuleList& list = m_rules.List(which);
         if (!m_pMatcherCache->Has(list, CRuleMatcher::kHeaderTest, strip) && prepared->SameList(which, list))
             m_pMatcherCache->Adopt(list, CRuleMatcher::kHeaderTest, strip, prepared->TakeHeaderMatcher(which, strip));
     }
@@ -148,9 +147,9 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         if (m_pRunRules) {
             matchers = m_pRunRules->Matchers();
         } else {
-            matchers.html = BodyMatcher(m_bodyHtmlList, false, html);
-            matchers.plain = BodyMatcher(m_bodyList, false, plain);
-            matchers.stripped = BodyMatcher(m_bodyList, true, stripped);
+            matchers.html = BodyMatcher(m_rules.List(kRuleBodyHtml), false, html);
+            matchers.plain = BodyMatcher(m_rules.List(kRuleBody), false, plain);
+            matchers.stripped = BodyMatcher(m_rules.List(kRuleBody), true, stripped);
         }
         verdict = RunBodyPasses(AnalysisText(record), matchers, m_bDebug);
     }

@@ -2,15 +2,12 @@
 
 CPreparedRules::CPreparedRules(std::string content) : m_strContent(std::move(content))
 {
-    CRuleSetRef rules;
-    for (int i = 0; i < kRuleListCount; ++i)
-        rules.lists[static_cast<size_t>(i)] = &m_lists[static_cast<size_t>(i)];
-    ParseRuleFile(m_strContent, rules);
+    ParseRuleFile(m_strContent, m_lists);
 }
 
 bool CPreparedRules::SameList(ERuleList which, const RuleList& list) const
 {
-    const RuleList& mine = m_lists[static_cast<size_t>(which)];
+    const RuleList& mine = m_lists.lists[static_cast<size_t>(which)];
     if (mine.count() != list.count())
         return false;
     auto other = list.begin();
@@ -25,8 +22,8 @@ bool CPreparedRules::SameList(ERuleList which, const RuleList& list) const
 void CPreparedRules::Compile() const
 {
     std::call_once(m_compileOnce, [this] {
-        const RuleList& html = m_lists[kRuleBodyHtml];
-        const RuleList& body = m_lists[kRuleBody];
+        const RuleList& html = m_lists.lists[kRuleBodyHtml];
+        const RuleList& body = m_lists.lists[kRuleBody];
         if (!html.empty())
             m_html.emplace(html, CRuleMatcher::kBodySearch, false);
         if (!body.empty()) {
@@ -35,7 +32,7 @@ void CPreparedRules::Compile() const
         }
         std::lock_guard<std::mutex> lock(m_headerLock);
         for (const auto& [which, strip] : kHeaderTests) {
-            const RuleList& list = m_lists[static_cast<size_t>(which)];
+            const RuleList& list = m_lists.lists[static_cast<size_t>(which)];
             if (!list.empty())
                 m_header[{which, strip}] = std::make_unique<CRuleMatcher>(list, CRuleMatcher::kHeaderTest, strip);
         }

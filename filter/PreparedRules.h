@@ -52,7 +52,7 @@ public:
 
 private:
     std::string m_strContent;
-    std::array<RuleList, kRuleListCount> m_lists;
+    SRuleLists m_lists;
     mutable std::once_flag m_compileOnce;
     mutable std::atomic<bool> m_bCompiled{false};
     mutable std::optional<CRuleMatcher> m_html;

@@ -38,6 +38,7 @@ CMainDialog::CMainDialog(QObject* parent) : QObject(parent), m_clock(LocalNow)
     m_window.SendMessage = &CMainDialog::WindowSendMessage;
     m_window.host = this;
     m_nSetLogMessage = RegisterWindowMessage("Set Log");
+    m_plugIns.SetWindow(&m_window, m_nSetLogMessage);
 }
 
 CMainDialog::~CMainDialog()

@@ -10,7 +10,7 @@
 #include "decode/HeaderExtraction.h"
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
-#include "filter/PlugIn.h"
+#include "filter/PlugIns.h"
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
 #include "base/OwnedList.h"
@@ -179,12 +179,10 @@ public:
     // At the start of a run: which preparations the freshly read lists allow
     // to use, and the compiled header lists that can be taken over.
     void AdoptPreparedRules();
-    // Empties and refills the rule set from blacklist.txt in the current directory.
-    void LoadRuleFile();
-    // Writes the rule set to the rule file path; false when it cannot be written.
-    bool SaveRuleFile();
-    // The nine lists and two thresholds, for the rule file functions.
-    CRuleSetRef RuleSet();
+    void LoadRuleFile() { m_rules.Load(); }
+    bool SaveRuleFile() { return m_rules.Save(); }
+    CRuleSet& Rules() { return m_rules; }
+    CPlugIns& PlugIns() { return m_plugIns; }
     // Reads the header fields into the record, inserts the message's mail-list
     // row at `row` (trimming the list to MaxMemoMsg) and returns the row's index.
     int32_t ExtractHeaders(CMailRecord* record, int32_t row);
@@ -209,32 +207,19 @@ public:
                                     std::optional<CRuleMatcher>& local);
     // Tags the message as spam, fills its mail-list row and logs.
     void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
-    // Unloads every plug-in and loads those the settings name again.
-    void LoadPlugIns();
-    // Asks the plug-ins in turn; true when one judged the message spam.
-    bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session);
-    // A fresh copy of a message prepared for a plug-in as its level bits ask.
-    std::string PreparePlugInText(std::string text, int32_t level);
+    void LoadPlugIns() { m_plugIns.Load(); }
+    bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session)
+    {
+        return m_plugIns.Run(record, bodyRules, session ? session->m_strServerHost : std::string(),
+                             session ? session->m_strUserCommand : std::string());
+    }
     // The start-up self-test: analyses mail.txt of the configuration folder.
     void RunSelfTest();
     // The text the analysis reads for `record`: its working copy, with the end
     // of the header marked, while that record is being analysed.
     const std::string& AnalysisText(const CMailRecord* record) const;
-    // The rule set: nine lists, in file order, entries upper case.
-    RuleList m_fromList;
-    RuleList m_toList;
-    RuleList m_ccList;
-    RuleList m_bodyList;
-    RuleList m_bodyHtmlList;
-    RuleList m_subjectList;
-    RuleList m_retPathList;
-    RuleList m_trustList;
-    RuleList m_relayList;
-    int32_t m_nNbrTo = -1; // recipients from which a message is spam; -1 = off
-    int32_t m_nNbrCc = -1;
-    std::string m_strRuleFilePath;
-    // The loaded plug-ins, in the order of m_plugInNames.
-    OwnedList<CPlugIn> m_plugIns;
+    CRuleSet m_rules{*this};
+    CPlugIns m_plugIns{*this, *this, m_mailDecoder, m_textTools};
     // Working copy of the message being analysed (see AnalysisText).
     const CMailRecord* m_pAnalysedRecord = nullptr;
     std::string m_strAnalysisText;

@@ -66,10 +66,10 @@ TEST_F(PlugInTest, LoadsOnlyLibrariesWithAnalyseAndNamesThemByFileName)
     hub.m_plugInNames = {PlugInPath("rulecheck"), "/no/such/library.so", PlugInPath("rulecheck_inert"),
                          PlugInPath("rulecheck_nolevel")};
     hub.LoadPlugIns();
-    ASSERT_EQ(hub.m_plugIns.count(), 2);
-    EXPECT_EQ(hub.m_plugIns.at(1)->GetName(), "rulecheck.so");
-    EXPECT_EQ(hub.m_plugIns.at(2)->GetName(), "rulecheck_nolevel.so");
-    EXPECT_EQ(hub.m_plugIns.at(2)->GetLevel(), -1);
+    ASSERT_EQ(hub.PlugIns().Loaded().count(), 2);
+    EXPECT_EQ(hub.PlugIns().Loaded().at(1)->GetName(), "rulecheck.so");
+    EXPECT_EQ(hub.PlugIns().Loaded().at(2)->GetName(), "rulecheck_nolevel.so");
+    EXPECT_EQ(hub.PlugIns().Loaded().at(2)->GetLevel(), -1);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Chargement de rulecheck.so r\xE9" "ussi",
                                                     "Chargement de rulecheck_nolevel.so r\xE9" "ussi"}));
     CPlugIn plain;
@@ -186,11 +186,11 @@ TEST_F(PlugInTest, EveryRunUnloadsAndLoadsAgain)
     hub.m_plugInNames = {PlugInPath("rulecheck_nolevel")};
     hub.AnalyseMessages(&session);
     hub.AnalyseMessages(&session);
-    EXPECT_EQ(hub.m_plugIns.count(), 1);
+    EXPECT_EQ(hub.PlugIns().Loaded().count(), 1);
     EXPECT_TRUE(Mapped("rulecheck_nolevel.so"));
     hub.m_plugInNames.clear();
     hub.AnalyseMessages(&session);
-    EXPECT_TRUE(hub.m_plugIns.empty());
+    EXPECT_TRUE(hub.PlugIns().Loaded().empty());
     EXPECT_FALSE(Mapped("rulecheck_nolevel.so"));
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "Chargement de " + m_folder + "/blacklist.txt",
@@ -204,5 +204,5 @@ TEST_F(PlugInTest, NoPlugInsMeansNoVerdict)
 {
     CMailRecord r;
     r.m_pszText = "x";
-    EXPECT_FALSE(hub.RunPlugIns(&r, hub.m_bodyList, &session));
+    EXPECT_FALSE(hub.RunPlugIns(&r, hub.Rules().List(kRuleBody), &session));
 }

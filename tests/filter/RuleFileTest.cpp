@@ -13,12 +13,12 @@ TEST_F(RuleFileTest, MissingFileEmptiesTheSetAndSaysSo)
 {
     WriteRules("FROM:\r\nspam@x\r\nNBRTO:\r\n3\r\n");
     hub.LoadRuleFile();
-    ASSERT_EQ(hub.m_fromList.count(), 1);
+    ASSERT_EQ(hub.Rules().List(kRuleFrom).count(), 1);
     std::filesystem::remove(m_folder + "/blacklist.txt");
     hub.LoadRuleFile();
-    EXPECT_TRUE(hub.m_fromList.empty());
-    EXPECT_EQ(hub.m_nNbrTo, -1);
-    EXPECT_EQ(hub.m_strRuleFilePath, m_folder + "/blacklist.txt");
+    EXPECT_TRUE(hub.Rules().List(kRuleFrom).empty());
+    EXPECT_EQ(hub.Rules().NbrTo(), -1);
+    EXPECT_EQ(hub.Rules().FilePath(), m_folder + "/blacklist.txt");
     EXPECT_EQ(LogLines().back(), "Impossible de lire BlackList.txt");
 }
 
@@ -27,10 +27,10 @@ TEST_F(RuleFileTest, EmptyFileLoadsAndLogsThePath)
     WriteRules("");
     hub.LoadRuleFile();
     EXPECT_EQ(LogLines(), Lines{"Chargement de " + m_folder + "/blacklist.txt"});
-    for (RuleList* list : hub.RuleSet().lists)
-        EXPECT_TRUE(list->empty());
-    EXPECT_EQ(hub.m_nNbrTo, -1);
-    EXPECT_EQ(hub.m_nNbrCc, -1);
+    for (const RuleList& list : hub.Rules().Lists().lists)
+        EXPECT_TRUE(list.empty());
+    EXPECT_EQ(hub.Rules().NbrTo(), -1);
+    EXPECT_EQ(hub.Rules().NbrCc(), -1);
 }
 
 TEST_F(RuleFileTest, KeywordsSectionsAndEntries)
@@ -49,35 +49,35 @@ TEST_F(RuleFileTest, KeywordsSectionsAndEntries)
                "FROM:\r\n"                 // a keyword again adds to the same list
                "second@x");                // no final line end: still read
     hub.LoadRuleFile();
-    EXPECT_EQ(Entries(hub.m_fromList), (Lines{"SPAM@EXAMPLE.COM", "FROM: ", "SECOND@X"}));
-    EXPECT_EQ(Entries(hub.m_subjectList), (Lines{"VIAGRA  ", "# NOT A COMMENT"}));
-    EXPECT_TRUE(hub.m_toList.empty());
-    EXPECT_TRUE(hub.m_bodyList.empty());
-    EXPECT_EQ(Entries(hub.m_bodyHtmlList), Lines{"<B>"});
-    EXPECT_EQ(Entries(hub.m_retPathList), Lines{"X"});
-    EXPECT_EQ(Entries(hub.m_trustList), Lines{"FRIEND"});
-    EXPECT_EQ(Entries(hub.m_relayList), Lines{"RELAY.EXAMPLE"});
-    EXPECT_EQ(Entries(hub.m_ccList), Lines{"C"});
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleFrom)), (Lines{"SPAM@EXAMPLE.COM", "FROM: ", "SECOND@X"}));
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleSubject)), (Lines{"VIAGRA  ", "# NOT A COMMENT"}));
+    EXPECT_TRUE(hub.Rules().List(kRuleTo).empty());
+    EXPECT_TRUE(hub.Rules().List(kRuleBody).empty());
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleBodyHtml)), Lines{"<B>"});
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleRetPath)), Lines{"X"});
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleTrust)), Lines{"FRIEND"});
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleRelay)), Lines{"RELAY.EXAMPLE"});
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleCc)), Lines{"C"});
 }
 
 TEST_F(RuleFileTest, Thresholds)
 {
     WriteRules("NBRTO:\r\n5\r\nNBRCC:\r\nTO:\r\na\r\n");
     hub.LoadRuleFile();
-    EXPECT_EQ(hub.m_nNbrTo, 5);
-    EXPECT_EQ(hub.m_nNbrCc, -1); // followed directly by a keyword
+    EXPECT_EQ(hub.Rules().NbrTo(), 5);
+    EXPECT_EQ(hub.Rules().NbrCc(), -1); // followed directly by a keyword
     WriteRules("NBRTO:\r\nletters\r\nNBRCC:\r\n 7x\r\n-2\r\n");
     hub.LoadRuleFile();
-    EXPECT_EQ(hub.m_nNbrTo, 0);  // no leading digits
-    EXPECT_EQ(hub.m_nNbrCc, -2); // the last line wins
+    EXPECT_EQ(hub.Rules().NbrTo(), 0);  // no leading digits
+    EXPECT_EQ(hub.Rules().NbrCc(), -2); // the last line wins
 }
 
 TEST_F(RuleFileTest, ZeroByteEndsTheContentAndAccentsAreUpperCased)
 {
     WriteRules(std::string("SUBJECT:\r\nr\xE9" "duction\r\n\0BODY:\r\nhidden\r\n", 34));
     hub.LoadRuleFile();
-    EXPECT_EQ(Entries(hub.m_subjectList), Lines{"R\xC9" "DUCTION"});
-    EXPECT_TRUE(hub.m_bodyList.empty());
+    EXPECT_EQ(Entries(hub.Rules().List(kRuleSubject)), Lines{"R\xC9" "DUCTION"});
+    EXPECT_TRUE(hub.Rules().List(kRuleBody).empty());
 }
 
 TEST_F(RuleFileTest, WrittenFileReadsBackIntoTheSameSet)
@@ -88,32 +88,32 @@ TEST_F(RuleFileTest, WrittenFileReadsBackIntoTheSameSet)
     hub.LoadRuleFile();
     ASSERT_TRUE(hub.SaveRuleFile());
     std::string written;
-    ASSERT_TRUE(ReadBinaryFile(hub.m_strRuleFilePath, written));
+    ASSERT_TRUE(ReadBinaryFile(hub.Rules().FilePath(), written));
     EXPECT_EQ(written, "FROM:\r\nA@B\r\nC@D\r\nRETPATH:\r\nR\r\nTO:\r\nT\r\nNBRTO:\r\n5\r\nCC:\r\nCC\r\n"
                        "NBRCC:\r\nSUBJECT:\r\nS*T\r\nBODY:\r\nBODY ONE\r\nBODYHTML:\r\n<FONT\r\n"
                        "TRUST:\r\nFRIEND\r\nRELAY:\r\nRELAY\r\n");
 
     std::vector<Lines> before;
-    for (RuleList* list : hub.RuleSet().lists)
-        before.push_back(Entries(*list));
+    for (const RuleList& list : hub.Rules().Lists().lists)
+        before.push_back(Entries(list));
     hub.LoadRuleFile();
     std::vector<Lines> after;
-    for (RuleList* list : hub.RuleSet().lists)
-        after.push_back(Entries(*list));
+    for (const RuleList& list : hub.Rules().Lists().lists)
+        after.push_back(Entries(list));
     EXPECT_EQ(before, after);
-    EXPECT_EQ(hub.m_nNbrTo, 5);
-    EXPECT_EQ(hub.m_nNbrCc, -1);
+    EXPECT_EQ(hub.Rules().NbrTo(), 5);
+    EXPECT_EQ(hub.Rules().NbrCc(), -1);
 }
 
 TEST_F(RuleFileTest, EditorEntriesAreSavedAsTyped)
 {
     WriteRules("");
     hub.LoadRuleFile();
-    hub.m_bodyList.append(std::make_unique<std::string>("Mixed Case"));
-    hub.m_nNbrCc = 3;
+    hub.Rules().List(kRuleBody).append(std::make_unique<std::string>("Mixed Case"));
+    hub.Rules().NbrCc() = 3;
     ASSERT_TRUE(hub.SaveRuleFile());
     std::string written;
-    ASSERT_TRUE(ReadBinaryFile(hub.m_strRuleFilePath, written));
+    ASSERT_TRUE(ReadBinaryFile(hub.Rules().FilePath(), written));
     EXPECT_NE(written.find("BODY:\r\nMixed Case\r\nBODYHTML:"), std::string::npos);
     EXPECT_NE(written.find("NBRCC:\r\n3\r\nSUBJECT:"), std::string::npos);
 }
@@ -127,7 +127,7 @@ TEST_F(RuleFileTest, FolderPathTooLongIsTreatedLikeAMissingFile)
     std::ofstream(deep + "/blacklist.txt", std::ios::binary) << "FROM:\r\nx\r\n";
     ASSERT_TRUE(SetCurrentDirectory(deep));
     hub.LoadRuleFile();
-    EXPECT_TRUE(hub.m_fromList.empty());
+    EXPECT_TRUE(hub.Rules().List(kRuleFrom).empty());
     EXPECT_EQ(LogLines().back(), "Impossible de lire BlackList.txt");
 }
 
