@@ -1,6 +1,5 @@
 #include "filter/Analysis.h"
 
-#include "filter/MatcherCache.h"
 #include "base/Format.h"
 #include "base/Texts.h"
 
@@ -26,24 +25,12 @@ private:
     CMailRecord* m_record;
 };
 
-// Offers the compiled rule lists for the length of one run; those of the
-// last run are taken over as long as their lists are unchanged.
+// Offers the compiled rule lists for the length of one run.
 class CMatcherScope
 {
 public:
-    explicit CMatcherScope(CMainDialog& hub) : m_hub(hub)
-    {
-        if (!m_hub.m_pKeptMatchers)
-            m_hub.m_pKeptMatchers = std::make_shared<CMatcherCache>();
-        m_hub.m_pKeptMatchers->Revalidate();
-        m_hub.m_pMatcherCache = m_hub.m_pKeptMatchers;
-        m_hub.AdoptPreparedRules();
-    }
-    ~CMatcherScope()
-    {
-        m_hub.m_pMatcherCache.reset();
-        m_hub.m_pRunRules = nullptr;
-    }
+    explicit CMatcherScope(CMainDialog& hub) : m_hub(hub) { m_hub.m_ruleCache.BeginRun(); }
+    ~CMatcherScope() { m_hub.m_ruleCache.EndRun(); }
     CMatcherScope(const CMatcherScope&) = delete;
     CMatcherScope& operator=(const CMatcherScope&) = delete;
 

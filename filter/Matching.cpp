@@ -1,7 +1,6 @@
 // The hub's rule matching: the header test, which marks, and the body search,
 // which only reports. Both go through rule lists compiled into automata (see
 // RuleMatcher.h), so a text is scanned once whatever the number of rules.
-#include "filter/MatcherCache.h"
 #include "shell/MainDialog.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
@@ -17,9 +16,8 @@ namespace {
 CRuleMatcher& MatcherFor(CMainDialog& hub, std::optional<CRuleMatcher>& local, const RuleList& list,
                          CRuleMatcher::EMode mode, bool strip)
 {
-    CMatcherCache* cache = hub.m_pMatcherCache.get();
-    if (cache && hub.Rules().IndexOf(list) >= 0)
-        return cache->Get(list, mode, strip);
+    if (CRuleMatcher* cached = hub.m_ruleCache.Find(list, mode, strip))
+        return *cached;
     local.emplace(list, mode, strip);
     return *local;
 }

@@ -1,7 +1,6 @@
 #include "shell/MainDialog.h"
 
 #include "filter/PrepareWorker.h"
-#include "filter/PreparedRules.h"
 #include "proxy/Sockets.h"
 #include "base/Paths.h"
 #include "base/Texts.h"

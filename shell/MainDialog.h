@@ -11,6 +11,7 @@
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
 #include "filter/PlugIns.h"
+#include "filter/RuleCache.h"
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
 #include "base/OwnedList.h"
@@ -32,10 +33,8 @@
 #include <vector>
 
 class CPrepareWorker;
-class CPreparedRules;
 struct SPreparedAnalysis;
 class CClientSocket;
-class CMatcherCache;
 class CRuleMatcher;
 
 class CMainDialog : public QObject, public ILogSink, public CSettings
@@ -176,9 +175,6 @@ public:
     // The header fields prepared for the record under analysis, with their
     // log lines written; false when there are none.
     bool TakePreparedFields(const CMailRecord* record, CHeaderFields& fields);
-    // At the start of a run: which preparations the freshly read lists allow
-    // to use, and the compiled header lists that can be taken over.
-    void AdoptPreparedRules();
     void LoadRuleFile() { m_rules.Load(); }
     bool SaveRuleFile() { return m_rules.Save(); }
     CRuleSet& Rules() { return m_rules; }
@@ -223,21 +219,12 @@ public:
     // Working copy of the message being analysed (see AnalysisText).
     const CMailRecord* m_pAnalysedRecord = nullptr;
     std::string m_strAnalysisText;
-    // Rule lists compiled for matching; present only during an analysis run,
-    // when the lists cannot change.
-    std::shared_ptr<CMatcherCache> m_pMatcherCache;
-    // The compiled lists kept between runs (see filter/MatcherCache.h).
-    std::shared_ptr<CMatcherCache> m_pKeptMatchers;
+    // Every compiled rule list (see filter/RuleCache.h).
+    CRuleCache m_ruleCache{m_rules};
     // Analysis prepared ahead of time; switched off, all of it is done
     // inside AnalyseMessages.
     bool m_bPrepareAnalysis = true;
     std::unique_ptr<CPrepareWorker> m_pPrepareWorker;
-    // The last reading of the rule file for the preparations, and during a
-    // run that reading when the hub's body lists equal it.
-    std::shared_ptr<const CPreparedRules> m_pPreparedRules;
-    std::string m_strPreparedRulesStamp; // the rule file's path, size and change time at that reading
-    std::chrono::steady_clock::time_point m_preparedRulesChecked;
-    const CPreparedRules* m_pRunRules = nullptr;
     // What was prepared for the record under analysis; each part is taken
     // once (the fields, then the body verdict).
     std::unique_ptr<SPreparedAnalysis> m_pPrepared;

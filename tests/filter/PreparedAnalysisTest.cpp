@@ -6,7 +6,7 @@
 
 #include "decode/MailDecoder.h"
 #include "filter/PrepareWorker.h"
-#include "filter/PreparedRules.h"
+#include "filter/RuleCache.h"
 #include "filter/MessageHeader.h"
 
 #include <chrono>
@@ -175,14 +175,14 @@ TEST_F(PreparedAnalysisTest, CompiledHeaderListsAreTakenOverOnlyWhenUnchanged)
     const Outcome expected = Unprepared(false);
     ExpectSame(Analyse(), expected);
     // The hub took the background's compiled From list instead of its own.
-    EXPECT_EQ(hub.m_pPreparedRules->TakeHeaderMatcher(kRuleFrom, false), nullptr);
+    EXPECT_EQ(hub.m_ruleCache.FileReading()->TakeHeaderMatcher(kRuleFrom, false), nullptr);
 
     // A From list of the same length but other entries: the background's
     // compiled form must not be taken over.
     WriteRules("FROM:\r\nbad@\r\n");
     session.m_messages.clear();
     hub.m_log.Clear();
-    hub.m_pPreparedRules.reset(); // read the file again at once, not within the quarter second
+    hub.m_ruleCache.ForgetFileReading(); // read the file again at once, not within the quarter second
     AddAll();
     PrepareAll();
     AwaitBackground(2 * static_cast<int64_t>(std::size(kBodies)));
@@ -242,7 +242,7 @@ TEST_F(PreparedAnalysisTest, NothingIsPreparedWhenAnalysisCannotUseIt)
 // without holding up the worker's end.
 TEST(PrepareWorker, ResultsAndDroppedJobs)
 {
-    auto rules = std::make_shared<const CPreparedRules>(kRules);
+    auto rules = std::make_shared<const CCompiledRuleFile>(kRules);
     std::vector<std::string> texts;
     for (int i = 0; i < 300; ++i)
         texts.push_back("Subject: =?ISO-8859-1?Q?s=E9?=\r\n" + std::string(kBodies[i % std::size(kBodies)]) +
@@ -315,7 +315,7 @@ TEST(PrepareWorker, AnalysisTextBelongsOnlyToItsOwnText)
 // on its own; a worker that ends first drops them without harm.
 TEST(PrepareWorker, CompilesRulesAhead)
 {
-    auto rules = std::make_shared<const CPreparedRules>(kRules);
+    auto rules = std::make_shared<const CCompiledRuleFile>(kRules);
     {
         CPrepareWorker worker(1);
         worker.CompileAhead(rules);
@@ -329,5 +329,5 @@ TEST(PrepareWorker, CompilesRulesAhead)
     }
     CPrepareWorker stopping(1);
     for (int i = 0; i < 20; ++i)
-        stopping.CompileAhead(std::make_shared<const CPreparedRules>(kRules));
+        stopping.CompileAhead(std::make_shared<const CCompiledRuleFile>(kRules));
 }
