@@ -1,5 +1,6 @@
 #include "filter/Analysis.h"
 
+#include "filter/PrepareWorker.h"
 #include "base/Format.h"
 #include "base/Texts.h"
 
@@ -7,21 +8,21 @@
 
 namespace {
 
-// Sets the hub's working copy for one record and clears it again on leaving,
+// Sets the working copy for one record and clears it again on leaving,
 // whatever way the analysis of that record ends.
 class CAnalysisScope
 {
 public:
-    CAnalysisScope(CMainDialog& hub, CMailRecord* record) : m_hub(hub), m_record(record)
+    CAnalysisScope(CAnalysis& analysis, CMailRecord* record) : m_analysis(analysis), m_record(record)
     {
-        m_hub.BeginAnalysisOf(record);
+        m_analysis.BeginAnalysisOf(record);
     }
-    ~CAnalysisScope() { m_hub.EndAnalysisOf(m_record); }
+    ~CAnalysisScope() { m_analysis.EndAnalysisOf(m_record); }
     CAnalysisScope(const CAnalysisScope&) = delete;
     CAnalysisScope& operator=(const CAnalysisScope&) = delete;
 
 private:
-    CMainDialog& m_hub;
+    CAnalysis& m_analysis;
     CMailRecord* m_record;
 };
 
@@ -29,13 +30,13 @@ private:
 class CMatcherScope
 {
 public:
-    explicit CMatcherScope(CMainDialog& hub) : m_hub(hub) { m_hub.m_ruleCache.BeginRun(); }
-    ~CMatcherScope() { m_hub.m_ruleCache.EndRun(); }
+    explicit CMatcherScope(CRuleCache& cache) : m_cache(cache) { m_cache.BeginRun(); }
+    ~CMatcherScope() { m_cache.EndRun(); }
     CMatcherScope(const CMatcherScope&) = delete;
     CMatcherScope& operator=(const CMatcherScope&) = delete;
 
 private:
-    CMainDialog& m_hub;
+    CRuleCache& m_cache;
 };
 
 // The Subject value, upper case, begins with "_SPAM_" once its leading blanks
@@ -48,7 +49,7 @@ bool StartsWithTag(const std::string& subject)
 
 } // namespace
 
-const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
+const std::string& CAnalysis::AnalysisText(const CMailRecord* record) const
 {
     static const std::string kNoText;
     if (!record)
@@ -58,27 +59,36 @@ const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
     return record->m_pszText;
 }
 
-void CMainDialog::AnalyseMessages(CSession* session)
+CAnalysis::CAnalysis(ILogSink& log, const CSettings& settings, CMailListModel& mailList, CRuleSet& rules,
+                     CPlugIns& plugIns, CMailDecoder& decoder, const CTextTools& tools)
+    : m_log(log), m_settings(settings), m_mailList(mailList), m_rules(rules), m_plugIns(plugIns),
+      m_decoder(decoder), m_tools(tools), m_cache(rules)
 {
-    LoadRuleFile();
-    LoadPlugIns();
-    if (!session)
-        return;
-    CMatcherScope matchers(*this);
+}
+
+// Out of line: the worker and the prepared analysis are complete types here.
+CAnalysis::~CAnalysis() = default;
+
+void CAnalysis::AnalyseMessages(OwnedList<CMailRecord>& records, const std::string& server,
+                                const std::string& user)
+{
+    m_rules.Load();
+    m_plugIns.Load();
+    CMatcherScope matchers(m_cache);
 
     int32_t n = 0;
-    for (CMailRecord* record : session->m_messages) {
+    for (CMailRecord* record : records) {
         ++n;
         if (!record || record->m_bAnalysed)
             continue;
-        AddLog(StrFormat(txt::kAnalysingMsg, n), true);
+        m_log.AddLog(StrFormat(txt::kAnalysingMsg, n), true);
         CAnalysisScope scope(*this, record);
         const int32_t row = ExtractHeaders(record, n - 1);
 
         // Step 1: a known sender ends the analysis at once.
         MatchHeaderRules(record, record->m_strFrom, m_rules.List(kRuleTrust), txt::kTypeTrust, row, false);
         if (record->m_bTrusted) {
-            AddLog(StrFormat(txt::kTrustedSender, n), true);
+            m_log.AddLog(StrFormat(txt::kTrustedSender, n), true);
             continue;
         }
         // Step 2: tagged before. The stored value keeps the blank that follows
@@ -110,29 +120,29 @@ void CMainDialog::AnalyseMessages(CSession* session)
         // Step 11: the Subject with look-alikes converted, without separators.
         if (!record->m_bSpam) {
             std::string converted = record->m_strSubject;
-            m_mailDecoder.ConvertLookAlikes(converted);
+            m_decoder.ConvertLookAlikes(converted);
             MatchHeaderRules(record, std::move(converted), m_rules.List(kRuleSubject), txt::kTypeSubject, row, true);
             if (record->m_bSpam)
                 record->m_strFilterLabel = txt::kLabelSubjectConverted;
         }
         // Step 12: the Subject with repeated characters squeezed.
         if (!record->m_bSpam) {
-            MatchHeaderRules(record, m_textTools.SqueezeRepeats(record->m_strSubject), m_rules.List(kRuleSubject),
+            MatchHeaderRules(record, m_tools.SqueezeRepeats(record->m_strSubject), m_rules.List(kRuleSubject),
                              txt::kTypeSubject, row, true);
             if (record->m_bSpam)
                 record->m_strFilterLabel = txt::kLabelSubjectRepeats;
         }
         // Step 13: large messages get only the header filters.
-        if (record->m_nSize >= m_nMaxMsgSize) {
-            AddLog(txt::kMessageTooLarge, true);
+        if (record->m_nSize >= m_settings.m_nMaxMsgSize) {
+            m_log.AddLog(txt::kMessageTooLarge, true);
         } else {
             // Step 14: the body passes.
             if (!record->m_bSpam && AnalyseBody(record) != -1)
                 MarkAsSpam(record, row, txt::kTypeBody);
             // Step 15: the plug-ins.
-            if (!record->m_bSpam && RunPlugIns(record, m_rules.List(kRuleBody), session))
+            if (!record->m_bSpam && m_plugIns.Run(record, m_rules.List(kRuleBody), server, user))
                 MarkAsSpam(record, row, txt::kTypePlugIn);
         }
-        AddLog(StrFormat(txt::kAnalysisEnd, n), true);
+        m_log.AddLog(StrFormat(txt::kAnalysisEnd, n), true);
     }
 }

@@ -15,7 +15,8 @@ namespace {
 
 void ReplaceBreaks(std::string& text)
 {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
 }
 
 void RemoveBreaks(std::string& text)
@@ -54,8 +55,8 @@ bool CPlugIns::Run(CMailRecord* record, const RuleList& bodyRules, const std::st
     for (CPlugIn* plugIn : m_plugIns) {
         const std::string text = PrepareText(record->m_pszText, plugIn->GetLevel());
         m_log.AddLog(StrFormat(txt::kPlugInAnalysing, plugIn->GetName().c_str()), true);
-        if (plugIn->CallAnalyse(text.c_str(), rules.c_str(), server.c_str(), user.c_str(), m_pWindow,
-                                m_nSetLogMessage)) {
+        if (plugIn->CallAnalyse(text.c_str(), rules.c_str(), server.c_str(), user.c_str(),
+                                m_pWindow, m_nSetLogMessage)) {
             record->m_strRuleText = plugIn->GetName();
             record->m_strFilterLabel = plugIn->GetName();
             return true;

@@ -19,7 +19,8 @@ class CPlugIns
 public:
     // Loading and asking log to `log`; the names come from `settings`. The
     // decoder and text tools prepare the text each plug-in is handed.
-    CPlugIns(ILogSink& log, const CSettings& settings, CMailDecoder& decoder, const CTextTools& tools)
+    CPlugIns(ILogSink& log, const CSettings& settings, CMailDecoder& decoder,
+             const CTextTools& tools)
         : m_log(log), m_settings(settings), m_decoder(decoder), m_tools(tools)
     {
     }
@@ -39,7 +40,8 @@ public:
     // Asks the plug-ins in turn; true when one judged the message spam, whose
     // name then becomes the record's rule text and filter label. `server` and
     // `user` are the server's host name and the USER line sent to it.
-    bool Run(CMailRecord* record, const RuleList& bodyRules, const std::string& server, const std::string& user);
+    bool Run(CMailRecord* record, const RuleList& bodyRules, const std::string& server,
+             const std::string& user);
     // A fresh copy of a message prepared for a plug-in as its level bits ask.
     std::string PrepareText(std::string text, int32_t level);
 

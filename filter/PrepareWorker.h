@@ -3,8 +3,9 @@
 // body passes. The analysis at the end of a scan then finds most of its work
 // done, and that work overlapped the network wait.
 //
-// The one who needs a result (the hub's thread) collects it: a job no thread
-// has begun yet is run right there, one under way is waited for. Jobs are
+// The one who needs a result (the analysis, on the event-loop thread)
+// collects it: a job no thread has begun yet is run right there, one under
+// way is waited for. Jobs are
 // held weakly by the queue; a job its owner has dropped is never begun.
 #pragma once
 
@@ -59,7 +60,7 @@ public:
     CPrepareWorker(const CPrepareWorker&) = delete;
     CPrepareWorker& operator=(const CPrepareWorker&) = delete;
 
-    // One fewer than the processors, at least 1 and at most 4: the hub's
+    // One fewer than the processors, at least 1 and at most 4: the analysis's
     // thread takes its share when it collects.
     static int DefaultThreads();
 

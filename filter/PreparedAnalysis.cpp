@@ -1,45 +1,44 @@
-// The hub's side of the analysis prepared ahead of time: starting it when a
+// The analysis's side of the work prepared ahead of time: starting it when a
 // download ends, and taking it, or doing the work itself, during the run.
+#include "filter/Analysis.h"
 #include "filter/MessageHeader.h"
 #include "filter/PrepareWorker.h"
 #include "filter/RuleCache.h"
-#include "shell/MainDialog.h"
-#include "base/Paths.h"
 
 #include <optional>
 #include <string>
 
-CPrepareWorker& CMainDialog::PrepareWorker()
+CPrepareWorker& CAnalysis::PrepareWorker()
 {
-    if (!m_pPrepareWorker)
-        m_pPrepareWorker = std::make_unique<CPrepareWorker>();
-    return *m_pPrepareWorker;
+    if (!m_pWorker)
+        m_pWorker = std::make_unique<CPrepareWorker>();
+    return *m_pWorker;
 }
 
-bool CMainDialog::RefreshPreparedRules()
+bool CAnalysis::RefreshPreparedRules()
 {
-    return m_ruleCache.Refresh(
+    return m_cache.Refresh(
         [this](const std::shared_ptr<const CCompiledRuleFile>& file) { PrepareWorker().CompileAhead(file); });
 }
 
-void CMainDialog::PrepareAnalysis(CMailRecord* record)
+void CAnalysis::PrepareAnalysis(CMailRecord* record)
 {
-    if (!m_bPrepareAnalysis || m_bAnalysisOff || !record || record->m_nSize >= m_nMaxMsgSize)
+    if (!m_bPrepareAhead || !record || record->m_nSize >= m_settings.m_nMaxMsgSize)
         return;
     if (!RefreshPreparedRules())
         return;
     record->m_pPrepareJob =
-        PrepareWorker().Submit(WithStatusLine(record->m_pszText), m_ruleCache.FileReading(), m_bDebug);
+        PrepareWorker().Submit(WithStatusLine(record->m_pszText), m_cache.FileReading(), m_bDebug);
 }
 
-void CMainDialog::BeginAnalysisOf(CMailRecord* record)
+void CAnalysis::BeginAnalysisOf(CMailRecord* record)
 {
     m_pAnalysedRecord = record;
     m_pPrepared.reset();
     m_bPreparedFieldsTaken = false;
     // Taken only when it was prepared from the very text the record holds.
-    if (std::shared_ptr<CPrepareJob> job = std::move(record->m_pPrepareJob); job && m_pPrepareWorker) {
-        auto prepared = std::make_unique<SPreparedAnalysis>(m_pPrepareWorker->Collect(*job));
+    if (std::shared_ptr<CPrepareJob> job = std::move(record->m_pPrepareJob); job && m_pWorker) {
+        auto prepared = std::make_unique<SPreparedAnalysis>(m_pWorker->Collect(*job));
         if (IsWithStatusLine(prepared->analysisText, record->m_pszText)) {
             m_pPrepared = std::move(prepared);
             m_strAnalysisText = std::move(m_pPrepared->analysisText);
@@ -49,7 +48,7 @@ void CMainDialog::BeginAnalysisOf(CMailRecord* record)
     m_strAnalysisText = WithStatusLine(record->m_pszText);
 }
 
-void CMainDialog::EndAnalysisOf(CMailRecord* record)
+void CAnalysis::EndAnalysisOf(CMailRecord* record)
 {
     m_pAnalysedRecord = nullptr;
     m_strAnalysisText.clear();
@@ -58,22 +57,22 @@ void CMainDialog::EndAnalysisOf(CMailRecord* record)
         record->m_pPrepareJob.reset();
 }
 
-bool CMainDialog::TakePreparedFields(const CMailRecord* record, CHeaderFields& fields)
+bool CAnalysis::TakePreparedFields(const CMailRecord* record, CHeaderFields& fields)
 {
     if (!m_pPrepared || record != m_pAnalysedRecord || m_bPreparedFieldsTaken)
         return false;
     m_bPreparedFieldsTaken = true;
-    m_pPrepared->headerLog.ReplayTo(*this);
+    m_pPrepared->headerLog.ReplayTo(m_log);
     fields = std::move(m_pPrepared->fields);
     return true;
 }
 
-int32_t CMainDialog::AnalyseBody(CMailRecord* record)
+int32_t CAnalysis::AnalyseBody(CMailRecord* record)
 {
     if (!record)
         return -1;
     std::optional<SBodyVerdict> verdict;
-    const CCompiledRuleFile* runFile = m_ruleCache.RunFile();
+    const CCompiledRuleFile* runFile = m_cache.RunFile();
     if (m_pPrepared && record == m_pAnalysedRecord && runFile && m_pPrepared->rules == runFile &&
         m_pPrepared->debug == m_bDebug) {
         verdict = std::move(m_pPrepared->body);
@@ -90,7 +89,7 @@ int32_t CMainDialog::AnalyseBody(CMailRecord* record)
         }
         verdict = RunBodyPasses(AnalysisText(record), matchers, m_bDebug);
     }
-    verdict->log.ReplayTo(*this);
+    verdict->log.ReplayTo(m_log);
     if (verdict->position != -1) {
         record->m_strRuleText = std::move(verdict->ruleText);
         record->m_strFilterLabel = std::move(verdict->label);

@@ -13,8 +13,8 @@ std::string FileStamp(const std::string& path)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return {};
-    return path + '\0' + std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
-           std::to_string(info.st_mtim.tv_nsec);
+    return path + '\0' + std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) +
+           '.' + std::to_string(info.st_mtim.tv_nsec);
 }
 
 } // namespace
@@ -53,7 +53,8 @@ void CCompiledRuleFile::Compile() const
         for (const auto& [which, strip] : kHeaderTests) {
             const RuleList& list = m_lists.lists[static_cast<size_t>(which)];
             if (!list.empty())
-                m_header[{which, strip}] = std::make_unique<CRuleMatcher>(list, CRuleMatcher::kHeaderTest, strip);
+                m_header[{which, strip}] =
+                    std::make_unique<CRuleMatcher>(list, CRuleMatcher::kHeaderTest, strip);
         }
         m_bCompiled = true;
     });
@@ -69,7 +70,8 @@ SBodyMatchers CCompiledRuleFile::Matchers() const
     return matchers;
 }
 
-std::unique_ptr<CRuleMatcher> CCompiledRuleFile::TakeHeaderMatcher(ERuleList which, bool stripSeparators) const
+std::unique_ptr<CRuleMatcher> CCompiledRuleFile::TakeHeaderMatcher(ERuleList which,
+                                                                   bool stripSeparators) const
 {
     if (!m_bCompiled)
         return nullptr;
@@ -95,7 +97,8 @@ bool CRuleCache::Refresh(const CompileAhead& compileAhead)
     m_fileChecked = now;
     const std::string folder = CurrentDirectory();
     const std::string path = folder + "/" + kRuleFileName;
-    const std::string stamp = folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
+    const std::string stamp =
+        folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
     std::string content;
     if (stamp.empty() || (stamp != m_strFileStamp && !ReadBinaryFile(path, content))) {
         m_pFile.reset();
@@ -139,7 +142,8 @@ void CRuleCache::BeginRun()
         return;
     // Body verdicts count only when they were computed with the body lists
     // this run has just read.
-    if (file->SameList(kRuleBodyHtml, m_rules.List(kRuleBodyHtml)) && file->SameList(kRuleBody, m_rules.List(kRuleBody)))
+    if (file->SameList(kRuleBodyHtml, m_rules.List(kRuleBodyHtml)) &&
+        file->SameList(kRuleBody, m_rules.List(kRuleBody)))
         m_pRunFile = file;
     for (const auto& [which, strip] : CCompiledRuleFile::kHeaderTests) {
         const Key key{which, CRuleMatcher::kHeaderTest, strip};
@@ -164,6 +168,8 @@ CRuleMatcher* CRuleCache::Find(const RuleList& list, CRuleMatcher::EMode mode, b
     auto it = m_matchers.find(key);
     // A list of another length than when it was compiled is compiled again.
     if (it == m_matchers.end() || it->second->EntryCount() != list.count())
-        it = m_matchers.insert_or_assign(key, std::make_unique<CRuleMatcher>(list, mode, stripSeparators)).first;
+        it = m_matchers
+                 .insert_or_assign(key, std::make_unique<CRuleMatcher>(list, mode, stripSeparators))
+                 .first;
     return it->second.get();
 }

@@ -1,6 +1,5 @@
 #include "shell/MainDialog.h"
 
-#include "filter/PrepareWorker.h"
 #include "proxy/Sockets.h"
 #include "base/Paths.h"
 #include "base/Texts.h"
@@ -46,7 +45,6 @@ CMainDialog::~CMainDialog()
     // Sessions first: their sockets report to this object.
     m_sessions.clear();
     m_processedMails.clear();
-    m_pPrepareWorker.reset();
 }
 
 uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)
@@ -70,8 +68,8 @@ bool CMainDialog::OnInitDialog()
     RunSelfTest();
 
     // The rule file compiled in the background, ready for the first scan.
-    if (m_bPrepareAnalysis)
-        RefreshPreparedRules();
+    if (m_analysis.PreparesAhead())
+        m_analysis.RefreshPreparedRules();
 
     m_progress.Reset();
     return true;
@@ -95,6 +93,7 @@ void CMainDialog::ReadSettings()
 void CMainDialog::ToggleDebug(bool enable)
 {
     m_bDebug = enable;
+    m_analysis.SetDebug(enable);
     AddLog(enable ? txt::kDebugEnable : txt::kDebugDisable, true);
 }
 

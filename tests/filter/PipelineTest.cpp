@@ -197,7 +197,7 @@ TEST_F(PipelineTest, BodyRulesDoNotMatchTheHeaderOfAMessageWithoutStatus)
 TEST_F(PipelineTest, DebugLinesOfTheBodyPasses)
 {
     WriteRules("BODY:\r\nnever\r\n");
-    hub.m_bDebug = true;
+    hub.Analysis().SetDebug(true);
     Add(Message("Subject: a\r\n"));
     EXPECT_EQ(Run(), (Lines{Start(1), "Recherche avant d'enlever le HTML",
                             "Recherche apr\xE8" "s avoir enlev\xE9" " le HTML",

@@ -76,9 +76,9 @@ protected:
     void AwaitBackground(int64_t count)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (hub.m_pPrepareWorker->RunInBackground() < count && std::chrono::steady_clock::now() < deadline)
+        while (hub.Analysis().Worker()->RunInBackground() < count && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(hub.m_pPrepareWorker->RunInBackground(), count);
+        ASSERT_EQ(hub.Analysis().Worker()->RunInBackground(), count);
     }
     Outcome Analyse()
     {
@@ -100,8 +100,8 @@ protected:
         CMainDialog plain;
         plain.m_bEchoLog = false;
         plain.m_clock = hub.m_clock;
-        plain.m_bDebug = debug;
-        plain.m_bPrepareAnalysis = false;
+        plain.Analysis().SetDebug(debug);
+        plain.Analysis().SetPrepareAhead(false);
         CSession other;
         for (CMailRecord* record : session.m_messages) {
             auto copy = std::make_unique<CMailRecord>();
@@ -127,11 +127,11 @@ TEST_F(PreparedAnalysisTest, VerdictsFromTheBackgroundGiveTheSameAnalysis)
     for (const bool debug : {false, true}) {
         SCOPED_TRACE(debug ? "debug" : "quiet");
         WriteRules(kRules);
-        hub.m_bDebug = debug;
+        hub.Analysis().SetDebug(debug);
         hub.m_log.Clear();
         session.m_messages.clear();
         AddAll();
-        const int64_t before = hub.m_pPrepareWorker ? hub.m_pPrepareWorker->RunInBackground() : 0;
+        const int64_t before = hub.Analysis().Worker() ? hub.Analysis().Worker()->RunInBackground() : 0;
         PrepareAll();
         AwaitBackground(before + static_cast<int64_t>(std::size(kBodies)));
         const Outcome expected = Unprepared(debug);
@@ -175,14 +175,14 @@ TEST_F(PreparedAnalysisTest, CompiledHeaderListsAreTakenOverOnlyWhenUnchanged)
     const Outcome expected = Unprepared(false);
     ExpectSame(Analyse(), expected);
     // The hub took the background's compiled From list instead of its own.
-    EXPECT_EQ(hub.m_ruleCache.FileReading()->TakeHeaderMatcher(kRuleFrom, false), nullptr);
+    EXPECT_EQ(hub.Analysis().Cache().FileReading()->TakeHeaderMatcher(kRuleFrom, false), nullptr);
 
     // A From list of the same length but other entries: the background's
     // compiled form must not be taken over.
     WriteRules("FROM:\r\nbad@\r\n");
     session.m_messages.clear();
     hub.m_log.Clear();
-    hub.m_ruleCache.ForgetFileReading(); // read the file again at once, not within the quarter second
+    hub.Analysis().Cache().ForgetFileReading(); // read the file again at once, not within the quarter second
     AddAll();
     PrepareAll();
     AwaitBackground(2 * static_cast<int64_t>(std::size(kBodies)));
@@ -200,7 +200,7 @@ TEST_F(PreparedAnalysisTest, AVerdictOfAnotherDebugSettingIsNotUsed)
     AddAll();
     PrepareAll();
     AwaitBackground(static_cast<int64_t>(std::size(kBodies)));
-    hub.m_bDebug = true;
+    hub.Analysis().SetDebug(true);
     const Outcome expected = Unprepared(true);
     ExpectSame(Analyse(), expected);
 }

@@ -79,7 +79,7 @@ TEST(RuleCache, TakesOverTheFileReadingOnlyForEqualLists)
     Fill(rules.List(kRuleBody), {"X"});
 
     cache.BeginRun();
-    EXPECT_EQ(cache.RunFile(), file.get());                         // the body lists are the same
+    EXPECT_EQ(cache.RunFile(), file.get());                        // the body lists are the same
     EXPECT_EQ(file->TakeHeaderMatcher(kRuleFrom, false), nullptr); // taken over
     EXPECT_NE(file->TakeHeaderMatcher(kRuleTo, false), nullptr);   // another list: left there
     cache.EndRun();
