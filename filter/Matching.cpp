@@ -1,11 +1,11 @@
 // The rule matching of the analysis: the header test, which marks, and the
-// body search, which only reports. Both go through rule lists compiled into automata (see
-// RuleMatcher.h), so a text is scanned once whatever the number of rules.
+// body search, which only reports. Both go through rule lists compiled into
+// automata (see RuleMatcher.h), so a text is scanned once whatever the number
+// of rules.
 #include "filter/Analysis.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
-#include <algorithm>
 #include <optional>
 
 // The cache keeps only the rule set's own lists: it outlives the run and
@@ -25,15 +25,14 @@ void CAnalysis::RemoveSeparators(std::string& text, bool alsoSpaces)
 }
 
 void CAnalysis::MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
-                                   const std::string& label, int32_t row, bool stripSeparators)
+                                 const std::string& label, int32_t row, bool stripSeparators)
 {
     if (!record || record->m_bSpam || list.empty())
         return;
     if (stripSeparators)
         RemoveSeparators(text, true);
     std::optional<CRuleMatcher> local;
-    CRuleMatcher& matcher = MatcherFor(local, list,
-                                       CRuleMatcher::kHeaderTest, stripSeparators);
+    CRuleMatcher& matcher = MatcherFor(local, list, CRuleMatcher::kHeaderTest, stripSeparators);
     const int32_t entry = matcher.FirstHeaderMatch(text);
     if (entry < 0)
         return;
@@ -47,7 +46,7 @@ void CAnalysis::MatchHeaderRules(CMailRecord* record, std::string text, RuleList
 }
 
 int32_t CAnalysis::FindBodyRule(std::string text, CMailRecord* record, RuleList& list,
-                                  bool stripSeparators)
+                                bool stripSeparators)
 {
     if (stripSeparators) {
         // The search start comes from the text as it came, before stripping.
@@ -59,20 +58,19 @@ int32_t CAnalysis::FindBodyRule(std::string text, CMailRecord* record, RuleList&
 }
 
 int32_t CAnalysis::SearchPreparedBody(std::string_view text, CMailRecord* record, RuleList& list,
-                                        bool stripSeparators)
+                                      bool stripSeparators)
 {
     const size_t status = text.find("Status:");
     return SearchBody(text, status == std::string_view::npos ? 0 : status + 7, record, list, stripSeparators);
 }
 
 int32_t CAnalysis::SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
-                                bool stripSeparators)
+                              bool stripSeparators)
 {
     if (list.empty())
         return -1;
     std::optional<CRuleMatcher> local;
-    const CRuleMatcher& matcher = MatcherFor(local, list,
-                                             CRuleMatcher::kBodySearch, stripSeparators);
+    const CRuleMatcher& matcher = MatcherFor(local, list, CRuleMatcher::kBodySearch, stripSeparators);
     // The matcher compares the upper-case form of the text with the entries.
     size_t position = 0;
     const int32_t entry = matcher.FirstBodyMatch(text, start, &position);
@@ -86,7 +84,7 @@ int32_t CAnalysis::SearchBody(std::string_view text, size_t start, CMailRecord* 
 }
 
 const CRuleMatcher* CAnalysis::BodyMatcher(const RuleList& list, bool stripSeparators,
-                                             std::optional<CRuleMatcher>& local)
+                                           std::optional<CRuleMatcher>& local)
 {
     if (list.empty())
         return nullptr;
