@@ -4,19 +4,58 @@
 // nine lists. Reports bytes and messages per second on one thread.
 #include "support/Corpus.h"
 
-#include "filter/RuleSet.h"
-#include "shell/MainDialog.h"
+#include "base/LogSink.h"
+#include "base/Models.h"
 #include "base/Paths.h"
+#include "base/SettingsValues.h"
+#include "decode/MailDecoder.h"
+#include "decode/TextTools.h"
+#include "filter/Analysis.h"
+#include "filter/PlugIns.h"
+#include "filter/RuleSet.h"
+#include "shell/ActivityLog.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 
 namespace {
+
+// The log as the hub keeps it without echo: each entry shortened and masked,
+// stamped with the local time and appended to an activity log of 1 MB.
+class CBenchLog final : public ILogSink
+{
+public:
+    void AddLog(std::string text, bool truncate) override
+    {
+        if (text.empty())
+            return;
+        text = PrepareLogText(std::move(text), truncate);
+        const std::tm now = LocalNow();
+        m_log.SetCap(1 << 20);
+        m_log.Append(StampLogEntry(text, now.tm_hour, now.tm_min, now.tm_sec));
+    }
+
+private:
+    static std::tm LocalNow()
+    {
+        // Converted once per second, as the hub's clock does.
+        thread_local std::time_t last = -1;
+        thread_local std::tm local{};
+        const std::time_t now = std::time(nullptr);
+        if (now != last) {
+            localtime_r(&now, &local);
+            last = now;
+        }
+        return local;
+    }
+    CActivityLog m_log;
+};
 
 const char* const kSections[kRuleListCount] = {"FROM:", "TO:", "CC:", "BODY:", "BODYHTML:",
                                                "SUBJECT:", "RETPATH:", "TRUST:", "RELAY:"};
@@ -71,26 +110,33 @@ void BM_AnalyseMessages(benchmark::State& state)
     std::ofstream(folder + "/" + kRuleFileName, std::ios::binary) << RuleFile(rules);
     SetCurrentDirectory(folder);
 
-    CMainDialog hub;
-    hub.m_bEchoLog = false;
-    hub.m_nMaxLogSize = 1 << 20;
+    // The filter components wired as the hub wires them.
+    CBenchLog log;
+    CSettings settings;
+    CMailListModel mailList;
+    CMailDecoder decoder(&log);
+    CTextTools tools;
+    CRuleSet ruleSet(log);
+    CPlugIns plugIns(log, settings, decoder, tools);
+    CAnalysis analysis(log, settings, mailList, ruleSet, plugIns, decoder, tools);
+    const std::string server, user;
     int64_t spam = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        CSession session;
+        OwnedList<CMailRecord> records;
         for (const CorpusMessage& message : corpus) {
             auto record = std::make_unique<CMailRecord>();
             record->m_pszText = message.text;
             record->m_nSize = static_cast<int32_t>(message.text.size());
-            session.m_messages.append(std::move(record));
+            records.append(std::move(record));
         }
         state.ResumeTiming();
-        hub.AnalyseMessages(&session);
+        analysis.AnalyseMessages(records, server, user);
         state.PauseTiming();
         spam = 0;
-        for (CMailRecord* record : session.m_messages)
+        for (CMailRecord* record : records)
             spam += record->m_bSpam ? 1 : 0;
-        session.m_messages.clear();
+        records.clear();
         state.ResumeTiming();
     }
     SetCurrentDirectory(previous);

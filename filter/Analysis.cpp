@@ -1,6 +1,6 @@
 #include "filter/Analysis.h"
 
-#include "filter/MatcherCache.h"
+#include "filter/PrepareWorker.h"
 #include "base/Format.h"
 #include "base/Texts.h"
 
@@ -8,47 +8,35 @@
 
 namespace {
 
-// Sets the hub's working copy for one record and clears it again on leaving,
+// Sets the working copy for one record and clears it again on leaving,
 // whatever way the analysis of that record ends.
 class CAnalysisScope
 {
 public:
-    CAnalysisScope(CMainDialog& hub, CMailRecord* record) : m_hub(hub), m_record(record)
+    CAnalysisScope(CAnalysis& analysis, CMailRecord* record) : m_analysis(analysis), m_record(record)
     {
-        m_hub.BeginAnalysisOf(record);
+        m_analysis.BeginAnalysisOf(record);
     }
-    ~CAnalysisScope() { m_hub.EndAnalysisOf(m_record); }
+    ~CAnalysisScope() { m_analysis.EndAnalysisOf(m_record); }
     CAnalysisScope(const CAnalysisScope&) = delete;
     CAnalysisScope& operator=(const CAnalysisScope&) = delete;
 
 private:
-    CMainDialog& m_hub;
+    CAnalysis& m_analysis;
     CMailRecord* m_record;
 };
 
-// Offers the compiled rule lists for the length of one run; those of the
-// last run are taken over as long as their lists are unchanged.
+// Offers the compiled rule lists for the length of one run.
 class CMatcherScope
 {
 public:
-    explicit CMatcherScope(CMainDialog& hub) : m_hub(hub)
-    {
-        if (!m_hub.m_pKeptMatchers)
-            m_hub.m_pKeptMatchers = std::make_shared<CMatcherCache>();
-        m_hub.m_pKeptMatchers->Revalidate();
-        m_hub.m_pMatcherCache = m_hub.m_pKeptMatchers;
-        m_hub.AdoptPreparedRules();
-    }
-    ~CMatcherScope()
-    {
-        m_hub.m_pMatcherCache.reset();
-        m_hub.m_pRunRules = nullptr;
-    }
+    explicit CMatcherScope(CRuleCache& cache) : m_cache(cache) { m_cache.BeginRun(); }
+    ~CMatcherScope() { m_cache.EndRun(); }
     CMatcherScope(const CMatcherScope&) = delete;
     CMatcherScope& operator=(const CMatcherScope&) = delete;
 
 private:
-    CMainDialog& m_hub;
+    CRuleCache& m_cache;
 };
 
 // The Subject value, upper case, begins with "_SPAM_" once its leading blanks
@@ -61,7 +49,7 @@ bool StartsWithTag(const std::string& subject)
 
 } // namespace
 
-const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
+const std::string& CAnalysis::AnalysisText(const CMailRecord* record) const
 {
     static const std::string kNoText;
     if (!record)
@@ -71,27 +59,36 @@ const std::string& CMainDialog::AnalysisText(const CMailRecord* record) const
     return record->m_pszText;
 }
 
-void CMainDialog::AnalyseMessages(CSession* session)
+CAnalysis::CAnalysis(ILogSink& log, const CSettings& settings, CMailListModel& mailList, CRuleSet& rules,
+                     CPlugIns& plugIns, CMailDecoder& decoder, const CTextTools& tools)
+    : m_log(log), m_settings(settings), m_mailList(mailList), m_rules(rules), m_plugIns(plugIns),
+      m_decoder(decoder), m_tools(tools), m_cache(rules)
 {
-    LoadRuleFile();
-    LoadPlugIns();
-    if (!session)
-        return;
-    CMatcherScope matchers(*this);
+}
+
+// Out of line: the worker and the prepared analysis are complete types here.
+CAnalysis::~CAnalysis() = default;
+
+void CAnalysis::AnalyseMessages(OwnedList<CMailRecord>& records, const std::string& server,
+                                const std::string& user)
+{
+    m_rules.Load();
+    m_plugIns.Load();
+    CMatcherScope matchers(m_cache);
 
     int32_t n = 0;
-    for (CMailRecord* record : session->m_messages) {
+    for (CMailRecord* record : records) {
         ++n;
         if (!record || record->m_bAnalysed)
             continue;
-        AddLog(StrFormat(txt::kAnalysingMsg, n), true);
+        m_log.AddLog(StrFormat(txt::kAnalysingMsg, n), true);
         CAnalysisScope scope(*this, record);
         const int32_t row = ExtractHeaders(record, n - 1);
 
         // Step 1: a known sender ends the analysis at once.
-        MatchHeaderRules(record, record->m_strFrom, m_trustList, txt::kTypeTrust, row, false);
+        MatchHeaderRules(record, record->m_strFrom, m_rules.List(kRuleTrust), txt::kTypeTrust, row, false);
         if (record->m_bTrusted) {
-            AddLog(StrFormat(txt::kTrustedSender, n), true);
+            m_log.AddLog(StrFormat(txt::kTrustedSender, n), true);
             continue;
         }
         // Step 2: tagged before. The stored value keeps the blank that follows
@@ -99,9 +96,9 @@ void CMainDialog::AnalyseMessages(CSession* session)
         if (StartsWithTag(record->m_strSubject))
             MarkAsSpam(record, row, txt::kTypeTagged);
         // Steps 3 and 4: recipient counts.
-        if (!record->m_bSpam && m_nNbrTo != -1 && record->m_nToCount >= m_nNbrTo)
+        if (!record->m_bSpam && m_rules.NbrTo() != -1 && record->m_nToCount >= m_rules.NbrTo())
             MarkAsSpam(record, row, txt::kTypeNbrTo);
-        if (!record->m_bSpam && m_nNbrCc != -1 && record->m_nCcCount >= m_nNbrCc)
+        if (!record->m_bSpam && m_rules.NbrCc() != -1 && record->m_nCcCount >= m_rules.NbrCc())
             MarkAsSpam(record, row, txt::kTypeNbrCc);
         // Steps 5 to 10: the header lists, each on a copy of its field.
         struct HeaderStep {
@@ -110,12 +107,12 @@ void CMainDialog::AnalyseMessages(CSession* session)
             const char* label;
         };
         const HeaderStep headerSteps[] = {
-            {record->m_strRelays, m_relayList, txt::kTypeRelay},
-            {record->m_strFrom, m_fromList, txt::kTypeFrom},
-            {record->m_strReturnPath, m_retPathList, txt::kTypeRetPath},
-            {record->m_strTo, m_toList, txt::kTypeTo},
-            {record->m_strCc, m_ccList, txt::kTypeCc},
-            {record->m_strSubject, m_subjectList, txt::kTypeSubject},
+            {record->m_strRelays, m_rules.List(kRuleRelay), txt::kTypeRelay},
+            {record->m_strFrom, m_rules.List(kRuleFrom), txt::kTypeFrom},
+            {record->m_strReturnPath, m_rules.List(kRuleRetPath), txt::kTypeRetPath},
+            {record->m_strTo, m_rules.List(kRuleTo), txt::kTypeTo},
+            {record->m_strCc, m_rules.List(kRuleCc), txt::kTypeCc},
+            {record->m_strSubject, m_rules.List(kRuleSubject), txt::kTypeSubject},
         };
         for (const HeaderStep& step : headerSteps)
             if (!record->m_bSpam)
@@ -123,29 +120,29 @@ void CMainDialog::AnalyseMessages(CSession* session)
         // Step 11: the Subject with look-alikes converted, without separators.
         if (!record->m_bSpam) {
             std::string converted = record->m_strSubject;
-            m_mailDecoder.ConvertLookAlikes(converted);
-            MatchHeaderRules(record, std::move(converted), m_subjectList, txt::kTypeSubject, row, true);
+            m_decoder.ConvertLookAlikes(converted);
+            MatchHeaderRules(record, std::move(converted), m_rules.List(kRuleSubject), txt::kTypeSubject, row, true);
             if (record->m_bSpam)
                 record->m_strFilterLabel = txt::kLabelSubjectConverted;
         }
         // Step 12: the Subject with repeated characters squeezed.
         if (!record->m_bSpam) {
-            MatchHeaderRules(record, m_textTools.SqueezeRepeats(record->m_strSubject), m_subjectList,
+            MatchHeaderRules(record, m_tools.SqueezeRepeats(record->m_strSubject), m_rules.List(kRuleSubject),
                              txt::kTypeSubject, row, true);
             if (record->m_bSpam)
                 record->m_strFilterLabel = txt::kLabelSubjectRepeats;
         }
         // Step 13: large messages get only the header filters.
-        if (record->m_nSize >= m_nMaxMsgSize) {
-            AddLog(txt::kMessageTooLarge, true);
+        if (record->m_nSize >= m_settings.m_nMaxMsgSize) {
+            m_log.AddLog(txt::kMessageTooLarge, true);
         } else {
             // Step 14: the body passes.
             if (!record->m_bSpam && AnalyseBody(record) != -1)
                 MarkAsSpam(record, row, txt::kTypeBody);
             // Step 15: the plug-ins.
-            if (!record->m_bSpam && RunPlugIns(record, m_bodyList, session))
+            if (!record->m_bSpam && m_plugIns.Run(record, m_rules.List(kRuleBody), server, user))
                 MarkAsSpam(record, row, txt::kTypePlugIn);
         }
-        AddLog(StrFormat(txt::kAnalysisEnd, n), true);
+        m_log.AddLog(StrFormat(txt::kAnalysisEnd, n), true);
     }
 }

@@ -1,6 +1,6 @@
 // The four body passes as a function of the message and the compiled body
-// lists alone, so they can run on any thread: nothing of the hub is read or
-// written, and the log lines they would write are handed back in order.
+// lists alone, so they can run on any thread: nothing of the analysis is read
+// or written, and the log lines they would write are handed back in order.
 #pragma once
 
 #include "base/LogSink.h"

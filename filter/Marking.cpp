@@ -6,9 +6,9 @@
 // message without either gets its Subject line at the start of the header.
 // A Subject value that already holds "_SPAM_" is not tagged again. The size
 // grows by exactly the bytes inserted.
+#include "filter/Analysis.h"
 #include "filter/MessageHeader.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
@@ -27,7 +27,7 @@ void Grow(int32_t& size, size_t inserted)
 
 } // namespace
 
-void CMainDialog::MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label)
+void CAnalysis::MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label)
 {
     if (!record || record->m_bSpam)
         return;
@@ -71,5 +71,5 @@ void CMainDialog::MarkAsSpam(CMailRecord* record, int32_t row, const std::string
     m_mailList.SetCell(target, CMailListModel::kSpam,
                        label + w1252::Lower(" (" + record->m_strRuleText + ")"));
     record->m_bSpam = true;
-    AddLog(StrFormat(txt::kSpamFound, target + 1, label.c_str(), record->m_strFilterLabel.c_str()), true);
+    m_log.AddLog(StrFormat(txt::kSpamFound, target + 1, label.c_str(), record->m_strFilterLabel.c_str()), true);
 }

@@ -1,47 +1,38 @@
-// The hub's rule matching: the header test, which marks, and the body search,
-// which only reports. Both go through rule lists compiled into automata (see
-// RuleMatcher.h), so a text is scanned once whatever the number of rules.
-#include "filter/MatcherCache.h"
-#include "shell/MainDialog.h"
+// The rule matching of the analysis: the header test, which marks, and the
+// body search, which only reports. Both go through rule lists compiled into
+// automata (see RuleMatcher.h), so a text is scanned once whatever the number
+// of rules.
+#include "filter/Analysis.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
-#include <algorithm>
 #include <optional>
 
-namespace {
-
-// The compiled form of `list`: from the run's cache when the list is one of
-// the hub's own (the cache outlives the run and must only name lists that
-// live as long as the hub), or built for this call.
-CRuleMatcher& MatcherFor(CMainDialog& hub, std::optional<CRuleMatcher>& local, const RuleList& list,
-                         CRuleMatcher::EMode mode, bool strip)
+// The cache keeps only the rule set's own lists: it outlives the run and
+// must only name lists that live as long as the set.
+CRuleMatcher& CAnalysis::MatcherFor(std::optional<CRuleMatcher>& local, const RuleList& list,
+                                    CRuleMatcher::EMode mode, bool strip)
 {
-    CMatcherCache* cache = hub.m_pMatcherCache.get();
-    const auto lists = hub.RuleSet().lists;
-    if (cache && std::find(lists.begin(), lists.end(), &list) != lists.end())
-        return cache->Get(list, mode, strip);
+    if (CRuleMatcher* cached = m_cache.Find(list, mode, strip))
+        return *cached;
     local.emplace(list, mode, strip);
     return *local;
 }
 
-} // namespace
-
-void CMainDialog::RemoveSeparators(std::string& text, bool alsoSpaces)
+void CAnalysis::RemoveSeparators(std::string& text, bool alsoSpaces)
 {
     RemoveSeparatorsInPlace(text, alsoSpaces);
 }
 
-void CMainDialog::MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
-                                   const std::string& label, int32_t row, bool stripSeparators)
+void CAnalysis::MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
+                                 const std::string& label, int32_t row, bool stripSeparators)
 {
     if (!record || record->m_bSpam || list.empty())
         return;
     if (stripSeparators)
         RemoveSeparators(text, true);
     std::optional<CRuleMatcher> local;
-    CRuleMatcher& matcher = MatcherFor(*this, local, list,
-                                       CRuleMatcher::kHeaderTest, stripSeparators);
+    CRuleMatcher& matcher = MatcherFor(local, list, CRuleMatcher::kHeaderTest, stripSeparators);
     const int32_t entry = matcher.FirstHeaderMatch(text);
     if (entry < 0)
         return;
@@ -54,8 +45,8 @@ void CMainDialog::MatchHeaderRules(CMailRecord* record, std::string text, RuleLi
     MarkAsSpam(record, row, label);
 }
 
-int32_t CMainDialog::FindBodyRule(std::string text, CMailRecord* record, RuleList& list,
-                                  bool stripSeparators)
+int32_t CAnalysis::FindBodyRule(std::string text, CMailRecord* record, RuleList& list,
+                                bool stripSeparators)
 {
     if (stripSeparators) {
         // The search start comes from the text as it came, before stripping.
@@ -66,21 +57,20 @@ int32_t CMainDialog::FindBodyRule(std::string text, CMailRecord* record, RuleLis
     return SearchPreparedBody(text, record, list, false);
 }
 
-int32_t CMainDialog::SearchPreparedBody(std::string_view text, CMailRecord* record, RuleList& list,
-                                        bool stripSeparators)
+int32_t CAnalysis::SearchPreparedBody(std::string_view text, CMailRecord* record, RuleList& list,
+                                      bool stripSeparators)
 {
     const size_t status = text.find("Status:");
     return SearchBody(text, status == std::string_view::npos ? 0 : status + 7, record, list, stripSeparators);
 }
 
-int32_t CMainDialog::SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
-                                bool stripSeparators)
+int32_t CAnalysis::SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
+                              bool stripSeparators)
 {
     if (list.empty())
         return -1;
     std::optional<CRuleMatcher> local;
-    const CRuleMatcher& matcher = MatcherFor(*this, local, list,
-                                             CRuleMatcher::kBodySearch, stripSeparators);
+    const CRuleMatcher& matcher = MatcherFor(local, list, CRuleMatcher::kBodySearch, stripSeparators);
     // The matcher compares the upper-case form of the text with the entries.
     size_t position = 0;
     const int32_t entry = matcher.FirstBodyMatch(text, start, &position);
@@ -93,10 +83,10 @@ int32_t CMainDialog::SearchBody(std::string_view text, size_t start, CMailRecord
     return static_cast<int32_t>(position);
 }
 
-const CRuleMatcher* CMainDialog::BodyMatcher(const RuleList& list, bool stripSeparators,
-                                             std::optional<CRuleMatcher>& local)
+const CRuleMatcher* CAnalysis::BodyMatcher(const RuleList& list, bool stripSeparators,
+                                           std::optional<CRuleMatcher>& local)
 {
     if (list.empty())
         return nullptr;
-    return &MatcherFor(*this, local, list, CRuleMatcher::kBodySearch, stripSeparators);
+    return &MatcherFor(local, list, CRuleMatcher::kBodySearch, stripSeparators);
 }

@@ -1,7 +1,7 @@
 #include "filter/PrepareWorker.h"
 
 #include "decode/MailDecoder.h"
-#include "filter/PreparedRules.h"
+#include "filter/RuleCache.h"
 
 #include <algorithm>
 
@@ -27,7 +27,7 @@ int CPrepareWorker::DefaultThreads()
 }
 
 std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string analysisText,
-                                                    std::shared_ptr<const CPreparedRules> rules, bool debug)
+                                                    std::shared_ptr<const CCompiledRuleFile> rules, bool debug)
 {
     auto job = std::make_shared<CPrepareJob>(std::move(analysisText), std::move(rules), debug);
     {
@@ -39,7 +39,7 @@ std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string analysisText,
     return job;
 }
 
-void CPrepareWorker::CompileAhead(std::shared_ptr<const CPreparedRules> rules)
+void CPrepareWorker::CompileAhead(std::shared_ptr<const CCompiledRuleFile> rules)
 {
     if (!rules)
         return;
@@ -77,7 +77,7 @@ void CPrepareWorker::Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock)
     m_done.notify_all();
 }
 
-SPreparedAnalysis CPrepareWorker::Prepare(std::string analysisText, const CPreparedRules* rules, bool debug)
+SPreparedAnalysis CPrepareWorker::Prepare(std::string analysisText, const CCompiledRuleFile* rules, bool debug)
 {
     SPreparedAnalysis result;
     result.analysisText = std::move(analysisText);
@@ -99,7 +99,7 @@ void CPrepareWorker::Loop()
         if (m_bStopping)
             return;
         if (!m_compileQueue.empty()) {
-            std::shared_ptr<const CPreparedRules> rules = std::move(m_compileQueue.front());
+            std::shared_ptr<const CCompiledRuleFile> rules = std::move(m_compileQueue.front());
             m_compileQueue.pop_front();
             lock.unlock();
             rules->Compile(); // once, whoever comes first

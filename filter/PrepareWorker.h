@@ -3,8 +3,9 @@
 // body passes. The analysis at the end of a scan then finds most of its work
 // done, and that work overlapped the network wait.
 //
-// The one who needs a result (the hub's thread) collects it: a job no thread
-// has begun yet is run right there, one under way is waited for. Jobs are
+// The one who needs a result (the analysis, on the event-loop thread)
+// collects it: a job no thread has begun yet is run right there, one under
+// way is waited for. Jobs are
 // held weakly by the queue; a job its owner has dropped is never begun.
 #pragma once
 
@@ -20,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-class CPreparedRules;
+class CCompiledRuleFile;
 
 // What a job prepares for one message.
 struct SPreparedAnalysis {
@@ -28,14 +29,14 @@ struct SPreparedAnalysis {
     CHeaderFields fields;               // ReadHeaderFields of the analysis text
     CCapturedLog headerLog; // the lines reading the fields wrote
     SBodyVerdict body;                  // the body passes with `rules` and `debug`
-    const CPreparedRules* rules = nullptr;
+    const CCompiledRuleFile* rules = nullptr;
     bool debug = false;
 };
 
 class CPrepareJob
 {
 public:
-    CPrepareJob(std::string analysisText, std::shared_ptr<const CPreparedRules> rules, bool debug)
+    CPrepareJob(std::string analysisText, std::shared_ptr<const CCompiledRuleFile> rules, bool debug)
         : m_strText(std::move(analysisText)), m_pRules(std::move(rules)), m_bDebug(debug)
     {
     }
@@ -44,7 +45,7 @@ private:
     enum class EState { kPending, kRunning, kDone };
 
     std::string m_strText; // handed on to the result
-    const std::shared_ptr<const CPreparedRules> m_pRules;
+    const std::shared_ptr<const CCompiledRuleFile> m_pRules;
     const bool m_bDebug;
     EState m_state = EState::kPending; // guarded by the worker's mutex
     SPreparedAnalysis m_result;
@@ -59,16 +60,16 @@ public:
     CPrepareWorker(const CPrepareWorker&) = delete;
     CPrepareWorker& operator=(const CPrepareWorker&) = delete;
 
-    // One fewer than the processors, at least 1 and at most 4: the hub's
+    // One fewer than the processors, at least 1 and at most 4: the analysis's
     // thread takes its share when it collects.
     static int DefaultThreads();
 
     // Queues the preparation of a message from its analysis text (see
     // WithStatusLine) with `rules`.
-    std::shared_ptr<CPrepareJob> Submit(std::string analysisText, std::shared_ptr<const CPreparedRules> rules,
+    std::shared_ptr<CPrepareJob> Submit(std::string analysisText, std::shared_ptr<const CCompiledRuleFile> rules,
                                         bool debug);
     // Has `rules` compiled by a background thread before any job needs them.
-    void CompileAhead(std::shared_ptr<const CPreparedRules> rules);
+    void CompileAhead(std::shared_ptr<const CCompiledRuleFile> rules);
     // The job's result, once; runs the job on this thread when no thread has
     // begun it.
     SPreparedAnalysis Collect(CPrepareJob& job);
@@ -77,7 +78,7 @@ public:
     int64_t RunInBackground() const { return m_nBackground.load(); }
 
     // The preparation itself.
-    static SPreparedAnalysis Prepare(std::string analysisText, const CPreparedRules* rules, bool debug);
+    static SPreparedAnalysis Prepare(std::string analysisText, const CCompiledRuleFile* rules, bool debug);
 
 private:
     void StartThreads(); // with the mutex held
@@ -90,7 +91,7 @@ private:
     std::condition_variable m_queued;
     std::condition_variable m_done;
     std::deque<std::weak_ptr<CPrepareJob>> m_queue;
-    std::deque<std::shared_ptr<const CPreparedRules>> m_compileQueue; // taken before any job
+    std::deque<std::shared_ptr<const CCompiledRuleFile>> m_compileQueue; // taken before any job
     std::vector<std::thread> m_threads;
     bool m_bStopping = false;
     std::atomic<int64_t> m_nBackground{0};

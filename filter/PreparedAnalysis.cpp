@@ -1,110 +1,44 @@
-// The hub's side of the analysis prepared ahead of time: starting it when a
+// The analysis's side of the work prepared ahead of time: starting it when a
 // download ends, and taking it, or doing the work itself, during the run.
-#include "filter/MatcherCache.h"
+#include "filter/Analysis.h"
 #include "filter/MessageHeader.h"
 #include "filter/PrepareWorker.h"
-#include "filter/PreparedRules.h"
-#include "shell/MainDialog.h"
-#include "base/Paths.h"
+#include "filter/RuleCache.h"
 
-#include <sys/stat.h>
-
-#include <chrono>
 #include <optional>
 #include <string>
 
-namespace {
-
-// What tells that a file may have changed: its path, size and time of last
-// change, in one string; empty when the file is missing.
-std::string FileStamp(const std::string& path)
+CPrepareWorker& CAnalysis::PrepareWorker()
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return {};
-    return path + '\0' + std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
-           std::to_string(info.st_mtim.tv_nsec);
+    if (!m_pWorker)
+        m_pWorker = std::make_unique<CPrepareWorker>();
+    return *m_pWorker;
 }
 
-} // namespace
-
-CPrepareWorker& CMainDialog::PrepareWorker()
+bool CAnalysis::RefreshPreparedRules()
 {
-    if (!m_pPrepareWorker)
-        m_pPrepareWorker = std::make_unique<CPrepareWorker>();
-    return *m_pPrepareWorker;
+    return m_cache.Refresh(
+        [this](const std::shared_ptr<const CCompiledRuleFile>& file) { PrepareWorker().CompileAhead(file); });
 }
 
-bool CMainDialog::RefreshPreparedRules()
+void CAnalysis::PrepareAnalysis(CMailRecord* record)
 {
-    // The rule file as the analysis will read it. Its stamp is looked at
-    // again at most a few times a second, and the file read again only when
-    // the stamp changed. A change missed that way costs nothing but time: the
-    // analysis uses a verdict only when its own lists equal the ones the
-    // verdict was computed with.
-    const auto now = std::chrono::steady_clock::now();
-    if (m_pPreparedRules && now - m_preparedRulesChecked < std::chrono::milliseconds(250))
-        return true;
-    m_preparedRulesChecked = now;
-    const std::string folder = CurrentDirectory();
-    const std::string path = folder + "/" + kRuleFileName;
-    const std::string stamp = folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
-    std::string content;
-    if (stamp.empty() || (stamp != m_strPreparedRulesStamp && !ReadBinaryFile(path, content))) {
-        m_pPreparedRules.reset();
-        m_strPreparedRulesStamp.clear();
-        return false;
-    }
-    if (stamp != m_strPreparedRulesStamp) {
-        if (!m_pPreparedRules || m_pPreparedRules->Content() != content) {
-            m_pPreparedRules = std::make_shared<const CPreparedRules>(std::move(content));
-            // Compiled in the background from now on, not when the first
-            // message is waiting for it.
-            PrepareWorker().CompileAhead(m_pPreparedRules);
-        }
-        m_strPreparedRulesStamp = stamp;
-    }
-    return true;
-}
-
-void CMainDialog::PrepareAnalysis(CMailRecord* record)
-{
-    if (!m_bPrepareAnalysis || m_bAnalysisOff || !record || record->m_nSize >= m_nMaxMsgSize)
+    if (!m_bPrepareAhead || !record || record->m_nSize >= m_settings.m_nMaxMsgSize)
         return;
     if (!RefreshPreparedRules())
         return;
-    record->m_pPrepareJob = PrepareWorker().Submit(WithStatusLine(record->m_pszText), m_pPreparedRules, m_bDebug);
+    record->m_pPrepareJob =
+        PrepareWorker().Submit(WithStatusLine(record->m_pszText), m_cache.FileReading(), m_bDebug);
 }
 
-void CMainDialog::AdoptPreparedRules()
-{
-    const CPreparedRules* prepared = m_pPreparedRules.get();
-    if (!prepared)
-        return;
-    // Body verdicts count only when they were computed with the body lists
-    // this run has just read.
-    if (prepared->SameList(kRuleBodyHtml, m_bodyHtmlList) && prepared->SameList(kRuleBody, m_bodyList))
-        m_pRunRules = prepared;
-    // Header lists compiled in the background are taken over when the hub's
-    // list is the same and has none compiled yet.
-    if (!m_pMatcherCache)
-        return;
-    const CRuleSetRef lists = RuleSet();
-    for (const auto& [which, strip] : CPreparedRules::kHeaderTests) {
-        const RuleList& list = *lists.lists[static_cast<size_t>(which)];
-        if (!m_pMatcherCache->Has(list, CRuleMatcher::kHeaderTest, strip) && prepared->SameList(which, list))
-            m_pMatcherCache->Adopt(list, CRuleMatcher::kHeaderTest, strip, prepared->TakeHeaderMatcher(which, strip));
-    }
-}
-
-void CMainDialog::BeginAnalysisOf(CMailRecord* record)
+void CAnalysis::BeginAnalysisOf(CMailRecord* record)
 {
     m_pAnalysedRecord = record;
     m_pPrepared.reset();
     m_bPreparedFieldsTaken = false;
     // Taken only when it was prepared from the very text the record holds.
-    if (std::shared_ptr<CPrepareJob> job = std::move(record->m_pPrepareJob); job && m_pPrepareWorker) {
-        auto prepared = std::make_unique<SPreparedAnalysis>(m_pPrepareWorker->Collect(*job));
+    if (std::shared_ptr<CPrepareJob> job = std::move(record->m_pPrepareJob); job && m_pWorker) {
+        auto prepared = std::make_unique<SPreparedAnalysis>(m_pWorker->Collect(*job));
         if (IsWithStatusLine(prepared->analysisText, record->m_pszText)) {
             m_pPrepared = std::move(prepared);
             m_strAnalysisText = std::move(m_pPrepared->analysisText);
@@ -114,7 +48,7 @@ void CMainDialog::BeginAnalysisOf(CMailRecord* record)
     m_strAnalysisText = WithStatusLine(record->m_pszText);
 }
 
-void CMainDialog::EndAnalysisOf(CMailRecord* record)
+void CAnalysis::EndAnalysisOf(CMailRecord* record)
 {
     m_pAnalysedRecord = nullptr;
     m_strAnalysisText.clear();
@@ -123,38 +57,39 @@ void CMainDialog::EndAnalysisOf(CMailRecord* record)
         record->m_pPrepareJob.reset();
 }
 
-bool CMainDialog::TakePreparedFields(const CMailRecord* record, CHeaderFields& fields)
+bool CAnalysis::TakePreparedFields(const CMailRecord* record, CHeaderFields& fields)
 {
     if (!m_pPrepared || record != m_pAnalysedRecord || m_bPreparedFieldsTaken)
         return false;
     m_bPreparedFieldsTaken = true;
-    m_pPrepared->headerLog.ReplayTo(*this);
+    m_pPrepared->headerLog.ReplayTo(m_log);
     fields = std::move(m_pPrepared->fields);
     return true;
 }
 
-int32_t CMainDialog::AnalyseBody(CMailRecord* record)
+int32_t CAnalysis::AnalyseBody(CMailRecord* record)
 {
     if (!record)
         return -1;
     std::optional<SBodyVerdict> verdict;
-    if (m_pPrepared && record == m_pAnalysedRecord && m_pRunRules && m_pPrepared->rules == m_pRunRules &&
+    const CCompiledRuleFile* runFile = m_cache.RunFile();
+    if (m_pPrepared && record == m_pAnalysedRecord && runFile && m_pPrepared->rules == runFile &&
         m_pPrepared->debug == m_bDebug) {
         verdict = std::move(m_pPrepared->body);
         m_pPrepared->rules = nullptr; // once
     } else {
         SBodyMatchers matchers;
         std::optional<CRuleMatcher> html, plain, stripped;
-        if (m_pRunRules) {
-            matchers = m_pRunRules->Matchers();
+        if (runFile) {
+            matchers = runFile->Matchers();
         } else {
-            matchers.html = BodyMatcher(m_bodyHtmlList, false, html);
-            matchers.plain = BodyMatcher(m_bodyList, false, plain);
-            matchers.stripped = BodyMatcher(m_bodyList, true, stripped);
+            matchers.html = BodyMatcher(m_rules.List(kRuleBodyHtml), false, html);
+            matchers.plain = BodyMatcher(m_rules.List(kRuleBody), false, plain);
+            matchers.stripped = BodyMatcher(m_rules.List(kRuleBody), true, stripped);
         }
         verdict = RunBodyPasses(AnalysisText(record), matchers, m_bDebug);
     }
-    verdict->log.ReplayTo(*this);
+    verdict->log.ReplayTo(m_log);
     if (verdict->position != -1) {
         record->m_strRuleText = std::move(verdict->ruleText);
         record->m_strFilterLabel = std::move(verdict->label);

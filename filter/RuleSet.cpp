@@ -1,6 +1,8 @@
 #include "filter/RuleSet.h"
-#include "base/Numbers.h"
 
+#include "base/Numbers.h"
+#include "base/Paths.h"
+#include "base/Texts.h"
 #include "base/Win1252.h"
 
 #include <memory>
@@ -50,18 +52,15 @@ bool RuleListContains(std::string_view text, const RuleList& list)
     return false;
 }
 
-void ClearRuleSet(const CRuleSetRef& rules)
+void ClearRuleSet(SRuleLists& rules)
 {
-    for (RuleList* list : rules.lists)
-        if (list)
-            list->clear();
-    if (rules.nbrTo)
-        *rules.nbrTo = -1;
-    if (rules.nbrCc)
-        *rules.nbrCc = -1;
+    for (RuleList& list : rules.lists)
+        list.clear();
+    rules.nbrTo = -1;
+    rules.nbrCc = -1;
 }
 
-void ParseRuleFile(std::string_view content, const CRuleSetRef& rules)
+void ParseRuleFile(std::string_view content, SRuleLists& rules)
 {
     ClearRuleSet(rules);
     // A zero byte ends the content.
@@ -87,14 +86,11 @@ void ParseRuleFile(std::string_view content, const CRuleSetRef& rules)
             section = keyword;
         } else if (!line.empty() && section != kNoSection) {
             if (section == kNbrToSection) {
-                if (rules.nbrTo)
-                    *rules.nbrTo = AtoiSaturating(line);
+                rules.nbrTo = AtoiSaturating(line);
             } else if (section == kNbrCcSection) {
-                if (rules.nbrCc)
-                    *rules.nbrCc = AtoiSaturating(line);
-            } else if (RuleList* list = rules.lists[static_cast<size_t>(section)]) {
-                if (seen[static_cast<size_t>(section)].insert(line).second)
-                    list->append(std::make_unique<std::string>(std::move(line)));
+                rules.nbrCc = AtoiSaturating(line);
+            } else if (seen[static_cast<size_t>(section)].insert(line).second) {
+                rules.lists[static_cast<size_t>(section)].append(std::make_unique<std::string>(std::move(line)));
             }
         }
         if (end == std::string::npos)
@@ -103,21 +99,48 @@ void ParseRuleFile(std::string_view content, const CRuleSetRef& rules)
     }
 }
 
-std::string FormatRuleFile(const CRuleSetRef& rules)
+std::string FormatRuleFile(const SRuleLists& rules)
 {
     std::string out;
     for (const SectionKeyword& k : kWriteOrder) {
         out += k.keyword;
         out += '\n';
         if (k.section == kNbrToSection || k.section == kNbrCcSection) {
-            const int32_t* value = k.section == kNbrToSection ? rules.nbrTo : rules.nbrCc;
-            if (value && *value != -1)
-                out += std::to_string(*value) + "\n";
+            const int32_t value = k.section == kNbrToSection ? rules.nbrTo : rules.nbrCc;
+            if (value != -1)
+                out += std::to_string(value) + "\n";
             continue;
         }
-        if (const RuleList* list = rules.lists[static_cast<size_t>(k.section)])
-            for (const std::string* entry : *list)
-                out += *entry + "\n";
+        for (const std::string* entry : rules.lists[static_cast<size_t>(k.section)])
+            out += *entry + "\n";
     }
     return out;
+}
+
+int CRuleSet::IndexOf(const RuleList& list) const
+{
+    for (int i = 0; i < kRuleListCount; ++i)
+        if (&m_set.lists[static_cast<size_t>(i)] == &list)
+            return i;
+    return -1;
+}
+
+void CRuleSet::Load()
+{
+    ClearRuleSet(m_set);
+    const std::string folder = CurrentDirectory();
+    m_strFilePath = folder + "/" + kRuleFileName;
+    std::string content;
+    // A folder path too long to be formed is treated like a missing file.
+    if (folder.size() > kMaxRuleFolderLength || !ReadBinaryFile(m_strFilePath, content)) {
+        m_log.AddLog(txt::kRuleFileUnreadable, true);
+        return;
+    }
+    m_log.AddLog(std::string(txt::kLoading) + m_strFilePath + "\r\n", true);
+    ParseRuleFile(content, m_set);
+}
+
+bool CRuleSet::Save() const
+{
+    return WriteTextFile(m_strFilePath, FormatRuleFile(m_set));
 }

@@ -1,8 +1,10 @@
 // The rule file blacklist.txt and the rule set it fills: nine pattern lists
-// and two recipient thresholds. Reading and writing are plain functions over a
-// view of the hub's members, so they can be tested on their own.
+// and two recipient thresholds. Reading and writing the file's text are plain
+// functions, so they can be tested on their own; CRuleSet is the set the
+// analysis and the rule editor work on, loaded from and saved to the file.
 #pragma once
 
+#include "base/LogSink.h"
 #include "base/OwnedList.h"
 
 #include <array>
@@ -26,29 +28,63 @@ enum ERuleList : int {
     kRuleListCount
 };
 
-// The members that make up one rule set, wherever they live.
-struct CRuleSetRef {
-    std::array<RuleList*, kRuleListCount> lists{};
-    int32_t* nbrTo = nullptr;
-    int32_t* nbrCc = nullptr;
+// The content of one rule set: the nine lists, in file order, entries upper
+// case, and the recipient counts from which a message is spam (-1 = off).
+struct SRuleLists {
+    std::array<RuleList, kRuleListCount> lists;
+    int32_t nbrTo = -1;
+    int32_t nbrCc = -1;
 };
 
 // True when some entry of `list` equals `text` without regard to case.
 bool RuleListContains(std::string_view text, const RuleList& list);
 
 // Empties every list and switches both thresholds off (-1).
-void ClearRuleSet(const CRuleSetRef& rules);
+void ClearRuleSet(SRuleLists& rules);
 
 // Fills the rule set from the content of a rule file (raw bytes; CRs are
 // dropped wherever they stand, lines end at LF). The set is emptied first.
-void ParseRuleFile(std::string_view content, const CRuleSetRef& rules);
+void ParseRuleFile(std::string_view content, SRuleLists& rules);
 
 // The rule file text for the rule set, lines ending in LF (text-mode writing
 // turns them into CR LF): the sections in their fixed order, each keyword on a
 // line of its own followed by its entries or its threshold.
-std::string FormatRuleFile(const CRuleSetRef& rules);
+std::string FormatRuleFile(const SRuleLists& rules);
 
 // The file name of the rule file inside the current directory.
 inline constexpr const char kRuleFileName[] = "blacklist.txt";
 // Longest directory path the rule file is looked for in.
 inline constexpr size_t kMaxRuleFolderLength = 254;
+
+// The rule set of the running program. Loading logs what it read, or that
+// the file could not be read.
+class CRuleSet
+{
+public:
+    explicit CRuleSet(ILogSink& log) : m_log(log) {}
+    CRuleSet(const CRuleSet&) = delete;
+    CRuleSet& operator=(const CRuleSet&) = delete;
+
+    RuleList& List(ERuleList which) { return m_set.lists[static_cast<size_t>(which)]; }
+    const RuleList& List(ERuleList which) const { return m_set.lists[static_cast<size_t>(which)]; }
+    int32_t& NbrTo() { return m_set.nbrTo; }
+    int32_t NbrTo() const { return m_set.nbrTo; }
+    int32_t& NbrCc() { return m_set.nbrCc; }
+    int32_t NbrCc() const { return m_set.nbrCc; }
+    const SRuleLists& Lists() const { return m_set; }
+    // Which of the nine lists `list` is; -1 when it is none of them.
+    int IndexOf(const RuleList& list) const;
+
+    // Empties and refills the set from blacklist.txt in the current directory,
+    // which becomes the file path.
+    void Load();
+    // Writes the set to the file path; false when it cannot be written.
+    bool Save() const;
+    // Where the set was last loaded from.
+    const std::string& FilePath() const { return m_strFilePath; }
+
+private:
+    ILogSink& m_log;
+    SRuleLists m_set;
+    std::string m_strFilePath;
+};

@@ -3,8 +3,6 @@
 #include "base/Paths.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
-#include "filter/PrepareWorker.h"
-#include "filter/PreparedRules.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -37,6 +35,7 @@ CMainDialog::CMainDialog(QObject* parent) : QObject(parent), m_clock(LocalNow)
     m_window.SendMessage = &CMainDialog::WindowSendMessage;
     m_window.host = this;
     m_nSetLogMessage = RegisterWindowMessage("Set Log");
+    m_plugIns.SetWindow(&m_window, m_nSetLogMessage);
     // Hooked before the proxy hooks its connections: the log of a step is
     // written out before the bytes that step sends.
     if (QAbstractEventDispatcher::instance(thread()))
@@ -49,7 +48,6 @@ CMainDialog::~CMainDialog()
     // Sessions first: their sockets report to this object.
     m_proxy.m_sessions.clear();
     m_proxy.m_processedMails.clear();
-    m_pPrepareWorker.reset();
 }
 
 uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)
@@ -73,8 +71,8 @@ bool CMainDialog::OnInitDialog()
     RunSelfTest();
 
     // The rule file compiled in the background, ready for the first scan.
-    if (m_bPrepareAnalysis)
-        RefreshPreparedRules();
+    if (m_analysis.PreparesAhead())
+        m_analysis.RefreshPreparedRules();
 
     m_progress.Reset();
     return true;
@@ -98,6 +96,7 @@ void CMainDialog::ReadSettings()
 void CMainDialog::ToggleDebug(bool enable)
 {
     m_bDebug = enable;
+    m_analysis.SetDebug(enable);
     AddLog(enable ? txt::kDebugEnable : txt::kDebugDisable, true);
 }
 

@@ -13,7 +13,8 @@
 #include "decode/HeaderExtraction.h"
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
-#include "filter/PlugIn.h"
+#include "filter/Analysis.h"
+#include "filter/PlugIns.h"
 #include "filter/RuleSet.h"
 #include "orvelane/plugin.h"
 #include "proxy/ProxyServer.h"
@@ -32,12 +33,7 @@
 #include <string>
 #include <vector>
 
-class CPrepareWorker;
-class CPreparedRules;
-struct SPreparedAnalysis;
 class CClientSocket;
-class CMatcherCache;
-class CRuleMatcher;
 
 class CMainDialog : public QObject, public IProxyHost, public CSettings
 {
@@ -124,118 +120,36 @@ public:
     // Start-up message (text, caption); without it the text goes to stderr.
     std::function<void(const std::string&, const std::string&)> m_messageBox;
 
-    // ---- decoding members ---------------------------------------------------------
-    // The one decoder, logging through AddLog of this object, and the one
-    // text-operation object.
-    CMailDecoder m_mailDecoder{this};
-    CTextTools m_textTools;
-
-    // ---- filtering members --------------------------------------------------------
-    // Runs the whole analysis over the session's downloaded messages: reloads
-    // the rule file and the plug-ins, then filters, marks and lists each one.
+    // ---- filtering ------------------------------------------------------------
+    // The rule set, the plug-ins and the analysis do the work; the hub keeps
+    // the operations under their names.
+    CRuleSet& Rules() { return m_rules; }
+    CPlugIns& PlugIns() { return m_plugIns; }
+    CAnalysis& Analysis() { return m_analysis; }
+    // The session's records, with its server and USER line for the plug-ins;
+    // without a session the rule file and plug-ins are only reloaded.
     void AnalyseMessages(CSession* session) override;
-    // The four body passes over one message; the position of the match or -1.
-    // Sets the filter label of the pass that matched; never marks. A verdict
-    // prepared in the background is used when it was computed from the same
-    // text, body lists and debug flag; otherwise the passes run here.
-    int32_t AnalyseBody(CMailRecord* record);
-    // A message has finished downloading: starts the preparation of its
-    // analysis in the background, with the rule file as it stands now.
-    void PrepareAnalysis(CMailRecord* record) override;
-    // Reads the rule file for the preparations when it may have changed,
-    // and has a new content compiled in the background; false when it
-    // cannot be read.
-    bool RefreshPreparedRules();
-    // The background worker, started on first use.
-    CPrepareWorker& PrepareWorker();
-    // The analysis of `record` begins and ends: its working copy of the text
-    // is set and cleared, and what was prepared for it is taken or dropped.
-    void BeginAnalysisOf(CMailRecord* record);
-    void EndAnalysisOf(CMailRecord* record);
-    // The header fields prepared for the record under analysis, with their
-    // log lines written; false when there are none.
-    bool TakePreparedFields(const CMailRecord* record, CHeaderFields& fields);
-    // At the start of a run: which preparations the freshly read lists allow
-    // to use, and the compiled header lists that can be taken over.
-    void AdoptPreparedRules();
-    // Empties and refills the rule set from blacklist.txt in the current directory.
-    void LoadRuleFile();
-    // Writes the rule set to the rule file path; false when it cannot be written.
-    bool SaveRuleFile();
-    // The nine lists and two thresholds, for the rule file functions.
-    CRuleSetRef RuleSet();
-    // Reads the header fields into the record, inserts the message's mail-list
-    // row at `row` (trimming the list to MaxMemoMsg) and returns the row's index.
-    int32_t ExtractHeaders(CMailRecord* record, int32_t row);
-    // Removes the separator characters (and spaces when asked) in place.
-    void RemoveSeparators(std::string& text, bool alsoSpaces);
-    // Header test: the first entry of `list` found in `text` marks the message
-    // (or, with the label "Trust", sets it trusted).
-    void MatchHeaderRules(CMailRecord* record, std::string text, RuleList& list,
-                          const std::string& label, int32_t row, bool stripSeparators);
-    // Body search after the "Status:" line: position of the first entry of
-    // `list` (in list order) found in the upper-cased text, or -1.
-    int32_t FindBodyRule(std::string text, CMailRecord* record, RuleList& list, bool stripSeparators);
-    // The same search on a text that is already what the search would make of
-    // it (without separators when `stripSeparators` is set); nothing is copied.
-    int32_t SearchPreparedBody(std::string_view text, CMailRecord* record, RuleList& list,
-                               bool stripSeparators);
-    int32_t SearchBody(std::string_view text, size_t start, CMailRecord* record, RuleList& list,
-                       bool stripSeparators);
-    // `list` compiled for the body search (from the run's compiled lists, or
-    // into `local`); null for an empty list.
-    const CRuleMatcher* BodyMatcher(const RuleList& list, bool stripSeparators,
-                                    std::optional<CRuleMatcher>& local);
-    // Tags the message as spam, fills its mail-list row and logs.
-    void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
-    // Unloads every plug-in and loads those the settings name again.
-    void LoadPlugIns();
-    // Asks the plug-ins in turn; true when one judged the message spam.
-    bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session);
-    // A fresh copy of a message prepared for a plug-in as its level bits ask.
-    std::string PreparePlugInText(std::string text, int32_t level);
+    int32_t AnalyseBody(CMailRecord* r) { return m_analysis.AnalyseBody(r); }
+    // Nothing is prepared while the analysis is off.
+    void PrepareAnalysis(CMailRecord* r) override
+        { if (!m_bAnalysisOff) m_analysis.PrepareAnalysis(r); }
+    void LoadRuleFile() { m_rules.Load(); }
+    bool SaveRuleFile() { return m_rules.Save(); }
+    int32_t ExtractHeaders(CMailRecord* r, int32_t row)
+        { return m_analysis.ExtractHeaders(r, row); }
+    void RemoveSeparators(std::string& text, bool alsoSpaces)
+        { CAnalysis::RemoveSeparators(text, alsoSpaces); }
+    void MatchHeaderRules(CMailRecord* r, std::string text, RuleList& list, const std::string& label,
+                          int32_t row, bool strip)
+        { m_analysis.MatchHeaderRules(r, std::move(text), list, label, row, strip); }
+    int32_t FindBodyRule(std::string text, CMailRecord* r, RuleList& list, bool strip)
+        { return m_analysis.FindBodyRule(std::move(text), r, list, strip); }
+    void MarkAsSpam(CMailRecord* r, int32_t row, const std::string& label)
+        { m_analysis.MarkAsSpam(r, row, label); }
+    void LoadPlugIns() { m_plugIns.Load(); }
+    bool RunPlugIns(CMailRecord* r, RuleList& bodyRules, CSession* session);
     // The start-up self-test: analyses mail.txt of the configuration folder.
     void RunSelfTest();
-    // The text the analysis reads for `record`: its working copy, with the end
-    // of the header marked, while that record is being analysed.
-    const std::string& AnalysisText(const CMailRecord* record) const;
-    // The rule set: nine lists, in file order, entries upper case.
-    RuleList m_fromList;
-    RuleList m_toList;
-    RuleList m_ccList;
-    RuleList m_bodyList;
-    RuleList m_bodyHtmlList;
-    RuleList m_subjectList;
-    RuleList m_retPathList;
-    RuleList m_trustList;
-    RuleList m_relayList;
-    int32_t m_nNbrTo = -1; // recipients from which a message is spam; -1 = off
-    int32_t m_nNbrCc = -1;
-    std::string m_strRuleFilePath;
-    // The loaded plug-ins, in the order of m_plugInNames.
-    OwnedList<CPlugIn> m_plugIns;
-    // Working copy of the message being analysed (see AnalysisText).
-    const CMailRecord* m_pAnalysedRecord = nullptr;
-    std::string m_strAnalysisText;
-    // Rule lists compiled for matching; present only during an analysis run,
-    // when the lists cannot change.
-    std::shared_ptr<CMatcherCache> m_pMatcherCache;
-    // The compiled lists kept between runs (see filter/MatcherCache.h).
-    std::shared_ptr<CMatcherCache> m_pKeptMatchers;
-    // Analysis prepared ahead of time; switched off, all of it is done
-    // inside AnalyseMessages.
-    bool m_bPrepareAnalysis = true;
-    std::unique_ptr<CPrepareWorker> m_pPrepareWorker;
-    // The last reading of the rule file for the preparations, and during a
-    // run that reading when the hub's body lists equal it.
-    std::shared_ptr<const CPreparedRules> m_pPreparedRules;
-    std::string m_strPreparedRulesStamp; // the rule file's path, size and change time at that reading
-    std::chrono::steady_clock::time_point m_preparedRulesChecked;
-    const CPreparedRules* m_pRunRules = nullptr;
-    // What was prepared for the record under analysis; each part is taken
-    // once (the fields, then the body verdict).
-    std::unique_ptr<SPreparedAnalysis> m_pPrepared;
-    bool m_bPreparedFieldsTaken = false;
 
 private:
     void ScheduleLogFlush();
@@ -248,6 +162,16 @@ private:
                                       intptr_t lParam);
     OrvelaneWindow m_window{};
     uint32_t m_nSetLogMessage = 0;
+
+    // ---- filtering ------------------------------------------------------------
+    // The one decoder, logging through AddLog of this object, and the one
+    // text-operation object; the components below work with them.
+    CMailDecoder m_mailDecoder{this};
+    CTextTools m_textTools;
+    CRuleSet m_rules{*this};
+    CPlugIns m_plugIns{*this, *this, m_mailDecoder, m_textTools};
+    CAnalysis m_analysis{*this, *this, m_mailList, m_rules, m_plugIns, m_mailDecoder, m_textTools};
+
     // Declared last: destroyed first, its sessions still report to the hub.
     CProxyServer m_proxy{*this};
 };

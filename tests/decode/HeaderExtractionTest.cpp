@@ -1,6 +1,5 @@
-// Header extraction: the six fields, the recipient counts, the mail-list row.
+// Header extraction: the six fields and the recipient counts.
 #include "decode/HeaderExtraction.h"
-#include "shell/MainDialog.h"
 #include "base/Win1252.h"
 
 #include <gtest/gtest.h>
@@ -46,64 +45,4 @@ TEST(RecipientCount, CommasPlusOne)
     EXPECT_EQ(RecipientCount(""), 1);
     EXPECT_EQ(RecipientCount("a"), 1);
     EXPECT_EQ(RecipientCount("a, b,c"), 3);
-}
-
-class ExtractHeadersTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { hub.m_bEchoLog = false; }
-    CMainDialog hub;
-};
-
-TEST_F(ExtractHeadersTest, FillsTheRecordAndTheRow)
-{
-    CMailRecord r;
-    r.m_pszText = "Return-Path: <b@x>\r\nReceived: from relay\r\nFrom: Jo\xEB <jo@x>\r\nTo: a, b\r\n"
-                  "Subject: Caf\xE9\r\nStatus: \r\n\r\nbody\r\n";
-    r.m_strUidl = "U1";
-    r.m_nClientNumber = 12;
-    EXPECT_EQ(hub.ExtractHeaders(&r, 5), 0); // past the end: appended
-    EXPECT_EQ(hub.m_mailList.RowAt(0),
-              (CMailListModel::Row{" Jo\xEB jo@x", " Caf\xE9", "", "U1", "12", " a, b"}));
-    EXPECT_EQ(r.m_strFrom, " JO\xCB JO@X");
-    EXPECT_EQ(r.m_strSubject, " CAF\xC9");
-    EXPECT_EQ(r.m_strReturnPath, " B@X");
-    EXPECT_EQ(r.m_strRelays, " FROM RELAY");
-    EXPECT_EQ(r.m_strCc, "");
-    EXPECT_EQ(r.m_nToCount, 2);
-    EXPECT_EQ(r.m_nCcCount, 1);
-}
-
-TEST_F(ExtractHeadersTest, IsoEncodedWordsInTheSubjectAreDecoded)
-{
-    CMailRecord r;
-    r.m_pszText = "Subject: =?iso-8859-1?Q?caf=E9?=\r\nStatus: \r\n";
-    hub.ExtractHeaders(&r, 0);
-    // The row shows the decoded value as it is, the record keeps it upper case.
-    const std::string shown = hub.m_mailList.Cell(0, CMailListModel::kSubject);
-    EXPECT_EQ(shown.substr(shown.size() - 4), "caf\xE9");
-    EXPECT_EQ(shown.find("=?"), std::string::npos);
-    EXPECT_EQ(r.m_strSubject, w1252::Upper(shown));
-    CMailRecord other;
-    other.m_pszText = "Subject: =?utf-8?Q?caf=C3=A9?=\r\nStatus: \r\n"; // no ISO word: left as it is
-    hub.ExtractHeaders(&other, 0);
-    EXPECT_EQ(other.m_strSubject, " =?UTF-8?Q?CAF=C3=A9?=");
-}
-
-TEST_F(ExtractHeadersTest, RowsBeyondMaxMemoMsgAreDeletedFromTheTop)
-{
-    hub.m_nMaxMemoMsg = 2;
-    for (int i = 0; i < 3; ++i) {
-        CMailRecord r;
-        r.m_pszText = "Subject: " + std::to_string(i) + "\r\n";
-        EXPECT_EQ(hub.ExtractHeaders(&r, i), std::min(i, 2));
-    }
-    ASSERT_EQ(hub.m_mailList.RowCount(), 2);
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSubject), " 1");
-    hub.m_nMaxMemoMsg = 0;
-    CMailRecord r;
-    r.m_pszText = "Subject: gone\r\n";
-    hub.ExtractHeaders(&r, 0);
-    EXPECT_EQ(hub.m_mailList.RowCount(), 0);
-    EXPECT_EQ(r.m_strSubject, " GONE");
 }

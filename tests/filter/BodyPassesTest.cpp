@@ -6,7 +6,7 @@
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
 #include "filter/BodyPasses.h"
-#include "filter/PreparedRules.h"
+#include "filter/RuleCache.h"
 #include "base/Texts.h"
 
 #include <gtest/gtest.h>
@@ -92,7 +92,7 @@ TEST(BodyPasses, AgreeWithThePlainDefinition)
     std::mt19937 random(23);
     int matched[5] = {};
     for (const char* file : ruleFiles) {
-        const CPreparedRules rules(file);
+        const CCompiledRuleFile rules(file);
         const SBodyMatchers matchers = rules.Matchers();
         for (int round = 0; round < 3000; ++round) {
             std::string message = "Subject: s\r\n";

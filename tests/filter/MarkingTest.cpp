@@ -15,7 +15,7 @@ protected:
     {
         CMailListModel::Row row;
         row[CMailListModel::kSubject] = subject;
-        hub.m_mailList.InsertRow(hub.m_mailList.RowCount(), row);
+        mailList.InsertRow(mailList.RowCount(), row);
     }
 };
 
@@ -26,19 +26,19 @@ TEST_F(MarkingTest, TagGoesBeforeTheSubjectValue)
     r.m_strFilterLabel = "String search";
     r.m_strSubject = " HELLO";
     AddRow(" Hello");
-    hub.MarkAsSpam(&r, 0, "From");
+    analysis.MarkAsSpam(&r, 0, "From");
     EXPECT_EQ(r.m_pszText, "From: a@b\r\nSubject: _SPAM_ Hello\r\n\r\nbody\r\n");
     EXPECT_EQ(r.m_nSize, 42);
     EXPECT_TRUE(r.m_bSpam);
     EXPECT_EQ(r.m_strSpamType, "From");
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "From (a@b)");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSpam), "From (a@b)");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"Msg N\xB0" "1 est un Spam de type From (String search)"});
 }
 
 TEST_F(MarkingTest, NoSubjectFieldGetsOneBeforeFrom)
 {
     CMailRecord r = Record("Received: x\r\nFrom: a@b\r\n\r\nSubject: in the body\r\n");
-    hub.MarkAsSpam(&r, 0, "Nbr To");
+    analysis.MarkAsSpam(&r, 0, "Nbr To");
     EXPECT_EQ(r.m_pszText, "Received: x\r\nSubject: _SPAM_ \r\nFrom: a@b\r\n\r\nSubject: in the body\r\n");
     EXPECT_EQ(r.m_nSize, 48 + 18);
     EXPECT_TRUE(r.m_bSpam);
@@ -48,7 +48,7 @@ TEST_F(MarkingTest, NoSubjectFieldGetsOneBeforeFrom)
 TEST_F(MarkingTest, FieldNamesInAnyCaseWithOrWithoutBlank)
 {
     CMailRecord r = Record("SUBJECT:offer\nfrom: a@b\n\nbody\n");
-    hub.MarkAsSpam(&r, 0, "Subject");
+    analysis.MarkAsSpam(&r, 0, "Subject");
     EXPECT_EQ(r.m_pszText, "SUBJECT:_SPAM_ offer\nfrom: a@b\n\nbody\n");
     EXPECT_EQ(r.m_nSize, 30 + 7);
 }
@@ -56,7 +56,7 @@ TEST_F(MarkingTest, FieldNamesInAnyCaseWithOrWithoutBlank)
 TEST_F(MarkingTest, BodyMentionDoesNotStopTheTag)
 {
     CMailRecord r = Record("Subject: Hi\r\n\r\nwe filter _SPAM_ here\r\n");
-    hub.MarkAsSpam(&r, 0, "Body");
+    analysis.MarkAsSpam(&r, 0, "Body");
     EXPECT_EQ(r.m_pszText, "Subject: _SPAM_ Hi\r\n\r\nwe filter _SPAM_ here\r\n");
     EXPECT_TRUE(r.m_bSpam);
 }
@@ -64,7 +64,7 @@ TEST_F(MarkingTest, BodyMentionDoesNotStopTheTag)
 TEST_F(MarkingTest, AlreadyTaggedSubjectIsFlaggedWithoutANewTag)
 {
     CMailRecord r = Record("Subject: Re: _SPAM_ old\r\n\r\nx\r\n");
-    hub.MarkAsSpam(&r, 0, "_SPAM_");
+    analysis.MarkAsSpam(&r, 0, "_SPAM_");
     EXPECT_EQ(r.m_pszText, "Subject: Re: _SPAM_ old\r\n\r\nx\r\n");
     EXPECT_EQ(r.m_nSize, 30);
     EXPECT_TRUE(r.m_bSpam);
@@ -74,7 +74,7 @@ TEST_F(MarkingTest, AlreadyTaggedSubjectIsFlaggedWithoutANewTag)
 TEST_F(MarkingTest, FoldedSubjectValueCountsForTheTagTest)
 {
     CMailRecord r = Record("Subject: Re:\r\n _SPAM_ old\r\nTo: x\r\n\r\nx\r\n");
-    hub.MarkAsSpam(&r, 0, "_SPAM_");
+    analysis.MarkAsSpam(&r, 0, "_SPAM_");
     EXPECT_EQ(r.m_nSize, static_cast<int32_t>(r.m_pszText.size()));
     EXPECT_EQ(r.m_pszText.find("_SPAM_"), r.m_pszText.rfind("_SPAM_"));
 }
@@ -82,7 +82,7 @@ TEST_F(MarkingTest, FoldedSubjectValueCountsForTheTagTest)
 TEST_F(MarkingTest, NeitherSubjectNorFromPutsTheLineFirst)
 {
     CMailRecord r = Record("To: x\r\n\r\nFrom: in body\r\n");
-    hub.MarkAsSpam(&r, 0, "To");
+    analysis.MarkAsSpam(&r, 0, "To");
     EXPECT_EQ(r.m_pszText, "Subject: _SPAM_ \r\nTo: x\r\n\r\nFrom: in body\r\n");
     EXPECT_EQ(r.m_nSize, 24 + 18);
     EXPECT_TRUE(r.m_bSpam);
@@ -91,7 +91,7 @@ TEST_F(MarkingTest, NeitherSubjectNorFromPutsTheLineFirst)
 TEST_F(MarkingTest, TextWithoutBlankLineIsAllHeader)
 {
     CMailRecord r = Record("From: a\r\nSubject: b");
-    hub.MarkAsSpam(&r, 0, "From");
+    analysis.MarkAsSpam(&r, 0, "From");
     EXPECT_EQ(r.m_pszText, "From: a\r\nSubject: _SPAM_ b");
 }
 
@@ -103,9 +103,9 @@ TEST_F(MarkingTest, RowFoundBySubjectTheUpperOneWins)
     CMailRecord r = Record("Subject: same\r\n\r\n");
     r.m_strSubject = "SAME";
     r.m_strRuleText = "RULE";
-    hub.MarkAsSpam(&r, 2, "Subject");
-    EXPECT_EQ(hub.m_mailList.Cell(1, CMailListModel::kSpam), "Subject (rule)");
-    EXPECT_EQ(hub.m_mailList.Cell(2, CMailListModel::kSpam), "");
+    analysis.MarkAsSpam(&r, 2, "Subject");
+    EXPECT_EQ(mailList.Cell(1, CMailListModel::kSpam), "Subject (rule)");
+    EXPECT_EQ(mailList.Cell(2, CMailListModel::kSpam), "");
     EXPECT_EQ(LogLines().back(), "Msg N\xB0" "2 est un Spam de type Subject ()");
 }
 
@@ -116,16 +116,16 @@ TEST_F(MarkingTest, CallersRowWhenNoSubjectMatchesAndOnlyTheRuleIsLowerCased)
     CMailRecord r = Record("Subject: zzz\r\n\r\n");
     r.m_strSubject = "ZZZ";
     r.m_strRuleText = "\xC9T\xC9";
-    hub.MarkAsSpam(&r, 1, "RetPath");
-    EXPECT_EQ(hub.m_mailList.Cell(1, CMailListModel::kSpam), "RetPath (\xE9t\xE9)");
+    analysis.MarkAsSpam(&r, 1, "RetPath");
+    EXPECT_EQ(mailList.Cell(1, CMailListModel::kSpam), "RetPath (\xE9t\xE9)");
 }
 
 TEST_F(MarkingTest, SecondCallChangesNothing)
 {
     CMailRecord r = Record("Subject: x\r\n\r\n");
-    hub.MarkAsSpam(&r, 0, "From");
+    analysis.MarkAsSpam(&r, 0, "From");
     const std::string once = r.m_pszText;
-    hub.MarkAsSpam(&r, 0, "Body");
+    analysis.MarkAsSpam(&r, 0, "Body");
     EXPECT_EQ(r.m_pszText, once);
     EXPECT_EQ(r.m_strSpamType, "From");
     EXPECT_EQ(LogLines().size(), 1u);

@@ -107,7 +107,7 @@ protected:
                bool strip = false)
     {
         auto list = MakeList(entries);
-        hub.MatchHeaderRules(&record, text, *list, label, 0, strip);
+        analysis.MatchHeaderRules(&record, text, *list, label, 0, strip);
     }
 };
 
@@ -129,7 +129,7 @@ TEST_F(HeaderTestTest, PartsMatchInAnyOrderAndMayOverlap)
     CMailRecord other;
     other.m_pszText = "Subject: x\r\n";
     auto list = MakeList({"BC*AB*", "ZZ*AB"});
-    hub.MatchHeaderRules(&other, "AB BC", *list, "From", 0, false);
+    analysis.MatchHeaderRules(&other, "AB BC", *list, "From", 0, false);
     EXPECT_EQ(other.m_strRuleText, "BC*AB*");
 }
 
@@ -148,7 +148,7 @@ TEST_F(HeaderTestTest, StrippingMakesSeparatorOnlyEntriesMatchAnything)
     CMailRecord other;
     other.m_pszText = "Subject: x\r\n";
     auto list = MakeList({"V*I*A"});
-    hub.MatchHeaderRules(&other, "V.I.A", *list, "Subject", 0, true); // "VIA" in "VIA"
+    analysis.MatchHeaderRules(&other, "V.I.A", *list, "Subject", 0, true); // "VIA" in "VIA"
     EXPECT_TRUE(other.m_bSpam);
 }
 
@@ -179,7 +179,7 @@ protected:
     int32_t Find(const std::string& text, const std::vector<std::string>& entries, bool strip)
     {
         auto list = MakeList(entries);
-        return hub.FindBodyRule(text, &record, *list, strip);
+        return analysis.FindBodyRule(text, &record, *list, strip);
     }
 };
 
@@ -324,7 +324,7 @@ TEST_F(HeaderTestTest, HubUsesCompiledListsThatFollowTheReference)
             CMailRecord r;
             r.m_pszText = "Subject: x\r\n";
             auto list = MakeList(entries);
-            hub.MatchHeaderRules(&r, text, *list, "From", 0, strip);
+            analysis.MatchHeaderRules(&r, text, *list, "From", 0, strip);
             const int32_t expected = ReferenceHeaderMatch(text, entries, strip);
             ASSERT_EQ(r.m_bSpam, expected >= 0);
             if (expected >= 0) {

@@ -16,7 +16,8 @@ std::string Message(const std::string& header, const std::string& body = "hello\
 class PipelineTest : public FilterFixture
 {
 protected:
-    CSession session{hub.Proxy()};
+    OwnedList<CMailRecord> records;
+    std::string m_server, m_user;
 
     CMailRecord* Add(const std::string& text)
     {
@@ -24,14 +25,14 @@ protected:
         record->m_pszText = text;
         record->m_nSize = static_cast<int32_t>(text.size());
         record->m_nClientNumber = 7;
-        record->m_strUidl = "uid" + std::to_string(session.m_messages.count() + 1);
-        return session.m_messages.append(std::move(record));
+        record->m_strUidl = "uid" + std::to_string(records.count() + 1);
+        return records.append(std::move(record));
     }
 
     // The log after the rule file line.
     std::vector<std::string> Run()
     {
-        hub.AnalyseMessages(&session);
+        analysis.AnalyseMessages(records, m_server, m_user);
         std::vector<std::string> lines = LogLines();
         if (!lines.empty() && lines.front().rfind("Chargement de ", 0) == 0)
             lines.erase(lines.begin());
@@ -57,8 +58,8 @@ TEST_F(PipelineTest, TrustedSenderStopsEverythingEvenATag)
     EXPECT_TRUE(r->m_bTrusted);
     EXPECT_FALSE(r->m_bSpam);
     EXPECT_EQ(r->m_pszText, text);
-    ASSERT_EQ(hub.m_mailList.RowCount(), 1);
-    EXPECT_EQ(hub.m_mailList.RowAt(0),
+    ASSERT_EQ(mailList.RowCount(), 1);
+    EXPECT_EQ(mailList.RowAt(0),
               (CMailListModel::Row{" Friend@Home", " _SPAM_ joke", "", "uid1", "7", ""}));
 }
 
@@ -71,7 +72,7 @@ TEST_F(PipelineTest, EarlierTagInAnyCase)
     EXPECT_EQ(tagged->m_nSize, static_cast<int32_t>(tagged->m_pszText.size()));
     EXPECT_EQ(tagged->m_pszText, Message("Subject: _SPAM_ again\r\n")); // not tagged twice
     EXPECT_EQ(lower->m_pszText, Message("Subject:_SPAM_ _spam_ lower\r\n"));
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "_SPAM_ ()");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSpam), "_SPAM_ ()");
 }
 
 TEST_F(PipelineTest, RecipientCounts)
@@ -81,13 +82,12 @@ TEST_F(PipelineTest, RecipientCounts)
     EXPECT_EQ(Run(), (Lines{Start(1), Spam(1, "Nbr To", ""), End(1)}));
     EXPECT_EQ(r->m_pszText, Message("Subject: _SPAM_ no To at all\r\n"));
     EXPECT_EQ(r->m_nSize, static_cast<int32_t>(Message("Subject: no To at all\r\n").size()) + 7);
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "Nbr To ()");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSpam), "Nbr To ()");
 
     WriteRules("NBRTO:\r\n3\r\nNBRCC:\r\n2\r\n");
-    CSession second{hub.Proxy()};
-    session.m_messages.clear();
+    records.clear();
     CMailRecord* cc = Add(Message("To: a, b\r\nCc: c,\r\n\td\r\nSubject: s\r\n"));
-    hub.m_log.Clear();
+    log.Clear();
     Run();
     EXPECT_EQ(cc->m_nToCount, 2);
     EXPECT_EQ(cc->m_nCcCount, 2);
@@ -106,13 +106,13 @@ TEST_F(PipelineTest, HeaderListsInTheirOrder)
     Add(Message("Subject: You won the LOTTERY\r\n"));
     const Lines log = Run();
     const char* types[] = {"Relay server", "From", "RetPath", "To", "CC", "Subject"};
-    const char* rules[] = {"evil.relay", "bad@", "bounce@", "victim", "list@", "lottery"};
+    const char* ruleTexts[] = {"evil.relay", "bad@", "bounce@", "victim", "list@", "lottery"};
     int n = 0;
-    for (CMailRecord* r : session.m_messages) {
+    for (CMailRecord* r : records) {
         EXPECT_TRUE(r->m_bSpam);
         EXPECT_EQ(r->m_strSpamType, types[n]);
         EXPECT_EQ(r->m_strFilterLabel, "String search");
-        EXPECT_EQ(hub.m_mailList.Cell(n, CMailListModel::kSpam), std::string(types[n]) + " (" + rules[n] + ")");
+        EXPECT_EQ(mailList.Cell(n, CMailListModel::kSpam), std::string(types[n]) + " (" + ruleTexts[n] + ")");
         EXPECT_EQ(log[static_cast<size_t>(3 * n + 1)], Spam(n + 1, types[n], "String search"));
         ++n;
     }
@@ -124,8 +124,8 @@ TEST_F(PipelineTest, MarkingLineNumbersTheFirstRowWithTheSameSubject)
     Add(Message("From: good@x\r\nSubject: same\r\n"));
     Add(Message("From: bad@x\r\nSubject: same\r\n"));
     EXPECT_EQ(Run(), (Lines{Start(1), End(1), Start(2), Spam(1, "From", "String search"), End(2)}));
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "From (bad@)");
-    EXPECT_EQ(hub.m_mailList.Cell(1, CMailListModel::kSpam), "");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSpam), "From (bad@)");
+    EXPECT_EQ(mailList.Cell(1, CMailListModel::kSpam), "");
 }
 
 TEST_F(PipelineTest, SubjectPassesKeepTheirOwnLabels)
@@ -150,8 +150,8 @@ TEST_F(PipelineTest, SizeLimitSkipsBodyAndPlugInsAndIsLoggedAfterAHeaderMatch)
     const std::string text = Message("From: bad@x\r\nSubject: s\r\n");
     Add(text);
     CMailRecord* big = Add(Message("Subject: t\r\n"));
-    hub.m_nMaxMsgSize = static_cast<int32_t>(text.size());
-    big->m_nSize = hub.m_nMaxMsgSize;
+    settings.m_nMaxMsgSize = static_cast<int32_t>(text.size());
+    big->m_nSize = settings.m_nMaxMsgSize;
     EXPECT_EQ(Run(), (Lines{Start(1), Spam(1, "From", "String search"),
                             "La taille du message est sup\xE9" "rieur \xE0 la taille max d'un mail contenant des spams",
                             End(1), Start(2),
@@ -180,7 +180,7 @@ TEST_F(PipelineTest, BodyPassesInTurn)
     EXPECT_EQ(repeats->m_strFilterLabel, "no HTML, no separate char, convertion charand squeeze repeat char");
     EXPECT_EQ(repeats->m_strRuleText, "WATCHES");
     EXPECT_FALSE(clean->m_bSpam);
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "Body (<b>cheap)");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSpam), "Body (<b>cheap)");
 }
 
 TEST_F(PipelineTest, BodyRulesDoNotMatchTheHeaderOfAMessageWithoutStatus)
@@ -197,7 +197,7 @@ TEST_F(PipelineTest, BodyRulesDoNotMatchTheHeaderOfAMessageWithoutStatus)
 TEST_F(PipelineTest, DebugLinesOfTheBodyPasses)
 {
     WriteRules("BODY:\r\nnever\r\n");
-    hub.m_bDebug = true;
+    analysis.SetDebug(true);
     Add(Message("Subject: a\r\n"));
     EXPECT_EQ(Run(), (Lines{Start(1), "Recherche avant d'enlever le HTML",
                             "Recherche apr\xE8" "s avoir enlev\xE9" " le HTML",
@@ -219,19 +219,19 @@ TEST_F(PipelineTest, AnalysedRecordsAreCountedButNotTouched)
     EXPECT_EQ(Run(), (Lines{Start(2), Spam(1, "From", "String search"), End(2)}));
     EXPECT_FALSE(done->m_bSpam);
     EXPECT_TRUE(fresh->m_bSpam);
-    EXPECT_EQ(hub.m_mailList.RowCount(), 1); // inserted at 1, appended as row 0
+    EXPECT_EQ(mailList.RowCount(), 1); // inserted at 1, appended as row 0
 }
 
 TEST_F(PipelineTest, MailListIsTrimmedToMaxMemoMsg)
 {
     WriteRules("");
-    hub.m_nMaxMemoMsg = 2;
+    settings.m_nMaxMemoMsg = 2;
     for (int i = 0; i < 4; ++i)
         Add(Message("Subject: m" + std::to_string(i) + "\r\n"));
     Run();
-    ASSERT_EQ(hub.m_mailList.RowCount(), 2);
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSubject), " m2");
-    EXPECT_EQ(hub.m_mailList.Cell(1, CMailListModel::kSubject), " m3");
+    ASSERT_EQ(mailList.RowCount(), 2);
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSubject), " m2");
+    EXPECT_EQ(mailList.Cell(1, CMailListModel::kSubject), " m3");
 }
 
 TEST_F(PipelineTest, RulesAreReloadedAtEveryRun)

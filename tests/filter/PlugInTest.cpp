@@ -30,7 +30,8 @@ private:
 class PlugInTest : public FilterFixture
 {
 protected:
-    CSession session{hub.Proxy()};
+    OwnedList<CMailRecord> records;
+    std::string m_server, m_user;
     std::string m_dump;
 
     void SetUp() override
@@ -38,8 +39,8 @@ protected:
         FilterFixture::SetUp();
         m_dump = m_folder + "/dump.txt";
         ::setenv("RULECHECK_DUMP", m_dump.c_str(), 1);
-        session.m_strServerHost = "pop.example.org";
-        session.m_strUserCommand = "USER joe\r\n";
+        m_server = "pop.example.org";
+        m_user = "USER joe\r\n";
     }
     void TearDown() override
     {
@@ -51,7 +52,7 @@ protected:
         auto record = std::make_unique<CMailRecord>();
         record->m_pszText = text;
         record->m_nSize = static_cast<int32_t>(text.size());
-        return session.m_messages.append(std::move(record));
+        return records.append(std::move(record));
     }
     std::string Dump()
     {
@@ -63,13 +64,13 @@ protected:
 
 TEST_F(PlugInTest, LoadsOnlyLibrariesWithAnalyseAndNamesThemByFileName)
 {
-    hub.m_plugInNames = {PlugInPath("rulecheck"), "/no/such/library.so", PlugInPath("rulecheck_inert"),
+    settings.m_plugInNames = {PlugInPath("rulecheck"), "/no/such/library.so", PlugInPath("rulecheck_inert"),
                          PlugInPath("rulecheck_nolevel")};
-    hub.LoadPlugIns();
-    ASSERT_EQ(hub.m_plugIns.count(), 2);
-    EXPECT_EQ(hub.m_plugIns.at(1)->GetName(), "rulecheck.so");
-    EXPECT_EQ(hub.m_plugIns.at(2)->GetName(), "rulecheck_nolevel.so");
-    EXPECT_EQ(hub.m_plugIns.at(2)->GetLevel(), -1);
+    plugIns.Load();
+    ASSERT_EQ(plugIns.Loaded().count(), 2);
+    EXPECT_EQ(plugIns.Loaded().at(1)->GetName(), "rulecheck.so");
+    EXPECT_EQ(plugIns.Loaded().at(2)->GetName(), "rulecheck_nolevel.so");
+    EXPECT_EQ(plugIns.Loaded().at(2)->GetLevel(), -1);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Chargement de rulecheck.so r\xE9" "ussi",
                                                     "Chargement de rulecheck_nolevel.so r\xE9" "ussi"}));
     CPlugIn plain;
@@ -99,14 +100,14 @@ TEST_F(PlugInTest, SpamAnswerMarksAndPassesTheSixArguments)
 {
     WriteRules("BODY:\r\nspecial-sender\r\nother\r\n");
     ScopedEnv level("RULECHECK_LEVEL", "0");
-    hub.m_plugInNames = {PlugInPath("rulecheck")};
+    settings.m_plugInNames = {PlugInPath("rulecheck")};
     CMailRecord* r = Add(kHeaderOnly);
-    hub.AnalyseMessages(&session);
+    analysis.AnalyseMessages(records, m_server, m_user);
     EXPECT_TRUE(r->m_bSpam);
     EXPECT_EQ(r->m_strSpamType, "PlugIn");
     EXPECT_EQ(r->m_strRuleText, "rulecheck.so");
     EXPECT_EQ(r->m_strFilterLabel, "rulecheck.so");
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSpam), "PlugIn (rulecheck.so)");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSpam), "PlugIn (rulecheck.so)");
     const std::vector<std::string> log = LogLines();
     const std::vector<std::string> tail(log.end() - 5, log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"Analyse du Msg N\xB0" "1", "Analyse via plugin rulecheck.so",
@@ -123,9 +124,9 @@ TEST_F(PlugInTest, NotSpamLetsTheNextOneRunAndOnlyTheFirstSpamCounts)
     WriteRules("BODY:\r\nspecial-sender\r\n");
     ScopedEnv level("RULECHECK_LEVEL", "0x40"); // line ends removed, separators kept
     // Without Level every step applies: the separators go, the rule is not found.
-    hub.m_plugInNames = {PlugInPath("rulecheck_nolevel"), PlugInPath("rulecheck"), PlugInPath("rulecheck")};
+    settings.m_plugInNames = {PlugInPath("rulecheck_nolevel"), PlugInPath("rulecheck"), PlugInPath("rulecheck")};
     CMailRecord* r = Add(kHeaderOnly);
-    hub.AnalyseMessages(&session);
+    analysis.AnalyseMessages(records, m_server, m_user);
     EXPECT_TRUE(r->m_bSpam);
     const std::vector<std::string> log = LogLines();
     const std::vector<std::string> tail(log.end() - 7, log.end());
@@ -141,9 +142,9 @@ TEST_F(PlugInTest, NotSpamLetsTheNextOneRunAndOnlyTheFirstSpamCounts)
 TEST_F(PlugInTest, WithoutLevelEveryPreparationStepApplies)
 {
     WriteRules("");
-    hub.m_plugInNames = {PlugInPath("rulecheck_nolevel")};
+    settings.m_plugInNames = {PlugInPath("rulecheck_nolevel")};
     CMailRecord* r = Add("Subject: a-b  c\r\n\r\nx.y\tz\r\n");
-    hub.AnalyseMessages(&session);
+    analysis.AnalyseMessages(records, m_server, m_user);
     EXPECT_FALSE(r->m_bSpam);
     // Breaks to blanks, then separators and blanks gone; nothing upper-cased.
     EXPECT_EQ(Dump(), "server=pop.example.org\nuser=USER joe\r\n\nrules=\ntext=Subject:abcxyz");
@@ -153,18 +154,18 @@ TEST_F(PlugInTest, OnlyTheLowEightBitsDecide)
 {
     WriteRules("");
     ScopedEnv level("RULECHECK_LEVEL", "0");
-    hub.m_plugInNames = {PlugInPath("rulecheck")};
+    settings.m_plugInNames = {PlugInPath("rulecheck")};
     {
         ScopedEnv clean("RULECHECK_CLEAN", "256");
         CMailRecord* r = Add("Subject: a\r\n\r\nb\r\n");
-        hub.AnalyseMessages(&session);
+        analysis.AnalyseMessages(records, m_server, m_user);
         EXPECT_FALSE(r->m_bSpam);
     }
     {
         ScopedEnv clean("RULECHECK_CLEAN", "257");
-        session.m_messages.clear();
+        records.clear();
         CMailRecord* r = Add("Subject: a\r\n\r\nb\r\n");
-        hub.AnalyseMessages(&session);
+        analysis.AnalyseMessages(records, m_server, m_user);
         EXPECT_TRUE(r->m_bSpam);
     }
 }
@@ -183,14 +184,14 @@ bool Mapped(const std::string& fileName)
 TEST_F(PlugInTest, EveryRunUnloadsAndLoadsAgain)
 {
     WriteRules("");
-    hub.m_plugInNames = {PlugInPath("rulecheck_nolevel")};
-    hub.AnalyseMessages(&session);
-    hub.AnalyseMessages(&session);
-    EXPECT_EQ(hub.m_plugIns.count(), 1);
+    settings.m_plugInNames = {PlugInPath("rulecheck_nolevel")};
+    analysis.AnalyseMessages(records, m_server, m_user);
+    analysis.AnalyseMessages(records, m_server, m_user);
+    EXPECT_EQ(plugIns.Loaded().count(), 1);
     EXPECT_TRUE(Mapped("rulecheck_nolevel.so"));
-    hub.m_plugInNames.clear();
-    hub.AnalyseMessages(&session);
-    EXPECT_TRUE(hub.m_plugIns.empty());
+    settings.m_plugInNames.clear();
+    analysis.AnalyseMessages(records, m_server, m_user);
+    EXPECT_TRUE(plugIns.Loaded().empty());
     EXPECT_FALSE(Mapped("rulecheck_nolevel.so"));
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "Chargement de " + m_folder + "/blacklist.txt",
@@ -204,5 +205,5 @@ TEST_F(PlugInTest, NoPlugInsMeansNoVerdict)
 {
     CMailRecord r;
     r.m_pszText = "x";
-    EXPECT_FALSE(hub.RunPlugIns(&r, hub.m_bodyList, &session));
+    EXPECT_FALSE(plugIns.Run(&r, rules.List(kRuleBody), m_server, m_user));
 }

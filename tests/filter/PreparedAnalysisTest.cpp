@@ -6,7 +6,7 @@
 
 #include "decode/MailDecoder.h"
 #include "filter/PrepareWorker.h"
-#include "filter/PreparedRules.h"
+#include "filter/RuleCache.h"
 #include "filter/MessageHeader.h"
 
 #include <chrono>
@@ -55,7 +55,8 @@ void ExpectSame(const Outcome& actual, const Outcome& expected)
 class PreparedAnalysisTest : public FilterFixture
 {
 protected:
-    CSession session{hub.Proxy()};
+    OwnedList<CMailRecord> records;
+    std::string m_server, m_user;
 
     void AddAll()
     {
@@ -64,28 +65,28 @@ protected:
             auto record = std::make_unique<CMailRecord>();
             record->m_pszText = "Subject: m" + std::to_string(++n) + "\r\n" + body;
             record->m_nSize = static_cast<int32_t>(record->m_pszText.size());
-            session.m_messages.append(std::move(record));
+            records.append(std::move(record));
         }
     }
     void PrepareAll()
     {
-        for (CMailRecord* record : session.m_messages)
-            hub.PrepareAnalysis(record);
+        for (CMailRecord* record : records)
+            analysis.PrepareAnalysis(record);
     }
     // Waits until the background threads ran `count` jobs.
     void AwaitBackground(int64_t count)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (hub.m_pPrepareWorker->RunInBackground() < count && std::chrono::steady_clock::now() < deadline)
+        while (analysis.Worker()->RunInBackground() < count && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(hub.m_pPrepareWorker->RunInBackground(), count);
+        ASSERT_EQ(analysis.Worker()->RunInBackground(), count);
     }
     Outcome Analyse()
     {
-        hub.AnalyseMessages(&session);
+        analysis.AnalyseMessages(records, m_server, m_user);
         Outcome outcome;
         outcome.log = LogLines();
-        for (CMailRecord* record : session.m_messages) {
+        for (CMailRecord* record : records) {
             outcome.texts.push_back(record->m_pszText);
             outcome.labels.push_back(record->m_strSpamType + "|" + record->m_strFilterLabel + "|" +
                                      record->m_strRuleText);
@@ -93,26 +94,24 @@ protected:
         }
         return outcome;
     }
-    // The same messages analysed by a hub that prepares nothing (before
-    // this hub's analysis tags them).
+    // The same messages analysed by an analysis that prepares nothing
+    // (before this one tags them).
     Outcome Unprepared(bool debug)
     {
-        CMainDialog plain;
-        plain.m_bEchoLog = false;
-        plain.m_clock = hub.m_clock;
-        plain.m_bDebug = debug;
-        plain.m_bPrepareAnalysis = false;
-        CSession other{plain.Proxy()};
-        for (CMailRecord* record : session.m_messages) {
+        CFilterParts plain;
+        plain.analysis.SetDebug(debug);
+        plain.analysis.SetPrepareAhead(false);
+        OwnedList<CMailRecord> other;
+        for (CMailRecord* record : records) {
             auto copy = std::make_unique<CMailRecord>();
             copy->m_pszText = record->m_pszText;
             copy->m_nSize = record->m_nSize;
-            other.m_messages.append(std::move(copy));
+            other.append(std::move(copy));
         }
-        plain.AnalyseMessages(&other);
+        plain.analysis.AnalyseMessages(other, m_server, m_user);
         Outcome outcome;
-        outcome.log = LogLinesOf(plain);
-        for (CMailRecord* record : other.m_messages) {
+        outcome.log = plain.log.Lines();
+        for (CMailRecord* record : other) {
             outcome.texts.push_back(record->m_pszText);
             outcome.labels.push_back(record->m_strSpamType + "|" + record->m_strFilterLabel + "|" +
                                      record->m_strRuleText);
@@ -127,11 +126,11 @@ TEST_F(PreparedAnalysisTest, VerdictsFromTheBackgroundGiveTheSameAnalysis)
     for (const bool debug : {false, true}) {
         SCOPED_TRACE(debug ? "debug" : "quiet");
         WriteRules(kRules);
-        hub.m_bDebug = debug;
-        hub.m_log.Clear();
-        session.m_messages.clear();
+        analysis.SetDebug(debug);
+        log.Clear();
+        records.clear();
         AddAll();
-        const int64_t before = hub.m_pPrepareWorker ? hub.m_pPrepareWorker->RunInBackground() : 0;
+        const int64_t before = analysis.Worker() ? analysis.Worker()->RunInBackground() : 0;
         PrepareAll();
         AwaitBackground(before + static_cast<int64_t>(std::size(kBodies)));
         const Outcome expected = Unprepared(debug);
@@ -174,15 +173,15 @@ TEST_F(PreparedAnalysisTest, CompiledHeaderListsAreTakenOverOnlyWhenUnchanged)
     AwaitBackground(static_cast<int64_t>(std::size(kBodies)));
     const Outcome expected = Unprepared(false);
     ExpectSame(Analyse(), expected);
-    // The hub took the background's compiled From list instead of its own.
-    EXPECT_EQ(hub.m_pPreparedRules->TakeHeaderMatcher(kRuleFrom, false), nullptr);
+    // The run took the background's compiled From list instead of its own.
+    EXPECT_EQ(analysis.Cache().FileReading()->TakeHeaderMatcher(kRuleFrom, false), nullptr);
 
     // A From list of the same length but other entries: the background's
     // compiled form must not be taken over.
     WriteRules("FROM:\r\nbad@\r\n");
-    session.m_messages.clear();
-    hub.m_log.Clear();
-    hub.m_pPreparedRules.reset(); // read the file again at once, not within the quarter second
+    records.clear();
+    log.Clear();
+    analysis.Cache().ForgetFileReading(); // read the file again at once, not within the quarter second
     AddAll();
     PrepareAll();
     AwaitBackground(2 * static_cast<int64_t>(std::size(kBodies)));
@@ -200,7 +199,7 @@ TEST_F(PreparedAnalysisTest, AVerdictOfAnotherDebugSettingIsNotUsed)
     AddAll();
     PrepareAll();
     AwaitBackground(static_cast<int64_t>(std::size(kBodies)));
-    hub.m_bDebug = true;
+    analysis.SetDebug(true);
     const Outcome expected = Unprepared(true);
     ExpectSame(Analyse(), expected);
 }
@@ -211,7 +210,7 @@ TEST_F(PreparedAnalysisTest, AVerdictOfAnotherTextIsNotUsed)
     AddAll();
     PrepareAll();
     AwaitBackground(static_cast<int64_t>(std::size(kBodies)));
-    CMailRecord* last = session.m_messages.tail();
+    CMailRecord* last = records.tail();
     last->m_pszText = "Subject: x\r\n\r\ncheap pills\r\n";
     const Outcome expected = Unprepared(false);
     const Outcome outcome = Analyse();
@@ -223,17 +222,17 @@ TEST_F(PreparedAnalysisTest, NothingIsPreparedWhenAnalysisCannotUseIt)
 {
     WriteRules(kRules);
     AddAll();
-    CMailRecord* first = session.m_messages.head();
-    hub.m_nMaxMsgSize = first->m_nSize; // too large for the body passes
-    hub.PrepareAnalysis(first);
+    CMailRecord* first = records.head();
+    settings.m_nMaxMsgSize = first->m_nSize; // too large for the body passes
+    analysis.PrepareAnalysis(first);
     EXPECT_EQ(first->m_pPrepareJob, nullptr);
-    hub.m_nMaxMsgSize = 1 << 30;
-    hub.m_bAnalysisOff = true;
-    hub.PrepareAnalysis(first);
+    settings.m_nMaxMsgSize = 1 << 30;
+    analysis.SetPrepareAhead(false);
+    analysis.PrepareAnalysis(first);
     EXPECT_EQ(first->m_pPrepareJob, nullptr);
-    hub.m_bAnalysisOff = false;
+    analysis.SetPrepareAhead(true);
     std::filesystem::remove(m_folder + "/blacklist.txt");
-    hub.PrepareAnalysis(first);
+    analysis.PrepareAnalysis(first);
     EXPECT_EQ(first->m_pPrepareJob, nullptr);
 }
 
@@ -242,7 +241,7 @@ TEST_F(PreparedAnalysisTest, NothingIsPreparedWhenAnalysisCannotUseIt)
 // without holding up the worker's end.
 TEST(PrepareWorker, ResultsAndDroppedJobs)
 {
-    auto rules = std::make_shared<const CPreparedRules>(kRules);
+    auto rules = std::make_shared<const CCompiledRuleFile>(kRules);
     std::vector<std::string> texts;
     for (int i = 0; i < 300; ++i)
         texts.push_back("Subject: =?ISO-8859-1?Q?s=E9?=\r\n" + std::string(kBodies[i % std::size(kBodies)]) +
@@ -315,7 +314,7 @@ TEST(PrepareWorker, AnalysisTextBelongsOnlyToItsOwnText)
 // on its own; a worker that ends first drops them without harm.
 TEST(PrepareWorker, CompilesRulesAhead)
 {
-    auto rules = std::make_shared<const CPreparedRules>(kRules);
+    auto rules = std::make_shared<const CCompiledRuleFile>(kRules);
     {
         CPrepareWorker worker(1);
         worker.CompileAhead(rules);
@@ -329,5 +328,5 @@ TEST(PrepareWorker, CompilesRulesAhead)
     }
     CPrepareWorker stopping(1);
     for (int i = 0; i < 20; ++i)
-        stopping.CompileAhead(std::make_shared<const CPreparedRules>(kRules));
+        stopping.CompileAhead(std::make_shared<const CCompiledRuleFile>(kRules));
 }

@@ -12,25 +12,25 @@ class RuleFileTest : public FilterFixture
 TEST_F(RuleFileTest, MissingFileEmptiesTheSetAndSaysSo)
 {
     WriteRules("FROM:\r\nspam@x\r\nNBRTO:\r\n3\r\n");
-    hub.LoadRuleFile();
-    ASSERT_EQ(hub.m_fromList.count(), 1);
+    rules.Load();
+    ASSERT_EQ(rules.List(kRuleFrom).count(), 1);
     std::filesystem::remove(m_folder + "/blacklist.txt");
-    hub.LoadRuleFile();
-    EXPECT_TRUE(hub.m_fromList.empty());
-    EXPECT_EQ(hub.m_nNbrTo, -1);
-    EXPECT_EQ(hub.m_strRuleFilePath, m_folder + "/blacklist.txt");
+    rules.Load();
+    EXPECT_TRUE(rules.List(kRuleFrom).empty());
+    EXPECT_EQ(rules.NbrTo(), -1);
+    EXPECT_EQ(rules.FilePath(), m_folder + "/blacklist.txt");
     EXPECT_EQ(LogLines().back(), "Impossible de lire BlackList.txt");
 }
 
 TEST_F(RuleFileTest, EmptyFileLoadsAndLogsThePath)
 {
     WriteRules("");
-    hub.LoadRuleFile();
+    rules.Load();
     EXPECT_EQ(LogLines(), Lines{"Chargement de " + m_folder + "/blacklist.txt"});
-    for (RuleList* list : hub.RuleSet().lists)
-        EXPECT_TRUE(list->empty());
-    EXPECT_EQ(hub.m_nNbrTo, -1);
-    EXPECT_EQ(hub.m_nNbrCc, -1);
+    for (const RuleList& list : rules.Lists().lists)
+        EXPECT_TRUE(list.empty());
+    EXPECT_EQ(rules.NbrTo(), -1);
+    EXPECT_EQ(rules.NbrCc(), -1);
 }
 
 TEST_F(RuleFileTest, KeywordsSectionsAndEntries)
@@ -48,36 +48,36 @@ TEST_F(RuleFileTest, KeywordsSectionsAndEntries)
                "relay:\r\nrelay.example\r\ncc:\r\nc\r\n"
                "FROM:\r\n"                 // a keyword again adds to the same list
                "second@x");                // no final line end: still read
-    hub.LoadRuleFile();
-    EXPECT_EQ(Entries(hub.m_fromList), (Lines{"SPAM@EXAMPLE.COM", "FROM: ", "SECOND@X"}));
-    EXPECT_EQ(Entries(hub.m_subjectList), (Lines{"VIAGRA  ", "# NOT A COMMENT"}));
-    EXPECT_TRUE(hub.m_toList.empty());
-    EXPECT_TRUE(hub.m_bodyList.empty());
-    EXPECT_EQ(Entries(hub.m_bodyHtmlList), Lines{"<B>"});
-    EXPECT_EQ(Entries(hub.m_retPathList), Lines{"X"});
-    EXPECT_EQ(Entries(hub.m_trustList), Lines{"FRIEND"});
-    EXPECT_EQ(Entries(hub.m_relayList), Lines{"RELAY.EXAMPLE"});
-    EXPECT_EQ(Entries(hub.m_ccList), Lines{"C"});
+    rules.Load();
+    EXPECT_EQ(Entries(rules.List(kRuleFrom)), (Lines{"SPAM@EXAMPLE.COM", "FROM: ", "SECOND@X"}));
+    EXPECT_EQ(Entries(rules.List(kRuleSubject)), (Lines{"VIAGRA  ", "# NOT A COMMENT"}));
+    EXPECT_TRUE(rules.List(kRuleTo).empty());
+    EXPECT_TRUE(rules.List(kRuleBody).empty());
+    EXPECT_EQ(Entries(rules.List(kRuleBodyHtml)), Lines{"<B>"});
+    EXPECT_EQ(Entries(rules.List(kRuleRetPath)), Lines{"X"});
+    EXPECT_EQ(Entries(rules.List(kRuleTrust)), Lines{"FRIEND"});
+    EXPECT_EQ(Entries(rules.List(kRuleRelay)), Lines{"RELAY.EXAMPLE"});
+    EXPECT_EQ(Entries(rules.List(kRuleCc)), Lines{"C"});
 }
 
 TEST_F(RuleFileTest, Thresholds)
 {
     WriteRules("NBRTO:\r\n5\r\nNBRCC:\r\nTO:\r\na\r\n");
-    hub.LoadRuleFile();
-    EXPECT_EQ(hub.m_nNbrTo, 5);
-    EXPECT_EQ(hub.m_nNbrCc, -1); // followed directly by a keyword
+    rules.Load();
+    EXPECT_EQ(rules.NbrTo(), 5);
+    EXPECT_EQ(rules.NbrCc(), -1); // followed directly by a keyword
     WriteRules("NBRTO:\r\nletters\r\nNBRCC:\r\n 7x\r\n-2\r\n");
-    hub.LoadRuleFile();
-    EXPECT_EQ(hub.m_nNbrTo, 0);  // no leading digits
-    EXPECT_EQ(hub.m_nNbrCc, -2); // the last line wins
+    rules.Load();
+    EXPECT_EQ(rules.NbrTo(), 0);  // no leading digits
+    EXPECT_EQ(rules.NbrCc(), -2); // the last line wins
 }
 
 TEST_F(RuleFileTest, ZeroByteEndsTheContentAndAccentsAreUpperCased)
 {
     WriteRules(std::string("SUBJECT:\r\nr\xE9" "duction\r\n\0BODY:\r\nhidden\r\n", 34));
-    hub.LoadRuleFile();
-    EXPECT_EQ(Entries(hub.m_subjectList), Lines{"R\xC9" "DUCTION"});
-    EXPECT_TRUE(hub.m_bodyList.empty());
+    rules.Load();
+    EXPECT_EQ(Entries(rules.List(kRuleSubject)), Lines{"R\xC9" "DUCTION"});
+    EXPECT_TRUE(rules.List(kRuleBody).empty());
 }
 
 TEST_F(RuleFileTest, WrittenFileReadsBackIntoTheSameSet)
@@ -85,35 +85,35 @@ TEST_F(RuleFileTest, WrittenFileReadsBackIntoTheSameSet)
     WriteRules("FROM:\r\na@b\r\nc@d\r\nTO:\r\nt\r\nNBRTO:\r\n5\r\nCC:\r\ncc\r\nSUBJECT:\r\ns*t\r\n"
                "BODY:\r\nbody one\r\nBODYHTML:\r\n<font\r\nRETPATH:\r\nr\r\nTRUST:\r\nfriend\r\n"
                "RELAY:\r\nrelay\r\n");
-    hub.LoadRuleFile();
-    ASSERT_TRUE(hub.SaveRuleFile());
+    rules.Load();
+    ASSERT_TRUE(rules.Save());
     std::string written;
-    ASSERT_TRUE(ReadBinaryFile(hub.m_strRuleFilePath, written));
+    ASSERT_TRUE(ReadBinaryFile(rules.FilePath(), written));
     EXPECT_EQ(written, "FROM:\r\nA@B\r\nC@D\r\nRETPATH:\r\nR\r\nTO:\r\nT\r\nNBRTO:\r\n5\r\nCC:\r\nCC\r\n"
                        "NBRCC:\r\nSUBJECT:\r\nS*T\r\nBODY:\r\nBODY ONE\r\nBODYHTML:\r\n<FONT\r\n"
                        "TRUST:\r\nFRIEND\r\nRELAY:\r\nRELAY\r\n");
 
     std::vector<Lines> before;
-    for (RuleList* list : hub.RuleSet().lists)
-        before.push_back(Entries(*list));
-    hub.LoadRuleFile();
+    for (const RuleList& list : rules.Lists().lists)
+        before.push_back(Entries(list));
+    rules.Load();
     std::vector<Lines> after;
-    for (RuleList* list : hub.RuleSet().lists)
-        after.push_back(Entries(*list));
+    for (const RuleList& list : rules.Lists().lists)
+        after.push_back(Entries(list));
     EXPECT_EQ(before, after);
-    EXPECT_EQ(hub.m_nNbrTo, 5);
-    EXPECT_EQ(hub.m_nNbrCc, -1);
+    EXPECT_EQ(rules.NbrTo(), 5);
+    EXPECT_EQ(rules.NbrCc(), -1);
 }
 
 TEST_F(RuleFileTest, EditorEntriesAreSavedAsTyped)
 {
     WriteRules("");
-    hub.LoadRuleFile();
-    hub.m_bodyList.append(std::make_unique<std::string>("Mixed Case"));
-    hub.m_nNbrCc = 3;
-    ASSERT_TRUE(hub.SaveRuleFile());
+    rules.Load();
+    rules.List(kRuleBody).append(std::make_unique<std::string>("Mixed Case"));
+    rules.NbrCc() = 3;
+    ASSERT_TRUE(rules.Save());
     std::string written;
-    ASSERT_TRUE(ReadBinaryFile(hub.m_strRuleFilePath, written));
+    ASSERT_TRUE(ReadBinaryFile(rules.FilePath(), written));
     EXPECT_NE(written.find("BODY:\r\nMixed Case\r\nBODYHTML:"), std::string::npos);
     EXPECT_NE(written.find("NBRCC:\r\n3\r\nSUBJECT:"), std::string::npos);
 }
@@ -126,8 +126,8 @@ TEST_F(RuleFileTest, FolderPathTooLongIsTreatedLikeAMissingFile)
     std::filesystem::create_directories(deep);
     std::ofstream(deep + "/blacklist.txt", std::ios::binary) << "FROM:\r\nx\r\n";
     ASSERT_TRUE(SetCurrentDirectory(deep));
-    hub.LoadRuleFile();
-    EXPECT_TRUE(hub.m_fromList.empty());
+    rules.Load();
+    EXPECT_TRUE(rules.List(kRuleFrom).empty());
     EXPECT_EQ(LogLines().back(), "Impossible de lire BlackList.txt");
 }
 

@@ -1,18 +1,19 @@
-// The hub's header extraction: the six fields into the record, the message's
-// row into the mail list.
+// The header extraction of the analysis: the six fields into the record,
+// the message's row into the mail list.
+#include "filter/Analysis.h"
+
 #include "decode/HeaderExtraction.h"
 #include "base/Format.h"
-#include "shell/MainDialog.h"
 #include "base/Win1252.h"
 
-int32_t CMainDialog::ExtractHeaders(CMailRecord* record, int32_t row)
+int32_t CAnalysis::ExtractHeaders(CMailRecord* record, int32_t row)
 {
     if (!record)
         return -1;
     // Read ahead with the rest of the message's preparation, or here.
     CHeaderFields fields;
     if (!TakePreparedFields(record, fields))
-        fields = ReadHeaderFields(AnalysisText(record), m_mailDecoder);
+        fields = ReadHeaderFields(AnalysisText(record), m_decoder);
 
     CMailListModel::Row cells;
     cells[CMailListModel::kFrom] = fields.m_strFrom;
@@ -21,7 +22,7 @@ int32_t CMainDialog::ExtractHeaders(CMailRecord* record, int32_t row)
     cells[CMailListModel::kClientUid] = StrFormat("%d", record->m_nClientNumber);
     cells[CMailListModel::kTo] = fields.m_strTo;
     const int32_t inserted = m_mailList.InsertRow(row, std::move(cells));
-    while (m_mailList.RowCount() > m_nMaxMemoMsg)
+    while (m_mailList.RowCount() > m_settings.m_nMaxMemoMsg)
         m_mailList.DeleteRow(0);
 
     record->m_nToCount = RecipientCount(fields.m_strTo);
