@@ -15,12 +15,12 @@ void AddLogEntries(benchmark::State& state, int32_t cap)
     for (auto _ : state) {
         state.PauseTiming();
         auto hub = std::make_unique<CMainDialog>();
-        hub->m_bEchoLog = false;
-        hub->m_nMaxLogSize = cap;
+        hub->LogWriter().SetEcho(false);
+        hub->Settings().m_nMaxLogSize = cap;
         state.ResumeTiming();
         for (int64_t i = 0; i < entries; ++i)
             hub->AddLog(text, true);
-        benchmark::DoNotOptimize(hub->m_log.Size());
+        benchmark::DoNotOptimize(hub->Log().Size());
         state.PauseTiming();
         hub.reset();
         state.ResumeTiming();

@@ -4,7 +4,6 @@
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -12,34 +11,13 @@
 #include <map>
 #include <mutex>
 
-namespace {
-
-std::tm LocalNow()
-{
-    // Converted once per second: a busy scan logs thousands of lines in one.
-    thread_local std::time_t last = -1;
-    thread_local std::tm local{};
-    const std::time_t now = std::time(nullptr);
-    if (now != last) {
-        localtime_r(&now, &local);
-        last = now;
-    }
-    return local;
-}
-
-} // namespace
-
-CMainDialog::CMainDialog(QObject* parent) : QObject(parent), m_clock(LocalNow)
+CMainDialog::CMainDialog(QObject* parent) : QObject(parent)
 {
     m_window.size = sizeof(OrvelaneWindow);
     m_window.SendMessage = &CMainDialog::WindowSendMessage;
     m_window.host = this;
     m_nSetLogMessage = RegisterWindowMessage("Set Log");
     m_plugIns.SetWindow(&m_window, m_nSetLogMessage);
-    // Hooked before the proxy hooks its connections: the log of a step is
-    // written out before the bytes that step sends.
-    if (QAbstractEventDispatcher::instance(thread()))
-        HookBeforeWaiting();
 }
 
 CMainDialog::~CMainDialog()
@@ -62,7 +40,6 @@ uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)
 bool CMainDialog::OnInitDialog()
 {
     ReadSettings();
-    m_log.SetCap(m_nMaxLogSize);
 
     // The listener.
     OpenListener();
@@ -90,7 +67,7 @@ void CMainDialog::ReadSettings()
     }
     AddLog(std::string(txt::kLoading) + CurrentDirectory() + "/" + txt::kSettingsFileName + "\r\n",
            true);
-    ParseSettings(bytes, *this);
+    ParseSettings(bytes, m_settings);
 }
 
 void CMainDialog::ToggleDebug(bool enable)
@@ -102,50 +79,7 @@ void CMainDialog::ToggleDebug(bool enable)
 
 void CMainDialog::AddLog(std::string text, bool truncate)
 {
-    if (text.empty())
-        return;
-    text = PrepareLogText(std::move(text), truncate);
-    const std::tm now = m_clock();
-    const std::string entry = StampLogEntry(text, now.tm_hour, now.tm_min, now.tm_sec);
-    m_log.SetCap(m_nMaxLogSize);
-    m_log.Append(entry);
-    if (m_bEchoLog) {
-        std::string out = w1252::ToUtf8(entry);
-        std::erase(out, '\r');
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        ScheduleLogFlush();
-    }
-}
-
-void CMainDialog::ScheduleLogFlush()
-{
-    // One flush when the event loop is about to wait, instead of one write
-    // to the output per entry: a scan logs several lines per message.
-    m_bFlushPending = true;
-    HookBeforeWaiting();
-}
-
-void CMainDialog::HookBeforeWaiting()
-{
-    if (m_bFlushHooked)
-        return;
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
-    if (!dispatcher) {
-        // No loop to wait for: the log is written now.
-        m_bFlushPending = false;
-        std::fflush(stdout);
-        return;
-    }
-    m_bFlushHooked = true;
-    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainDialog::FlushOutput);
-}
-
-void CMainDialog::FlushOutput()
-{
-    if (m_bFlushPending) {
-        m_bFlushPending = false;
-        std::fflush(stdout);
-    }
+    m_logWriter.AddLog(std::move(text), truncate);
 }
 
 void CMainDialog::OnSetLog(uintptr_t, intptr_t lParam)
@@ -192,8 +126,13 @@ void CMainDialog::SetTrayIcon(bool busy, bool forceAdd)
 void CMainDialog::MailCheckStarted()
 {
     // Without a cap the log holds the current mail check only.
-    if (m_nMaxLogSize == 0)
-        m_log.Clear();
+    if (m_settings.m_nMaxLogSize == 0)
+        m_logWriter.Log().Clear();
+}
+
+void CMainDialog::SetMessageBox(std::function<void(const std::string&, const std::string&)> box)
+{
+    m_messageBox = std::move(box);
 }
 
 void CMainDialog::ShowStartupMessage(const std::string& text, const std::string& caption)

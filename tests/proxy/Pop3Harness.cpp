@@ -171,26 +171,21 @@ bool Client::WaitClosed(int ms)
 std::unique_ptr<CMainDialog> MakeHub()
 {
     auto hub = std::make_unique<CMainDialog>();
-    hub->m_bEchoLog = false;
-    hub->m_clock = [] {
-        std::tm t{};
-        t.tm_hour = 10;
-        return t;
-    };
-    hub->m_nMaxLogSize = 1 << 30;
-    hub->m_nListenPort = 0;
-    hub->m_strListenAddress = "127.0.0.1";
-    hub->m_strPopServer = "127.0.0.1";
+    QuietHub(*hub, PinnedTime(10, 0, 0));
+    hub->Settings().m_nMaxLogSize = 1 << 30;
+    hub->Settings().m_nListenPort = 0;
+    hub->Settings().m_strListenAddress = "127.0.0.1";
+    hub->Settings().m_strPopServer = "127.0.0.1";
     hub->Proxy().m_nGraceMs = 150;
     hub->Proxy().m_nSilenceMs = 400;
-    hub->m_messageBox = [](const std::string&, const std::string&) {};
+    hub->SetMessageBox([](const std::string&, const std::string&) {});
     hub->OpenListener();
     return hub;
 }
 
 std::string Log(const CMainDialog& hub)
 {
-    return std::string(hub.m_log.Text());
+    return std::string(hub.Log().Text());
 }
 
 std::string UserLine(const std::string& name, uint16_t port)

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "proxy/Sockets.h"
-#include "shell/MainDialog.h"
+#include "support/HubFixture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

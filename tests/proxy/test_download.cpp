@@ -362,9 +362,9 @@ TEST_F(Download, ProgressFollowsTheDownload)
     server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
     std::vector<std::string> statuses;
     std::vector<std::pair<int, int>> bars;
-    hub->m_progress.m_onChanged = [&] {
-        statuses.push_back(hub->m_progress.m_strStatus);
-        bars.emplace_back(hub->m_progress.m_nMailbox, hub->m_progress.m_nMessage);
+    hub->Progress().m_onChanged = [&] {
+        statuses.push_back(hub->Progress().m_strStatus);
+        bars.emplace_back(hub->Progress().m_nMailbox, hub->Progress().m_nMessage);
     };
     auto client = Stat();
     const int32_t s2 = int(server->mailbox[1].text.size()) + 3;
@@ -374,7 +374,7 @@ TEST_F(Download, ProgressFollowsTheDownload)
     EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(50, 0)), bars.end());
     EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(50, 100)), bars.end());
     EXPECT_EQ(bars.back(), std::make_pair(0, 0));
-    EXPECT_EQ(hub->m_progress.m_strStatus, "");
+    EXPECT_EQ(hub->Progress().m_strStatus, "");
 }
 
 TEST_F(Download, ServerClosingAtEveryStepEndsTheSession)
@@ -395,8 +395,8 @@ TEST_F(Download, ServerClosingAtEveryStepEndsTheSession)
         EXPECT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); })) << closeAt;
         EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0) << closeAt;
     }
-    EXPECT_TRUE(hub->m_connections.Entries().empty());
-    EXPECT_FALSE(hub->m_tray.m_bBusy);
+    EXPECT_TRUE(hub->Connections().Entries().empty());
+    EXPECT_FALSE(hub->Tray().m_bBusy);
 }
 
 TEST_F(Download, GarbageListingOrUidlAnswers)

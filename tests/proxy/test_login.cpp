@@ -69,7 +69,7 @@ TEST_F(Login, BareAuthKeepsItsAnswerInEveryState)
 
 TEST_F(Login, AuthLoginIsCarriedOutUpstream)
 {
-    hub->m_bDebug = true;
+    hub->ToggleDebug(true);
     auto client = Connect();
     client->Send("AUTH LOGIN\r\n");
     ASSERT_TRUE(client->WaitFor("+ VXNlcm5hbWU6\r\n"));
@@ -195,7 +195,7 @@ TEST_F(Login, PipelinedPassWaitsForTheGreeting)
 
 TEST_F(Login, UserLineWithOnlyAnOpeningParenthesisUsesTheSettings)
 {
-    hub->m_strPopServer = "127.0.0.1";
+    hub->Settings().m_strPopServer = "127.0.0.1";
     auto client = Connect();
     client->Send("USER alice(somewhere\r\n");
     ASSERT_TRUE(WaitUntil([&] { return Log(*hub).find("127.0.0.1:110") != std::string::npos; }, 2000));
@@ -247,7 +247,7 @@ TEST_F(Login, LinesDuringAScanWaitForTheirTurn)
 
 TEST_F(Login, DebugTracesTheReceivedUnits)
 {
-    hub->m_bDebug = true;
+    hub->ToggleDebug(true);
     auto client = Connect();
     client->Send("CAPA\r\n");
     ASSERT_TRUE(client->WaitFor(".\r\n"));

@@ -15,7 +15,7 @@ class Modes : public ProxyTest
 
 TEST_F(Modes, AnalysisOffRelaysEverythingUnchanged)
 {
-    hub->m_bAnalysisOff = true;
+    hub->SetAnalysisOff(true);
     server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
     auto client = Connect();
     client->Send("CAPA\r\n");
@@ -43,7 +43,7 @@ TEST_F(Modes, StopFilterDuringAScanFinishesTheScanWithoutAnalysis)
     server->hook = [this](ServerConnection& c, const std::string& line) {
         if (line != "RETR 1")
             return false;
-        hub->m_bAnalysisOff = true;
+        hub->SetAnalysisOff(true);
         c.Send(server->DefaultAnswer(line));
         return true;
     };

@@ -62,8 +62,8 @@ TEST_F(Scan, StatScansDownloadsAndServesTheStoredCopies)
     EXPECT_NE(log.find(StrFormat("N\xB0" "1 - C<-O   P | +OK 2 %d\r\n", Stored(0) + Stored(1))), std::string::npos);
     EXPECT_EQ(log.find("Body two."), std::string::npos);
     EXPECT_EQ(log.find("Conversion"), std::string::npos);
-    EXPECT_EQ(hub->m_progress.m_nMailbox, 0);
-    EXPECT_EQ(hub->m_progress.m_strStatus, "");
+    EXPECT_EQ(hub->Progress().m_nMailbox, 0);
+    EXPECT_EQ(hub->Progress().m_strStatus, "");
 }
 
 TEST_F(Scan, ListFirstGetsTheListingAndLaterListsAreLocal)
@@ -310,7 +310,7 @@ TEST_F(Scan, UidlPassesThroughInServing)
 
 TEST_F(Scan, MaxMemoMsgBoundsTheCopies)
 {
-    hub->m_nMaxMemoMsg = 0;
+    hub->Settings().m_nMaxMemoMsg = 0;
     TwoMessages();
     auto client = LoggedIn();
     client->Send("STAT\r\n");
@@ -322,7 +322,7 @@ TEST_F(Scan, MaxMemoMsgBoundsTheCopies)
 
 TEST_F(Scan, OldestCopiesAreEvicted)
 {
-    hub->m_nMaxMemoMsg = 3;
+    hub->Settings().m_nMaxMemoMsg = 3;
     server->mailbox = {{Mail("1"), "u1"}, {Mail("2"), "u2"}};
     auto client = LoggedIn();
     client->Send("STAT\r\n");

@@ -26,16 +26,16 @@ TEST_F(SessionLife, SilentClientGetsTheBannerAndNoServerConnection)
     EXPECT_EQ(server->Connections(), 0);
     EXPECT_EQ(Log(*hub), Stamp("-- Checking mails\r\n") + Stamp(Accepted(HubPort(*hub))) +
                              Stamp("N\xB0" "1 - C<-O   P | +OK Orvelane Server V2.20\r\n"));
-    ASSERT_EQ(hub->m_connections.Entries().size(), 1u);
-    EXPECT_EQ(hub->m_connections.Entries()[0], "127.0.0.1");
-    EXPECT_TRUE(hub->m_tray.m_bBusy);
+    ASSERT_EQ(hub->Connections().Entries().size(), 1u);
+    EXPECT_EQ(hub->Connections().Entries()[0], "127.0.0.1");
+    EXPECT_TRUE(hub->Tray().m_bBusy);
 }
 
 TEST_F(SessionLife, IndexIsThePositionInTheListNotTheNumber)
 {
     auto first = Connect();
     auto second = Connect();
-    EXPECT_EQ(hub->m_connections.Entries(), (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
+    EXPECT_EQ(hub->Connections().Entries(), (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
     ASSERT_EQ(hub->Proxy().m_sessions.count(), 2);
     EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nNumber, 1);
     EXPECT_EQ(hub->Proxy().m_sessions.tail()->m_nNumber, 2);
@@ -43,8 +43,8 @@ TEST_F(SessionLife, IndexIsThePositionInTheListNotTheNumber)
     first->socket.disconnectFromHost();
     ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.count() == 1; }));
     EXPECT_NE(Log(*hub).find(Stamp("N\xB0" "1 D\xE9" "connect\xE9\r\n")), std::string::npos);
-    EXPECT_EQ(hub->m_connections.Entries(), (std::vector<std::string>{"127.0.0.1"}));
-    EXPECT_TRUE(hub->m_tray.m_bBusy);
+    EXPECT_EQ(hub->Connections().Entries(), (std::vector<std::string>{"127.0.0.1"}));
+    EXPECT_TRUE(hub->Tray().m_bBusy);
 
     // The second session (number 2) now traces with index 1.
     second->Send("CAPA\r\n");
@@ -53,8 +53,8 @@ TEST_F(SessionLife, IndexIsThePositionInTheListNotTheNumber)
 
     second->socket.disconnectFromHost();
     ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
-    EXPECT_TRUE(hub->m_connections.Entries().empty());
-    EXPECT_FALSE(hub->m_tray.m_bBusy);
+    EXPECT_TRUE(hub->Connections().Entries().empty());
+    EXPECT_FALSE(hub->Tray().m_bBusy);
 }
 
 TEST_F(SessionLife, ServerCloseClosesTheClientAndClientCloseTheServer)
@@ -97,8 +97,8 @@ TEST_F(SessionLife, ConnectFailureEndsTheSessionWithItsLine)
               std::string::npos);
     EXPECT_EQ(log.find("D\xE9" "connect\xE9"), std::string::npos);
     EXPECT_TRUE(hub->Proxy().m_sessions.empty());
-    EXPECT_TRUE(hub->m_connections.Entries().empty());
-    EXPECT_FALSE(hub->m_tray.m_bBusy);
+    EXPECT_TRUE(hub->Connections().Entries().empty());
+    EXPECT_FALSE(hub->Tray().m_bBusy);
 }
 
 TEST_F(SessionLife, OutOfRangePortFailsLikeAConnection)
@@ -121,7 +121,7 @@ TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
 
 TEST_F(SessionLife, GreetingReleasesTheHeldUserLineAndIsWithheld)
 {
-    hub->m_nMaxLogSize = 0; // the log then holds the current check only
+    hub->Settings().m_nMaxLogSize = 0; // the log then holds the current check only
     auto client = Connect();
     client->Send(UserLine("alice", server->Port()));
     ASSERT_TRUE(client->WaitFor("+OK send PASS\r\n"));
@@ -139,30 +139,30 @@ TEST(Listener, PortInUseIsReportedAndStartupGoesOn)
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
     CMainDialog hub;
-    hub.m_bEchoLog = false;
-    hub.m_nListenPort = taken.serverPort();
-    hub.m_strListenAddress = "127.0.0.1";
+    hub.LogWriter().SetEcho(false);
+    hub.Settings().m_nListenPort = taken.serverPort();
+    hub.Settings().m_strListenAddress = "127.0.0.1";
     int shown = 0;
     std::string text, caption;
-    hub.m_messageBox = [&](const std::string& t, const std::string& c) {
+    hub.SetMessageBox([&](const std::string& t, const std::string& c) {
         ++shown;
         text = t;
         caption = c;
-    };
+    });
     hub.OpenListener();
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(text, StrFormat("Ouverture du port %d en local impossible", taken.serverPort()));
     EXPECT_EQ(caption, "Socket Error");
-    EXPECT_NE(std::string(hub.m_log.Text()).find(text + "\r\n"), std::string::npos);
+    EXPECT_NE(std::string(hub.Log().Text()).find(text + "\r\n"), std::string::npos);
 }
 
 TEST(Listener, DefaultPortKeepsItsOwnText)
 {
     CMainDialog hub;
-    hub.m_bEchoLog = false;
-    hub.m_strListenAddress = "not an address";
+    hub.LogWriter().SetEcho(false);
+    hub.Settings().m_strListenAddress = "not an address";
     std::string text;
-    hub.m_messageBox = [&](const std::string& t, const std::string&) { text = t; };
+    hub.SetMessageBox([&](const std::string& t, const std::string&) { text = t; });
     hub.OpenListener();
     EXPECT_EQ(text, "Ouverture du port 110 en local impossible");
 }

@@ -67,7 +67,7 @@ TEST_F(HubTest, EntryIsStampedWithTheLocalTime)
 {
     hub.AddLog("Analyse activ\xE9" "e\r\n", true);
     EXPECT_EQ(Log(), "(09:05:03) Analyse activ\xE9" "e\r\n");
-    hub.m_clock = [] { return PinnedTime(23, 0, 59); };
+    hub.LogWriter().SetClock([] { return PinnedTime(23, 0, 59); });
     hub.AddLog("x\r\n", true);
     EXPECT_EQ(Log(), "(09:05:03) Analyse activ\xE9" "e\r\n(23:00:59) x\r\n");
 }
@@ -96,19 +96,19 @@ TEST_F(HubTest, TextWithoutLineEndContinuesTheLine)
 
 TEST_F(HubTest, CapOfOneKilobyteEndsWithTheNewestEntry)
 {
-    hub.m_nMaxLogSize = 1024;
+    hub.Settings().m_nMaxLogSize = 1024;
     for (int i = 0; i < 200; ++i)
         hub.AddLog("entry number " + std::to_string(i) + "\r\n", true);
-    EXPECT_EQ(hub.m_log.Size(), 1024u);
+    EXPECT_EQ(hub.Log().Size(), 1024u);
     EXPECT_TRUE(Log().ends_with("(09:05:03) entry number 199\r\n"));
 }
 
 TEST_F(HubTest, DebugToggleLogsBothStates)
 {
     hub.ToggleDebug(true);
-    EXPECT_TRUE(hub.m_bDebug);
+    EXPECT_TRUE(hub.Debug());
     hub.ToggleDebug(false);
-    EXPECT_FALSE(hub.m_bDebug);
+    EXPECT_FALSE(hub.Debug());
     EXPECT_EQ(Log(), "(09:05:03) Debug enable\r\n(09:05:03) Debug disable\r\n");
 }
 

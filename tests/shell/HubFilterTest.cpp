@@ -36,10 +36,10 @@ TEST_F(HubFilterTest, NothingIsPreparedWhileTheAnalysisIsOffAndDebugReachesTheAn
     CMailRecord record;
     record.m_pszText = "Subject: a\r\n\r\nb\r\n";
     record.m_nSize = static_cast<int32_t>(record.m_pszText.size());
-    hub.m_bAnalysisOff = true;
+    hub.SetAnalysisOff(true);
     hub.PrepareAnalysis(&record);
     EXPECT_EQ(record.m_pPrepareJob, nullptr);
-    hub.m_bAnalysisOff = false;
+    hub.SetAnalysisOff(false);
     hub.PrepareAnalysis(&record);
     EXPECT_NE(record.m_pPrepareJob, nullptr);
 
@@ -54,7 +54,7 @@ TEST_F(HubFilterTest, AnalysingASessionHandsItsServerAndUserLineToThePlugIns)
     const std::string dump = m_folder + "/dump.txt";
     ::setenv("RULECHECK_DUMP", dump.c_str(), 1);
     ::setenv("RULECHECK_LEVEL", "0", 1);
-    hub.m_plugInNames = {std::string(ORVELANE_BINARY_DIR) + "/plugins/rulecheck.so"};
+    hub.Settings().m_plugInNames = {std::string(ORVELANE_BINARY_DIR) + "/plugins/rulecheck.so"};
     CSession session{hub.Proxy()};
     session.m_strServerHost = "pop.example.org";
     session.m_strUserCommand = "USER joe\r\n";

@@ -1,5 +1,5 @@
 // The start-up self-test with and without a test message.
-#include "shell/MainDialog.h"
+#include "support/HubFixture.h"
 #include "base/Paths.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +24,8 @@ protected:
         ::setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
         m_config = ConfigFolder();
         ASSERT_TRUE(SetCurrentDirectory(m_config));
-        hub.m_bEchoLog = false;
+        QuietHub(hub, std::tm{});
         hub.Proxy().m_nLastSessionNumber = 4;
-        hub.m_clock = [] { return std::tm{}; };
     }
     void TearDown() override
     {
@@ -41,7 +40,7 @@ protected:
     {
         std::ofstream(m_config + "/" + name, std::ios::binary) << bytes;
     }
-    std::string Log() const { return std::string(hub.m_log.Text()); }
+    std::string Log() const { return std::string(hub.Log().Text()); }
 
     CMainDialog hub;
     std::string m_folder, m_config, m_previous, m_xdg;
@@ -53,7 +52,7 @@ TEST_F(SelfTestTest, WithoutTheFileNothingHappens)
     hub.RunSelfTest();
     EXPECT_EQ(Log(), "");
     EXPECT_TRUE(hub.Proxy().m_sessions.empty());
-    EXPECT_EQ(hub.m_mailList.RowCount(), 0);
+    EXPECT_EQ(hub.MailList().RowCount(), 0);
 }
 
 TEST_F(SelfTestTest, TheFileIsAnalysedLikeADownloadedMessage)
@@ -67,8 +66,8 @@ TEST_F(SelfTestTest, TheFileIsAnalysedLikeADownloadedMessage)
                          stamp + "Analyse du Msg N\xB0" "1\r\n" +
                          stamp + "Msg N\xB0" "1 est un Spam de type From (String search)\r\n" +
                          stamp + "Find d'analyse du Msg N\xB0" "1\r\n");
-    ASSERT_EQ(hub.m_mailList.RowCount(), 1);
-    EXPECT_EQ(hub.m_mailList.RowAt(0),
+    ASSERT_EQ(hub.MailList().RowCount(), 1);
+    EXPECT_EQ(hub.MailList().RowAt(0),
               (CMailListModel::Row{" spammer@x", " Test", "From (spammer)", "", "0", ""}));
     EXPECT_TRUE(hub.Proxy().m_sessions.empty());
     EXPECT_TRUE(hub.Proxy().m_processedMails.empty());
@@ -80,5 +79,5 @@ TEST_F(SelfTestTest, StartUpRunsIt)
     hub.OnInitDialog();
     EXPECT_NE(Log().find("Chargement de " + m_config + "/mail.txt \r\n"), std::string::npos);
     EXPECT_NE(Log().find("Find d'analyse du Msg N\xB0" "1\r\n"), std::string::npos);
-    EXPECT_EQ(hub.m_mailList.Cell(0, CMailListModel::kSubject), " at start");
+    EXPECT_EQ(hub.MailList().Cell(0, CMailListModel::kSubject), " at start");
 }

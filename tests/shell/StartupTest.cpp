@@ -44,8 +44,8 @@ TEST_F(StartupTest, SettingsFromTheCurrentDirectory)
 {
     WriteTextFile(Work() + "/Orvelane.ini", "POPServer = here\nMaxMemoMsg=4\n");
     hub.ReadSettings();
-    EXPECT_EQ(hub.m_strPopServer, "here");
-    EXPECT_EQ(hub.m_nMaxMemoMsg, 4);
+    EXPECT_EQ(hub.Settings().m_strPopServer, "here");
+    EXPECT_EQ(hub.Settings().m_nMaxMemoMsg, 4);
     EXPECT_EQ(Log(), "(09:05:03) Chargement de " + CurrentDirectory() + "/Orvelane.ini\r\n");
     EXPECT_EQ(CurrentDirectory(), Work());
 }
@@ -55,7 +55,7 @@ TEST_F(StartupTest, FallsBackToTheConfigurationFolder)
     ConfigFolder();
     WriteTextFile(Config() + "/Orvelane.ini", "POPServer=there\n");
     hub.ReadSettings();
-    EXPECT_EQ(hub.m_strPopServer, "there");
+    EXPECT_EQ(hub.Settings().m_strPopServer, "there");
     EXPECT_EQ(CurrentDirectory(), Config()); // the folder becomes current
     EXPECT_EQ(Log(), "(09:05:03) Chargement de " + Config() + "/Orvelane.ini\r\n");
 }
@@ -64,7 +64,7 @@ TEST_F(StartupTest, MissingSettingsKeepTheDefaults)
 {
     hub.ReadSettings();
     EXPECT_EQ(Log(), "(09:05:03) Impossible de lire Orvelane.ini\r\n");
-    EXPECT_EQ(hub.m_nMaxMsgSize, 500000);
+    EXPECT_EQ(hub.Settings().m_nMaxMsgSize, 500000);
     EXPECT_EQ(CurrentDirectory(), Config());
 }
 
@@ -83,9 +83,9 @@ TEST_F(StartupTest, DefaultSwitchReadsOnlyTheConfigurationFolder)
     ConfigFolder();
     WriteTextFile(Config() + "/Orvelane.ini", "POPServer=there\n");
     CProxyApp app;
-    app.m_dialog.m_bEchoLog = false;
+    QuietHub(app.m_dialog);
     ASSERT_TRUE(app.InitInstance({"/Default"}));
-    EXPECT_EQ(app.m_dialog.m_strPopServer, "there");
+    EXPECT_EQ(app.m_dialog.Settings().m_strPopServer, "there");
 }
 
 TEST(TextFiles, TextModeConvertsLineEnds)

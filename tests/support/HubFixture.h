@@ -1,4 +1,4 @@
-// A hub for tests: log echo off and the clock pinned to 09:05:03.
+// The one hub set-up of the tests: log echo off and the clock pinned.
 #pragma once
 
 #include "shell/MainDialog.h"
@@ -14,15 +14,18 @@ inline std::tm PinnedTime(int h = 9, int m = 5, int s = 3)
     return t;
 }
 
+// Quiets `hub` for a test: nothing echoed, every stamp at `time`.
+inline void QuietHub(CMainDialog& hub, std::tm time = PinnedTime())
+{
+    hub.LogWriter().SetEcho(false);
+    hub.LogWriter().SetClock([time] { return time; });
+}
+
 class HubTest : public ::testing::Test
 {
 protected:
-    HubTest()
-    {
-        hub.m_bEchoLog = false;
-        hub.m_clock = [] { return PinnedTime(); };
-    }
-    std::string Log() const { return std::string(hub.m_log.Text()); }
+    HubTest() { QuietHub(hub); }
+    std::string Log() const { return std::string(hub.Log().Text()); }
 
     CMainDialog hub;
 };
