@@ -30,9 +30,53 @@ public:
     virtual void ModelReset() {}
 };
 
+// What the two lists share: their observers, and the order in which a change
+// is reported around the change of the storage.
+class CObservedRows
+{
+public:
+    // Called after every change, after the row-level call.
+    std::function<void()> m_onChanged;
+    // Not owned; null for none. The observer must not change the list from
+    // its calls.
+    IRowObserver* m_pRowObserver = nullptr;
+
+protected:
+    enum class EChange { kInsert, kRemove, kReset };
+    // Reports `change` of row `index` (none for a reset) around `apply`, which
+    // changes the storage.
+    template <class Apply>
+    void Report(EChange change, int32_t index, Apply&& apply)
+    {
+        if (m_pRowObserver) {
+            if (change == EChange::kInsert)
+                m_pRowObserver->RowsAboutToBeInserted(index, index);
+            else if (change == EChange::kRemove)
+                m_pRowObserver->RowsAboutToBeRemoved(index, index);
+            else
+                m_pRowObserver->ModelAboutToBeReset();
+        }
+        apply();
+        if (m_pRowObserver) {
+            if (change == EChange::kInsert)
+                m_pRowObserver->RowsInserted(index, index);
+            else if (change == EChange::kRemove)
+                m_pRowObserver->RowsRemoved(index, index);
+            else
+                m_pRowObserver->ModelReset();
+        }
+        Changed();
+    }
+    void Changed()
+    {
+        if (m_onChanged)
+            m_onChanged();
+    }
+};
+
 // The mail list: rows of six columns (From, Subject, Spam, UIDL, Client UID, To)
 // and the set of selected rows.
-class CMailListModel
+class CMailListModel : public CObservedRows
 {
 public:
     enum Column { kFrom = 0, kSubject, kSpam, kUidl, kClientUid, kTo, kColumnCount };
@@ -53,24 +97,14 @@ public:
     // moves with it, a removed row leaves the set. It is already up to date
     // when RowsInserted and RowsRemoved are called.
     std::set<int32_t> m_selection;
-    // Called after every change, after the row-level call.
-    std::function<void()> m_onChanged;
-    // Not owned; null for none. The observer must not change the list from
-    // its calls.
-    IRowObserver* m_pRowObserver = nullptr;
 
 private:
-    void Changed()
-    {
-        if (m_onChanged)
-            m_onChanged();
-    }
     // Rows leave at the front when the list is at its length limit.
     std::deque<Row> m_rows;
 };
 
 // The connection list box: sorted, duplicates allowed.
-class CConnectionListModel
+class CConnectionListModel : public CObservedRows
 {
 public:
     void Add(const std::string& address);
@@ -80,18 +114,7 @@ public:
     const std::vector<std::string>& Entries() const { return m_entries; }
     int32_t Count() const { return static_cast<int32_t>(m_entries.size()); }
 
-    // Called after every change, after the row-level call.
-    std::function<void()> m_onChanged;
-    // Not owned; null for none. The observer must not change the list from
-    // its calls.
-    IRowObserver* m_pRowObserver = nullptr;
-
 private:
-    void Changed()
-    {
-        if (m_onChanged)
-            m_onChanged();
-    }
     std::vector<std::string> m_entries;
 };
 

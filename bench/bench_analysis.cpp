@@ -13,49 +13,17 @@
 #include "filter/Analysis.h"
 #include "filter/PlugIns.h"
 #include "filter/RuleSet.h"
-#include "shell/ActivityLog.h"
+#include "shell/LogWriter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 
 namespace {
-
-// The log as the hub keeps it without echo: each entry shortened and masked,
-// stamped with the local time and appended to an activity log of 1 MB.
-class CBenchLog final : public ILogSink
-{
-public:
-    void AddLog(std::string text, bool truncate) override
-    {
-        if (text.empty())
-            return;
-        text = PrepareLogText(std::move(text), truncate);
-        const std::tm now = LocalNow();
-        m_log.SetCap(1 << 20);
-        m_log.Append(StampLogEntry(text, now.tm_hour, now.tm_min, now.tm_sec));
-    }
-
-private:
-    static std::tm LocalNow()
-    {
-        // Converted once per second, as the hub's clock does.
-        thread_local std::time_t last = -1;
-        thread_local std::tm local{};
-        const std::time_t now = std::time(nullptr);
-        if (now != last) {
-            localtime_r(&now, &local);
-            last = now;
-        }
-        return local;
-    }
-    CActivityLog m_log;
-};
 
 const char* const kSections[kRuleListCount] = {"FROM:", "TO:", "CC:", "BODY:", "BODYHTML:",
                                                "SUBJECT:", "RETPATH:", "TRUST:", "RELAY:"};
@@ -111,7 +79,10 @@ void BM_AnalyseMessages(benchmark::State& state)
     SetCurrentDirectory(folder);
 
     // The filter components wired as the hub wires them.
-    CBenchLog log;
+    // The log as the hub keeps it without echo, within 1 MB.
+    const int32_t cap = 1 << 20;
+    CLogWriter log(cap);
+    log.SetEcho(false);
     CSettings settings;
     CMailListModel mailList;
     CMailDecoder decoder(&log);
