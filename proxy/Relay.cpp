@@ -145,6 +145,9 @@ void CSession::OnClientData(int32_t index)
 
 void CSession::ProcessClientLines()
 {
+    // A step may end the session and destroy this object: whether it is
+    // still alive is asked of the proxy, held here, not of a member.
+    CProxyServer& proxy = m_proxy;
     const int32_t number = m_nNumber;
     while (!m_clientLines.empty()) {
         // A line waits while the proxy scans, while the server connection
@@ -155,13 +158,14 @@ void CSession::ProcessClientLines()
         const std::string line = std::move(m_clientLines.front());
         m_clientLines.pop_front();
         HandleClientLine(line);
-        if (!m_proxy.Alive(this, number))
+        if (!proxy.Alive(this, number))
             return;
     }
 }
 
 void CSession::OnServerData(int32_t index)
 {
+    CProxyServer& proxy = m_proxy;
     const int32_t number = m_nNumber;
     m_bTimerArmed = false;
     std::string text;
@@ -199,6 +203,6 @@ void CSession::OnServerData(int32_t index)
         if (event.route == CAnswerTracker::Route::kLoginUser || event.route == CAnswerTracker::Route::kLoginPass)
             m_strPassCommand.clear();
     }
-    if (m_proxy.Alive(this, number))
+    if (proxy.Alive(this, number))
         ProcessClientLines();
 }
