@@ -20,4 +20,5 @@ void CMailRecord::assignFrom(const CMailRecord& other)
     m_bSpam = other.m_bSpam;
     m_bAnalysed = other.m_bAnalysed;
     m_bTrusted = other.m_bTrusted;
+    m_bDownloaded = other.m_bDownloaded;
 }

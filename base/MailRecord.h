@@ -11,6 +11,7 @@ class CPrepareJob;
 class CMailRecord
 {
 public:
+    int32_t m_nNumber = 0;     // the message's number in the server's listing
     int32_t m_nListedSize = 0; // size in the server's LIST answer
     int32_t m_nReceived = 0;   // bytes stored so far during the download
     int32_t m_nSize = 0;       // size the mail client is told; follows every rewrite
@@ -44,11 +45,15 @@ public:
     // the analysis collects it or drops it (see filter/PrepareWorker.h).
     std::shared_ptr<CPrepareJob> m_pPrepareJob;
 
-    // Downloaded: a text is present and does not begin with a zero byte.
-    bool IsDownloaded() const { return !m_pszText.empty() && m_pszText[0] != '\0'; }
+    // The client deleted the message in this session: the server accepted
+    // its DELE (RSET brings the message back).
+    bool m_bDeleted = false;
+    // The retrieval of the message ended (whatever bytes it brought).
+    bool m_bDownloaded = false;
+    bool IsDownloaded() const { return m_bDownloaded; }
 
     // Copies size, received count, the first m_nSize bytes of text, the header
-    // values, labels, UIDL and the three flags; keeps the listed size, relays,
-    // recipient counts and client number of this record.
+    // values, labels, UIDL, the three flags and the downloaded state; keeps the
+    // listed size, relays, recipient counts and client number of this record.
     void assignFrom(const CMailRecord& other);
 };

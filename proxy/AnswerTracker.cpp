@@ -94,13 +94,12 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
             if (!lf)
                 break;
             const bool ok = m_line.starts_with("+OK");
-            if (front.route == Route::kToClient)
-                out += m_line;
-            else {
+            if (front.route != Route::kToClient)
                 events.push_back({front.route, ok});
-                if (front.route == Route::kLoginPass || !ok)
-                    out += m_line;
-            }
+            // Only an accepted USER line of a login carried out for the
+            // client stays with the proxy.
+            if (front.route != Route::kLoginUser || !ok)
+                out += m_line;
             if (ok && front.kind != Kind::kSingle) {
                 m_bInBody = true;
                 m_line.clear();

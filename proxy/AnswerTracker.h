@@ -15,10 +15,11 @@ public:
     // Single: one status line. Multi: a status line, and after "+OK" lines
     // up to ".". Capa: like Multi, with PIPELINING, STLS and SASL removed.
     enum class Kind { kSingle, kMulti, kCapa };
-    // ToClient: the answer goes to the client. LoginUser: the answer to the
-    // USER line of an AUTH login, kept from the client. LoginPass: the answer
-    // to its PASS line, the client's one final answer.
-    enum class Route { kToClient, kLoginUser, kLoginPass };
+    // ToClient: the answer goes to the client. Noted: it goes to the client,
+    // and the proxy is told whether it was "+OK" (DELE, RSET). LoginUser: the
+    // answer to the USER line of an AUTH login, kept from the client.
+    // LoginPass: the answer to its PASS line, the client's one final answer.
+    enum class Route { kToClient, kNoted, kLoginUser, kLoginPass };
 
     struct Event {
         Route route;
@@ -33,7 +34,8 @@ public:
     void Reset();
 
     // Takes the next server bytes; returns what goes to the client and adds
-    // one event per answer of a login route whose status line is complete.
+    // one event per answer of a route other than ToClient whose status line
+    // is complete.
     std::string Feed(std::string_view data, std::vector<Event>& events);
     // Bytes held back (a status line without its line end), for a closing
     // connection.

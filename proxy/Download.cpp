@@ -136,6 +136,7 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
         return Stored::kGrace;
     }
     record->m_nSize = record->m_nReceived;
+    record->m_bDownloaded = true;
     m_bTimerFired = false;
     m_proxy.Host().PrepareAnalysis(record);
     const int32_t count = std::max(m_nMessageCount, 1);

@@ -3,6 +3,7 @@
 // each at its own closing line. Used only with servers that advertise
 // PIPELINING; the others get one RETR at a time.
 #include "base/Format.h"
+#include "proxy/Pop3Text.h"
 #include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
 #include "proxy/Sockets.h"
@@ -16,26 +17,24 @@ constexpr size_t kWindow = 16;
 // A status line longer than this is not a POP3 answer.
 constexpr size_t kMaxStatusLine = 65536;
 
-constexpr std::string_view kClosing = "\r\n.\r\n";
-
 // How many bytes of `part` belong to the answer whose message bytes so far
 // are `stored`: up to and including its closing line, or npos when the
 // closing line is not in `part`. A closing line that `stored` already ends
 // with (the wait after an early one) does not count again.
 size_t AnswerEnd(const std::string& stored, std::string_view part)
 {
-    // The message starts as if after a line end, so that ".\r\n" alone
-    // closes an empty one.
-    std::string window = "\r\n";
-    window += stored.substr(stored.size() - std::min<size_t>(stored.size(), 4));
-    window.erase(0, window.size() - std::min<size_t>(window.size(), 4));
+    // The message starts as if after a line end, so that "." alone closes an
+    // empty one. A closing line ("\n.\r\n" at most) that began in the bytes
+    // stored so far ends within the first three of `part`.
+    std::string window = "\n";
+    window += stored.substr(stored.size() - std::min<size_t>(stored.size(), 3));
+    window.erase(0, window.size() - std::min<size_t>(window.size(), 3));
     const size_t context = window.size();
-    window += part.substr(0, std::min<size_t>(part.size(), 4));
-    for (size_t at = window.find(kClosing); at != std::string::npos; at = window.find(kClosing, at + 1))
-        if (at + kClosing.size() > context)
-            return at + kClosing.size() - context;
-    const size_t at = part.find(kClosing);
-    return at == std::string_view::npos ? std::string_view::npos : at + kClosing.size();
+    window += part.substr(0, std::min<size_t>(part.size(), 3));
+    const size_t end = pop3::ClosingLineEnd(window, context);
+    if (end != std::string::npos)
+        return end - context;
+    return pop3::ClosingLineEnd(part, 0);
 }
 
 } // namespace
@@ -54,16 +53,21 @@ void CSession::SendRetr(int32_t n)
 bool CSession::Refill()
 {
     while (m_pipeline.size() < kWindow) {
+        // m_nNextRequest is a place in the list; the pipeline holds the
+        // server's numbers of the messages asked for.
+        const CMailRecord* record = nullptr;
         while (m_nNextRequest <= m_messages.count()) {
-            CMailRecord* record = m_proxy.RecordAt(this, m_nNextRequest);
+            record = m_messages.at(m_nNextRequest);
             if (record && !record->IsDownloaded() && !record->m_bRelayed)
                 break;
+            record = nullptr;
             ++m_nNextRequest;
         }
-        if (m_nNextRequest > m_messages.count())
+        if (!record)
             break;
-        m_pipeline.push_back(m_nNextRequest);
-        SendRetr(m_nNextRequest++);
+        ++m_nNextRequest;
+        m_pipeline.push_back(record->m_nNumber);
+        SendRetr(record->m_nNumber);
     }
     if (m_pipeline.empty()) {
         m_bQuiet = false;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 
 namespace pop3 {
 
@@ -25,7 +26,7 @@ int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second)
     return 2;
 }
 
-std::vector<int32_t> ParseListSizes(std::string_view answer)
+std::vector<std::pair<int32_t, int32_t>> ParseListing(std::string_view answer)
 {
     // Every former line ends with ':' once CRs become ':' and dots and LFs
     // are gone; the pieces between two ':' are the listing lines.
@@ -37,7 +38,8 @@ std::vector<int32_t> ParseListSizes(std::string_view answer)
         else if (c != '.' && c != '\n')
             flat += c;
     }
-    std::vector<int32_t> sizes;
+    std::vector<std::pair<int32_t, int32_t>> listing;
+    std::set<int32_t> seen;
     size_t colon = flat.find(':');
     while (colon != std::string::npos) {
         const size_t next = flat.find(':', colon + 1);
@@ -46,16 +48,18 @@ std::vector<int32_t> ParseListSizes(std::string_view answer)
         const std::string_view piece = std::string_view(flat).substr(colon + 1, next - colon - 1);
         size_t pos = 0;
         int32_t number = 0, size = 0;
-        if (ReadSaturated(piece, pos, number) && ReadSaturated(piece, pos, size))
-            sizes.push_back(std::max(size, 0));
+        // A number names one message: no number below 1, none twice.
+        if (ReadSaturated(piece, pos, number) && ReadSaturated(piece, pos, size) && number >= 1 &&
+            seen.insert(number).second)
+            listing.emplace_back(number, std::max(size, 0));
         colon = next;
     }
-    return sizes;
+    return listing;
 }
 
-std::vector<std::string> ParseUidls(std::string_view answer, int32_t count)
+std::map<int32_t, std::string> ParseUidls(std::string_view answer)
 {
-    std::vector<std::string> uidls(static_cast<size_t>(std::max(count, 0)));
+    std::map<int32_t, std::string> uidls;
     std::string flat;
     flat.reserve(answer.size());
     for (char c : answer)
@@ -73,8 +77,8 @@ std::vector<std::string> ParseUidls(std::string_view answer, int32_t count)
             int32_t number = 0;
             if (!ReadSaturated(piece.substr(0, space), pos, number))
                 number = 0;
-            if (number >= 1 && number <= count)
-                uidls[static_cast<size_t>(number - 1)] = std::string(piece.substr(space + 1));
+            if (number >= 1)
+                uidls[number] = std::string(piece.substr(space + 1));
         }
         cr = next;
     }
@@ -84,8 +88,8 @@ std::vector<std::string> ParseUidls(std::string_view answer, int32_t count)
 std::string TopOfMessage(std::string_view stored, int32_t lines)
 {
     std::string_view content = stored;
-    if (content.ends_with(".\r\n") && (content.size() == 3 || content.ends_with("\r\n.\r\n")))
-        content.remove_suffix(3);
+    if (EndsMultiLine(content))
+        content.remove_suffix(content.ends_with(".\r\n") ? 3 : 2);
     std::string out;
     const size_t blank = content.starts_with("\r\n") ? 0 : content.find("\r\n\r\n");
     if (blank == std::string_view::npos) {
@@ -107,9 +111,29 @@ std::string TopOfMessage(std::string_view stored, int32_t lines)
     return out;
 }
 
+size_t ClosingLineEnd(std::string_view text, size_t after)
+{
+    for (size_t at = text.find("\n."); at != std::string_view::npos; at = text.find("\n.", at + 1)) {
+        const std::string_view rest = text.substr(at + 2);
+        const size_t end = rest.starts_with("\r\n") ? at + 4 : rest.starts_with("\n") ? at + 3 : 0;
+        if (end > after)
+            return end;
+    }
+    return std::string_view::npos;
+}
+
+bool EndsMultiLine(std::string_view text)
+{
+    // The answer starts as if after a line end, so that "." alone closes an
+    // empty one.
+    if (text == ".\r\n" || text == ".\n")
+        return true;
+    return text.ends_with("\n.\r\n") || text.ends_with("\n.\n");
+}
+
 bool EndsRetrieval(std::string_view stored)
 {
-    return stored == ".\r\n" || stored.ends_with("\r\n.\r\n");
+    return EndsMultiLine(stored);
 }
 
 std::string_view TraceText(std::string_view text, bool truncate)
@@ -130,14 +154,16 @@ std::string_view TraceText(std::string_view text, bool truncate)
 
 std::string MaskPasswords(std::string text)
 {
+    // The argument goes after any blank: a tab separates it as well as a space.
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
     for (size_t pos = 0; pos + 5 <= text.size();) {
-        if ((pos == 0 || text[pos - 1] == '\n' || text[pos - 1] == ' ') &&
-            BeginsWith(std::string_view(text).substr(pos), "PASS ")) {
+        if ((pos == 0 || text[pos - 1] == '\n' || blank(text[pos - 1])) &&
+            BeginsWith(std::string_view(text).substr(pos), "PASS") && blank(text[pos + 4])) {
             text.resize(pos);
             text += "PASS *****\r\n";
             break;
         }
-        const size_t lf = text.find_first_of("\n ", pos);
+        const size_t lf = text.find_first_of("\n \t", pos);
         if (lf == std::string::npos)
             break;
         pos = lf + 1;

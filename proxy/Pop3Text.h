@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pop3 {
@@ -18,22 +20,28 @@ bool BeginsWith(std::string_view text, std::string_view word);
 // "+OK %d %d": how many of the two numbers could be read (0, 1 or 2).
 int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second);
 
-// The sizes of a LIST answer, one per line that gives two numbers, in the
-// order of the lines (the server's own numbers are not kept).
-std::vector<int32_t> ParseListSizes(std::string_view answer);
+// The messages of a LIST answer: (number, size) for every line that gives two
+// numbers, in the order of the lines. The numbers are the server's: after a
+// DELE they have gaps. A number below 1, or one already listed, is left out.
+std::vector<std::pair<int32_t, int32_t>> ParseListing(std::string_view answer);
 
-// The UIDLs of a UIDL answer for records 1..count; an entry stays empty when
-// no line names its number.
-std::vector<std::string> ParseUidls(std::string_view answer, int32_t count);
+// The UIDLs of a UIDL answer by message number.
+std::map<int32_t, std::string> ParseUidls(std::string_view answer);
 
 // The TOP answer body from a stored retrieval text (which ends with the
 // closing ".\r\n" line): the header, the empty line, the first `lines` body
 // lines, and the closing line.
 std::string TopOfMessage(std::string_view stored, int32_t lines);
 
-// True when the stored text ends a retrieval answer: it is the closing line
-// alone, or ends with CR LF "." CR LF.
+// True when `text` ends a multi-line answer: it is the closing line alone, or
+// ends with a line feed, "." and a line end (CR LF, or LF alone from servers
+// that pass stored files through).
+bool EndsMultiLine(std::string_view text);
+// The same for the message bytes stored from a retrieval.
 bool EndsRetrieval(std::string_view stored);
+// One past the first closing line ("." alone after a line feed) of `text`
+// that ends after `after`, or npos.
+size_t ClosingLineEnd(std::string_view text, size_t after);
 
 // The part of `text` that the activity log keeps for one entry: up to the
 // first zero byte and, when `truncate`, no more than shortening leaves, so

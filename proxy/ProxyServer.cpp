@@ -88,7 +88,15 @@ bool CProxyServer::Alive(const CSession* session, int32_t number) const
 
 CMailRecord* CProxyServer::RecordAt(CSession* session, int32_t n)
 {
-    return session ? session->m_messages.at(n) : nullptr;
+    if (!session || n < 1)
+        return nullptr;
+    // Without deletions the n-th record holds message n.
+    if (CMailRecord* record = session->m_messages.at(n); record && record->m_nNumber == n)
+        return record;
+    for (CMailRecord* record : session->m_messages)
+        if (record->m_nNumber == n)
+            return record;
+    return nullptr;
 }
 
 int32_t CProxyServer::NextMessageToDownload(CSession* session)

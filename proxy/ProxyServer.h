@@ -81,7 +81,8 @@ public:
     CSession* SessionByNumber(int32_t number);
     // The session is still open (in the list under its number).
     bool Alive(const CSession* session, int32_t number) const;
-    // The n-th record of a session (1-based), or null.
+    // The record of a session's message number n (the server's number, which
+    // is the client's too), or null.
     CMailRecord* RecordAt(CSession* session, int32_t n);
     // 1 + the number of records downloaded without a gap from the first.
     int32_t NextMessageToDownload(CSession* session);

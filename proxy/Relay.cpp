@@ -1,5 +1,6 @@
 // OnSocketReceive: the client's lines and the server's answers, by state.
 #include "base/Format.h"
+#include "base/Numbers.h"
 #include "base/Texts.h"
 #include "proxy/Pop3Text.h"
 #include "proxy/ProxyServer.h"
@@ -126,8 +127,35 @@ void CSession::HandleClientLine(const std::string& line)
 
 void CSession::PassToServer(const std::string& line)
 {
-    m_answers.Expect(CAnswerTracker::KindOf(line));
+    // The answers to DELE and RSET decide which messages the client still sees.
+    const bool dele = IsWord(line, "DELE");
+    if (dele || IsWord(line, "RSET")) {
+        size_t pos = 4;
+        int32_t n = 0;
+        if (dele && (!ReadSaturated(line, pos, n) || n < 1))
+            n = -1; // names no message
+        m_noted.push_back(n);
+        m_answers.Expect(CAnswerTracker::KindOf(line), CAnswerTracker::Route::kNoted);
+    } else {
+        m_answers.Expect(CAnswerTracker::KindOf(line));
+    }
     SendToServer(line);
+}
+
+void CSession::Noted(bool ok)
+{
+    if (m_noted.empty())
+        return;
+    const int32_t n = m_noted.front();
+    m_noted.pop_front();
+    if (!ok)
+        return;
+    if (n == 0) {
+        for (CMailRecord* record : m_messages)
+            record->m_bDeleted = false;
+    } else if (CMailRecord* record = m_proxy.RecordAt(this, n)) {
+        record->m_bDeleted = true;
+    }
 }
 
 void CSession::OnClientData(int32_t index)
@@ -195,6 +223,8 @@ void CSession::OnServerData(int32_t index)
         SendToClient(out.data(), static_cast<int32_t>(out.size()), truncate);
     }
     for (const CAnswerTracker::Event& event : events) {
+        if (event.route == CAnswerTracker::Route::kNoted)
+            Noted(event.ok);
         if (event.route == CAnswerTracker::Route::kLoginUser && event.ok &&
             !m_strPassCommand.empty()) {
             m_answers.Expect(CAnswerTracker::Kind::kSingle, CAnswerTracker::Route::kLoginPass);

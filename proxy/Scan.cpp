@@ -16,7 +16,7 @@ namespace {
 // A multi-line answer is whole once its closing "." line has arrived.
 bool MultiLineComplete(const std::string& answer)
 {
-    return answer.ends_with("\r\n.\r\n");
+    return pop3::EndsMultiLine(answer);
 }
 
 // The answer's status line says it is not "+OK". Decided as soon as its
@@ -86,7 +86,9 @@ void CSession::AnswerScanTrigger()
         m_clientLines.push_front(std::move(m_strTriggerLine));
         m_strTriggerLine.clear();
     } else if (m_bAnswerAsList) {
-        SendToClient(Listing());
+        // LIST n gets the one-line answer for its message, as when served.
+        LocalList(m_strTriggerLine.empty() ? std::string("LIST\r\n") : m_strTriggerLine);
+        m_strTriggerLine.clear();
     } else {
         int64_t sum = 0;
         for (CMailRecord* record : m_messages)
@@ -98,9 +100,9 @@ void CSession::AnswerScanTrigger()
 std::string CSession::Listing() const
 {
     std::string answer = txt::kListingFollows;
-    int32_t n = 1;
     for (const CMailRecord* record : m_messages)
-        answer += StrFormat("%d %d\r\n", n++, record->m_nSize);
+        if (!record->m_bDeleted)
+            answer += StrFormat("%d %d\r\n", record->m_nNumber, record->m_nSize);
     answer += ".\r\n";
     return answer;
 }
@@ -108,21 +110,20 @@ std::string CSession::Listing() const
 void CSession::StartDownload(bool uidlRefused)
 {
     const std::string account = Account();
-    const std::vector<std::string> uidls =
-        uidlRefused ? std::vector<std::string>()
-                    : pop3::ParseUidls(m_strUidlAnswer, m_messages.count());
+    // UIDLs go by the server's message numbers, like the listing.
+    const std::map<int32_t, std::string> uidls =
+        uidlRefused ? std::map<int32_t, std::string>() : pop3::ParseUidls(m_strUidlAnswer);
     std::string found;
     int32_t foundCount = 0;
-    int32_t n = 1;
     for (CMailRecord* record : m_messages) {
-        if (static_cast<size_t>(n) <= uidls.size())
-            record->m_strUidl = uidls[static_cast<size_t>(n - 1)];
+        const auto uidl = uidls.find(record->m_nNumber);
+        if (uidl != uidls.end())
+            record->m_strUidl = uidl->second;
         if (CMailRecord* copy = m_proxy.ReusableCopy(record->m_strUidl, account)) {
             record->assignFrom(*copy);
-            found += std::to_string(n) + ", ";
+            found += std::to_string(record->m_nNumber) + ", ";
             ++foundCount;
         }
-        ++n;
     }
     if (foundCount > 0) {
         found.resize(found.size() - 2);
@@ -141,7 +142,7 @@ void CSession::StartScan(ScanTrigger trigger, const std::string& line)
     EnterState(kStateStatWait, EFresh::kScan);
     m_bScanStarted = true;
     m_nScanTrigger = trigger;
-    m_strTriggerLine = trigger == ScanTrigger::kOther ? line : std::string();
+    m_strTriggerLine = trigger == ScanTrigger::kStat ? std::string() : line;
     if (m_bCapaKnown) {
         SendStat();
     } else {
@@ -201,8 +202,9 @@ void CSession::ScanStep(const std::string& text)
             return;
         }
         const std::string account = Account();
-        for (int32_t size : pop3::ParseListSizes(m_strListAnswer)) {
+        for (const auto& [number, size] : pop3::ParseListing(m_strListAnswer)) {
             auto record = std::make_unique<CMailRecord>();
+            record->m_nNumber = number;
             record->m_nClientNumber = m_nNumber;
             record->m_nSize = record->m_nListedSize = size;
             record->m_strAccount = account;
@@ -230,18 +232,19 @@ void CSession::ScanStep(const std::string& text)
 
 void CSession::RequestNext()
 {
-    int32_t n = 1;
-    for (CMailRecord* record : m_messages) {
-        if (!record->IsDownloaded() && !record->m_bRelayed)
+    const CMailRecord* next = nullptr;
+    for (const CMailRecord* record : m_messages) {
+        if (!record->IsDownloaded() && !record->m_bRelayed) {
+            next = record;
             break;
-        ++n;
+        }
     }
-    if (n > m_messages.count()) {
+    if (!next) {
         m_proxy.CompleteScan(this);
         return;
     }
-    m_nCurrentMessage = n;
+    m_nCurrentMessage = next->m_nNumber;
     m_bRetrStatusPending = true;
     m_pServer->SetRetrieving(true);
-    SendToServer(StrFormat("RETR %d\r\n", n));
+    SendToServer(StrFormat("RETR %d\r\n", next->m_nNumber));
 }

@@ -25,24 +25,31 @@ std::string_view StoredText(const CMailRecord* record)
 
 } // namespace
 
+CMailRecord* CSession::VisibleRecord(int32_t n)
+{
+    CMailRecord* record = m_proxy.RecordAt(this, n);
+    return record && !record->m_bDeleted ? record : nullptr;
+}
+
 void CSession::LocalList(const std::string& line)
 {
-    if (line.size() > 5 && line[5] >= '1' && line[5] <= '9') {
-        size_t pos = 4;
-        int32_t n = 0;
-        ReadSaturated(line, pos, n);
-        const CMailRecord* record = m_proxy.RecordAt(this, n);
-        SendToClient(StrFormat("+OK %d %d\r\n", n, record ? record->m_nSize : 0));
+    // LIST alone lists every message; LIST n answers for message n alone.
+    const size_t argument = line.find_first_not_of(" \t\r\n", 4);
+    if (argument == std::string::npos) {
+        SendToClient(Listing());
         return;
     }
-    SendToClient(Listing());
+    size_t pos = 4;
+    int32_t n = 0;
+    const CMailRecord* record = ReadSaturated(line, pos, n) ? VisibleRecord(n) : nullptr;
+    SendToClient(record ? StrFormat("+OK %d %d\r\n", n, record->m_nSize) : std::string(txt::kNoSuchMessage));
 }
 
 void CSession::LocalRetr(const std::string& line)
 {
     size_t pos = 4;
     int32_t n = 0;
-    CMailRecord* record = ReadSaturated(line, pos, n) ? m_proxy.RecordAt(this, n) : nullptr;
+    CMailRecord* record = ReadSaturated(line, pos, n) ? VisibleRecord(n) : nullptr;
     if (!record) {
         SendToClient(txt::kNoSuchMessage);
         return;
@@ -66,7 +73,7 @@ void CSession::LocalTop(const std::string& line)
         SendToClient(txt::kBadArguments);
         return;
     }
-    CMailRecord* record = m_proxy.RecordAt(this, n);
+    CMailRecord* record = VisibleRecord(n);
     if (!record) {
         SendToClient(txt::kNoSuchMessage);
         return;

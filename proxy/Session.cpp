@@ -47,6 +47,7 @@ void CSession::EnterState(int32_t state, EFresh fresh)
     if (fresh == EFresh::kLogin) {
         // A new server connection means a new mailbox, perhaps of another account.
         m_answers.Reset();
+        m_noted.clear();
         m_bAnswerAsList = true;
         m_bScanStarted = false;
         m_bCapaKnown = false;

@@ -121,7 +121,7 @@ public:
     std::string m_strPassCommand;     // AUTH: "PASS ...\r\n" sent once USER is accepted
     bool m_bScanStarted = false;      // a scan was started since the login
     ScanTrigger m_nScanTrigger = ScanTrigger::kStat;
-    std::string m_strTriggerLine;     // RETR/TOP that started the scan, answered after it
+    std::string m_strTriggerLine;     // LIST/RETR/TOP that started the scan, answered after it
     bool m_bRetrStatusPending = false; // the next server data opens a retrieval answer
     std::unique_ptr<QTimer> m_pGraceTimer;   // the download wait (2000 ms)
     std::unique_ptr<QTimer> m_pSilenceTimer; // the server's silence limit
@@ -135,6 +135,9 @@ public:
     std::deque<int32_t> m_pipeline;
     int32_t m_nNextRequest = 1;
     std::string m_strRetrStatus;
+    // The relayed DELE and RSET lines whose answers are still owed, in order:
+    // the message number, 0 for RSET, -1 for a DELE that names no message.
+    std::deque<int32_t> m_noted;
 
 private:
     // The proxy's transfers for this session, traced in the log.
@@ -144,6 +147,8 @@ private:
 
     // ---- client lines (Relay.cpp) ----
     void HandleClientLine(const std::string& line);
+    // The server answered the oldest noted DELE or RSET.
+    void Noted(bool ok);
     // Lines before the server connection is open are answered here.
     void AnswerBeforeLogin(const std::string& line);
 
@@ -187,6 +192,9 @@ private:
     bool NextAnswer();
 
     // ---- answers from the stored copies (Serving.cpp) ----
+    // The record of message n as the client sees it: null when there is
+    // none or the client deleted it.
+    CMailRecord* VisibleRecord(int32_t n);
     void LocalList(const std::string& line);
     void LocalRetr(const std::string& line);
     void LocalTop(const std::string& line);

@@ -1,5 +1,7 @@
 #include "proxy/Sockets.h"
 
+#include "proxy/Pop3Text.h"
+
 #include "proxy/ProxyServer.h"
 
 #include <QHostAddress>
@@ -28,7 +30,7 @@ bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrievin
     if (ChunkEndsUnit(chunk))
         return true;
     return retrieving && !moreWaiting && static_cast<int64_t>(chunk.size()) == kReadChunk &&
-           unit.ends_with("\r\n.\r\n");
+           pop3::EndsMultiLine(unit);
 }
 
 CClientSocket::CClientSocket(CProxyServer& proxy, QTcpSocket* socket)

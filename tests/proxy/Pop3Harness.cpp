@@ -93,21 +93,27 @@ std::string ScriptedServer::DefaultAnswer(const std::string& line)
     const std::string word = line.substr(0, line.find(' '));
     int n = 0;
     const bool hasNumber = line.find(' ') != std::string::npos && (n = std::atoi(line.c_str() + line.find(' ') + 1)) > 0;
-    const bool exists = hasNumber && n <= static_cast<int>(mailbox.size());
+    const bool exists = hasNumber && n <= static_cast<int>(mailbox.size()) && !deleted.count(n);
     if (word == "USER")
         return "+OK send PASS\r\n";
     if (word == "PASS")
         return "+OK logged in\r\n";
+    const int count = static_cast<int>(mailbox.size() - deleted.size());
     if (word == "STAT") {
         int64_t total = 0;
-        for (const Message& m : mailbox)
-            total += size(m, m.listed);
-        return StrFormat("+OK %d %d\r\n", static_cast<int>(mailbox.size()), static_cast<int>(total));
-    }
-    if (word == "LIST" && !hasNumber) {
-        std::string out = StrFormat("+OK %d messages\r\n", static_cast<int>(mailbox.size()));
         for (size_t i = 0; i < mailbox.size(); ++i)
-            out += StrFormat("%d %d\r\n", static_cast<int>(i + 1), size(mailbox[i], mailbox[i].listed));
+            if (!deleted.count(static_cast<int>(i + 1)))
+                total += size(mailbox[i], mailbox[i].listed);
+        return StrFormat("+OK %d %d\r\n", count, static_cast<int>(total));
+    }
+    if (word == "LIST" && hasNumber)
+        return exists ? StrFormat("+OK %d %d\r\n", n, size(mailbox[n - 1], mailbox[n - 1].listed))
+                      : "-ERR no such message\r\n";
+    if (word == "LIST") {
+        std::string out = StrFormat("+OK %d messages\r\n", count);
+        for (size_t i = 0; i < mailbox.size(); ++i)
+            if (!deleted.count(static_cast<int>(i + 1)))
+                out += StrFormat("%d %d\r\n", static_cast<int>(i + 1), size(mailbox[i], mailbox[i].listed));
         return out + ".\r\n";
     }
     if (word == "UIDL" && !hasNumber) {
@@ -115,7 +121,8 @@ std::string ScriptedServer::DefaultAnswer(const std::string& line)
             return "-ERR command not supported\r\n";
         std::string out = "+OK\r\n";
         for (size_t i = 0; i < mailbox.size(); ++i)
-            out += StrFormat("%d %s\r\n", static_cast<int>(i + 1), mailbox[i].uidl.c_str());
+            if (!deleted.count(static_cast<int>(i + 1)))
+                out += StrFormat("%d %s\r\n", static_cast<int>(i + 1), mailbox[i].uidl.c_str());
         return out + ".\r\n";
     }
     if (word == "RETR") {
@@ -124,12 +131,22 @@ std::string ScriptedServer::DefaultAnswer(const std::string& line)
         const Message& m = mailbox[static_cast<size_t>(n - 1)];
         return StrFormat("+OK %d octets\r\n", size(m, m.announced)) + m.text + ".\r\n";
     }
-    if (word == "DELE")
-        return exists ? "+OK deleted\r\n" : "-ERR no such message\r\n";
+    if (word == "DELE") {
+        if (!exists)
+            return "-ERR no such message\r\n";
+        deleted.insert(n);
+        return "+OK deleted\r\n";
+    }
+    if (word == "RSET")
+        deleted.clear();
     if (word == "NOOP" || word == "RSET")
         return "+OK\r\n";
-    if (word == "QUIT")
+    if (word == "QUIT") {
+        for (int d : deleted)
+            expunged.push_back(mailbox[static_cast<size_t>(d - 1)].uidl);
+        deleted.clear();
         return "+OK bye\r\n";
+    }
     if (word == "CAPA")
         return std::string("+OK Capability list follows\r\nTOP\r\nUSER\r\n") + (pipelining ? "PIPELINING\r\n" : "") +
                "STLS\r\nSASL PLAIN LOGIN\r\nUIDL\r\n.\r\n";

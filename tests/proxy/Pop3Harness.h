@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,11 @@ public:
     // CAPA lists PIPELINING (the proxy then keeps several RETR outstanding).
     bool pipelining = false;
     std::vector<Message> mailbox;
+    // Messages (1-based) deleted in the current session: they keep their
+    // numbers and are no longer listed; QUIT makes the deletions final.
+    std::set<int> deleted;
+    // The UIDLs of the messages whose deletion QUIT made final.
+    std::vector<std::string> expunged;
     // A hook that may answer a line itself (return true) before the default.
     std::function<bool(ServerConnection&, const std::string& line)> hook;
 

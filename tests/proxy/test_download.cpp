@@ -439,3 +439,48 @@ TEST_F(Download, ClientLineWithoutLineEndWaitsForIt)
     ASSERT_TRUE(client->WaitFor(".\r\n"));
     EXPECT_TRUE(client->received.starts_with("+OK Capability list follows\r\n"));
 }
+
+TEST_F(Download, ZeroByteFirstIsRetrievedOnceAndDeliveredAsItCame)
+{
+    const std::string text = std::string(1, '\0') + "Subject: z\r\n\r\nbody\r\n";
+    server->mailbox = {{text, "u"}};
+    auto client = Stat();
+    const int32_t stored = static_cast<int32_t>(text.size()) + 3;
+    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", stored));
+    const std::string sent = server->Received();
+    EXPECT_EQ(sent.find("RETR 1"), sent.rfind("RETR 1"));
+    client->received.clear();
+    client->Send("RETR 1\r\n");
+    const std::string expected = StrFormat("+OK %d octets\r\n", stored) + text + ".\r\n";
+    ASSERT_TRUE(client->WaitReceived(expected.size()));
+    EXPECT_EQ(client->received, expected);
+}
+
+TEST_F(Download, BareLineFeedsEndTheAnswerAndArriveAsTheyCame)
+{
+    // LF line ends before a CR LF closing line, and before an LF one; one
+    // RETR at a time and pipelined.
+    const std::string lf = "Subject: lf\n\nbody\n";
+    for (const bool pipelining : {false, true}) {
+        SCOPED_TRACE(pipelining);
+        server = std::make_unique<ScriptedServer>();
+        server->pipelining = pipelining;
+        server->mailbox = {{lf, "u1"}, {lf, "u2"}};
+        server->hook = [&](ServerConnection& c, const std::string& line) {
+            if (line != "RETR 2")
+                return false;
+            c.Send(StrFormat("+OK %d octets\r\n", static_cast<int>(lf.size())) + lf + ".\n");
+            return true;
+        };
+        auto client = Stat();
+        const int32_t first = static_cast<int32_t>(lf.size()) + 3, second = first - 1;
+        EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", first + second));
+        for (const auto& [n, answer] : {std::pair{1, StrFormat("+OK %d octets\r\n", first) + lf + ".\r\n"},
+                                        std::pair{2, StrFormat("+OK %d octets\r\n", second) + lf + ".\n"}}) {
+            client->received.clear();
+            client->Send(StrFormat("RETR %d\r\n", n));
+            ASSERT_TRUE(client->WaitReceived(answer.size()));
+            EXPECT_EQ(client->received, answer);
+        }
+    }
+}

@@ -144,17 +144,19 @@ TEST(Pop3Text, NumbersSaturateAndNeedADigit)
     EXPECT_EQ(pop3::ReadOkNumbers("-ERR 1 2\r\n", a, b), 0);
 }
 
-TEST(Pop3Text, ListSizesInLineOrder)
+TEST(Pop3Text, ListingKeepsTheServersNumbersInLineOrder)
 {
-    EXPECT_EQ(pop3::ParseListSizes("+OK 3 messages (300 octets)\r\n9 100\r\n2 -5\r\nbad\r\n1 200\r\n.\r\n"),
-              (std::vector<int32_t>{100, 0, 200}));
-    EXPECT_TRUE(pop3::ParseListSizes("+OK\r\n.\r\n").empty());
+    using Listing = std::vector<std::pair<int32_t, int32_t>>;
+    EXPECT_EQ(pop3::ParseListing("+OK 3 messages (300 octets)\r\n9 100\r\n2 -5\r\nbad\r\n1 200\r\n.\r\n"),
+              (Listing{{9, 100}, {2, 0}, {1, 200}}));
+    EXPECT_EQ(pop3::ParseListing("+OK\r\n0 5\r\n2 7\r\n2 8\r\n-1 3\r\n.\r\n"), (Listing{{2, 7}}));
+    EXPECT_TRUE(pop3::ParseListing("+OK\r\n.\r\n").empty());
 }
 
-TEST(Pop3Text, UidlsByNumberInRange)
+TEST(Pop3Text, UidlsByNumber)
 {
-    EXPECT_EQ(pop3::ParseUidls("+OK\r\n2 b c\r\n1 a\r\n3 out\r\n0 zero\r\nnospace\r\n.\r\n", 2),
-              (std::vector<std::string>{"a", "b c"}));
+    EXPECT_EQ(pop3::ParseUidls("+OK\r\n2 b c\r\n1 a\r\n5 five\r\n0 zero\r\nnospace\r\n.\r\n"),
+              (std::map<int32_t, std::string>{{1, "a"}, {2, "b c"}, {5, "five"}}));
 }
 
 TEST(Pop3Text, TopKeepsHeaderAndFirstLines)
@@ -166,14 +168,20 @@ TEST(Pop3Text, TopKeepsHeaderAndFirstLines)
     EXPECT_EQ(pop3::TopOfMessage("A: 1\r\n.\r\n", 3), "A: 1\r\n.\r\n");
     EXPECT_EQ(pop3::TopOfMessage(".\r\n", 3), ".\r\n");
     EXPECT_EQ(pop3::TopOfMessage("\r\nbody\r\n.\r\n", 0), "\r\n.\r\n");
+    EXPECT_EQ(pop3::TopOfMessage("A: 1\n.\n", 0), "A: 1\n.\r\n");
 }
 
 TEST(Pop3Text, RetrievalEnd)
 {
-    EXPECT_TRUE(pop3::EndsRetrieval(".\r\n"));
-    EXPECT_TRUE(pop3::EndsRetrieval("a\r\n.\r\n"));
-    EXPECT_FALSE(pop3::EndsRetrieval("a.\r\n"));
-    EXPECT_FALSE(pop3::EndsRetrieval("a\r\n..\r\n"));
+    // CR LF line ends, and LF alone from servers that pass stored files through.
+    for (const char* closed : {".\r\n", "a\r\n.\r\n", ".\n", "a\n.\n", "a\n.\r\n"})
+        EXPECT_TRUE(pop3::EndsRetrieval(closed)) << closed;
+    for (const char* open : {"a.\r\n", "a\r\n..\r\n", "a\n..\n", "a\n.", "a\n.\r", "."})
+        EXPECT_FALSE(pop3::EndsRetrieval(open)) << open;
+    EXPECT_EQ(pop3::ClosingLineEnd("x\n.\nrest", 0), 4u);
+    EXPECT_EQ(pop3::ClosingLineEnd("x\r\n.\r\n.\n", 0), 6u);
+    EXPECT_EQ(pop3::ClosingLineEnd("x\r\n.\r\n.\n", 6), 8u);
+    EXPECT_EQ(pop3::ClosingLineEnd("x\r\n.\r\n", 6), std::string::npos);
 }
 
 TEST(Pop3Text, TraceTextStopsAtZeroAndKeepsWhatTheLogNeeds)
@@ -190,6 +198,9 @@ TEST(Pop3Text, PasswordsMaskedWhateverTheCase)
     EXPECT_EQ(pop3::MaskPasswords("N - C   O->P | pass s3cret\r\n"), "N - C   O->P | PASS *****\r\n");
     EXPECT_EQ(pop3::MaskPasswords("USER a\r\nPass x\r\n"), "USER a\r\nPASS *****\r\n");
     EXPECT_EQ(pop3::MaskPasswords("bypass it\r\n"), "bypass it\r\n");
+    EXPECT_EQ(pop3::MaskPasswords("N - C->O   P | PASS\tsecret\r\n"), "N - C->O   P | PASS *****\r\n");
+    EXPECT_EQ(pop3::MaskPasswords("USER a\r\n\tpass\t s\r\n"), "USER a\r\n\tPASS *****\r\n");
+    EXPECT_EQ(pop3::MaskPasswords("PASSWORD x\r\n"), "PASSWORD x\r\n");
 }
 
 TEST(UserLine, ServerInParenthesesWithPort)

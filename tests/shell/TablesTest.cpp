@@ -15,10 +15,12 @@ struct Item {
     int* released;
 };
 
-std::unique_ptr<CMailRecord> Record(const std::string& text, const std::string& uidl = "")
+std::unique_ptr<CMailRecord> Record(const std::string& text, const std::string& uidl = "",
+                                    bool downloaded = true)
 {
     auto r = std::make_unique<CMailRecord>();
     r->m_pszText = text;
+    r->m_bDownloaded = downloaded;
     r->m_nSize = static_cast<int32_t>(text.size());
     r->m_strUidl = uidl;
     return r;
@@ -207,14 +209,17 @@ TEST(MailRecord, AssignFromNeverReadsPastTheText)
     EXPECT_EQ(target.m_pszText, "");
 }
 
-TEST(MailRecord, DownloadedMeansTextNotStartingWithZero)
+TEST(MailRecord, DownloadedOnlyOnceTheRetrievalEnded)
 {
     CMailRecord r;
-    EXPECT_FALSE(r.IsDownloaded());
-    r.m_pszText = std::string(20, '\0');
-    EXPECT_FALSE(r.IsDownloaded());
     r.m_pszText = "x";
+    EXPECT_FALSE(r.IsDownloaded());
+    r.m_pszText = std::string(20, '\0'); // what arrived, even a zero byte first
+    r.m_bDownloaded = true;
     EXPECT_TRUE(r.IsDownloaded());
+    CMailRecord copy;
+    copy.assignFrom(r);
+    EXPECT_TRUE(copy.IsDownloaded());
 }
 
 TEST_F(HubTest, SessionLookups)
@@ -238,13 +243,20 @@ TEST_F(HubTest, RecordLookupsAndNextDownload)
     CSession* s = hub.Proxy().m_sessions.append(std::make_unique<CSession>(hub.Proxy()));
     CMailRecord* r1 = s->m_messages.append(Record("a"));
     s->m_messages.append(Record("b"));
-    s->m_messages.append(Record(std::string(30, '\0')));
-    s->m_messages.append(Record("d"));
+    s->m_messages.append(Record(std::string(30, '\0'), "", false));
+    CMailRecord* r4 = s->m_messages.append(Record("d"));
+    int32_t number = 0;
+    for (CMailRecord* r : s->m_messages)
+        r->m_nNumber = ++number;
     EXPECT_EQ(hub.RecordAt(s, 0), nullptr);
     EXPECT_EQ(hub.RecordAt(s, 5), nullptr);
     EXPECT_EQ(hub.RecordAt(s, 1), r1);
+    // The server's numbers, not places in the list: after a deletion they have gaps.
+    r4->m_nNumber = 7;
+    EXPECT_EQ(hub.RecordAt(s, 4), nullptr);
+    EXPECT_EQ(hub.RecordAt(s, 7), r4);
     EXPECT_EQ(hub.NextMessageToDownload(s), 3);
-    s->m_messages.at(3)->m_pszText = "c";
+    s->m_messages.at(3)->m_bDownloaded = true;
     EXPECT_EQ(hub.NextMessageToDownload(s), 5);
 }
 
