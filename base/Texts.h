@@ -87,6 +87,11 @@ inline constexpr const char kNoSuchMessage[] = "-ERR no such message\r\n";
 inline constexpr const char kBadArguments[] = "-ERR invalid arguments\r\n";
 inline constexpr const char kTopFollows[] = "+OK top of message follows\r\n";
 inline constexpr const char kServerNotResponding[] = "-ERR POP3 server not responding\r\n";
+// The answer to the held login command when no server connection could be had.
+inline constexpr const char kNoServerNamed[] =
+    "-ERR [SYS/PERM] no POP3 server named: set POPServer in Orvelane.ini or log in as user(host:port)\r\n";
+inline constexpr const char kCannotReach[] = "-ERR [SYS/TEMP] cannot reach %s:%d\r\n";
+inline constexpr const char kServerDidNotGreet[] = "-ERR [SYS/TEMP] %s:%d did not greet\r\n";
 inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
 inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 

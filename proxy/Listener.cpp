@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 void CProxyServer::OpenListener()
@@ -92,6 +93,15 @@ void CProxyServer::OnSocketClose(IConnection* socket)
 
 void CProxyServer::EndAfterConnectFailure(CSession* session)
 {
+    // The command the client is waiting on gets an answer that says why.
+    std::string host = session->m_strServerHost;
+    std::replace_if(host.begin(), host.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, '?');
+    if (host.empty())
+        SendToClient(session, txt::kNoServerNamed);
+    else if (session->m_pServer && session->m_pServer->IsConnected())
+        SendToClient(session, StrFormat(txt::kServerDidNotGreet, host.c_str(), session->m_nServerPort));
+    else
+        SendToClient(session, StrFormat(txt::kCannotReach, host.c_str(), session->m_nServerPort));
     session->CloseConnections();
     const std::string address = session->m_strClientAddress;
     m_sessions.remove(session);

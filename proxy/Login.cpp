@@ -4,6 +4,18 @@
 
 #include <algorithm>
 
+bool SplitServerName(std::string_view server, std::string& host, int32_t& port)
+{
+    const size_t colon = server.find(':');
+    if (colon == std::string_view::npos) {
+        host = std::string(server);
+        return false;
+    }
+    host = std::string(server.substr(0, colon));
+    port = AtoiSaturating(server.substr(colon + 1));
+    return true;
+}
+
 CUserLine ParseUserLine(std::string_view text)
 {
     CUserLine user;
@@ -14,14 +26,7 @@ CUserLine ParseUserLine(std::string_view text)
         user.namesServer = true;
         const std::string_view server =
             close > open ? text.substr(open + 1, close - open - 1) : std::string_view();
-        const size_t colon = server.find(':');
-        if (colon != std::string_view::npos) {
-            user.host = std::string(server.substr(0, colon));
-            user.port = AtoiSaturating(server.substr(colon + 1));
-            user.hasPort = true;
-        } else {
-            user.host = std::string(server);
-        }
+        user.hasPort = SplitServerName(server, user.host, user.port);
         size_t end = open;
         while (end > 0 && text[end - 1] == ' ')
             --end;

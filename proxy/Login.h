@@ -18,6 +18,9 @@ struct CUserLine {
     std::string rest;      // client lines that followed the USER line in its unit
 };
 
+// "host" or "host:port": the host, and the port when one is given (true).
+bool SplitServerName(std::string_view server, std::string& host, int32_t& port);
+
 // Reads a client text that begins with USER. When it holds "(" and ")", the
 // text between the first "(" and the first ")" names the server ("host" or
 // "host:port"); the line for the server is the text before "(" without the

@@ -35,8 +35,9 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
         if (user.hasPort)
             m_nServerPort = user.port;
     } else {
-        m_strServerHost = m_proxy.Settings().m_strPopServer;
+        // POPServer=host or host:port.
         m_nServerPort = 110;
+        SplitServerName(m_proxy.Settings().m_strPopServer, m_strServerHost, m_nServerPort);
     }
     m_strUserCommand = user.line;
     m_strUserName = user.userName;
@@ -49,9 +50,9 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
     SetServer(m_proxy.MakeServerConnection());
     m_bGreetingPending = true;
 
-    if (m_nServerPort < 1 || m_nServerPort > 65535) {
-        m_proxy.AddLog(StrFormat(txt::kServerConnectFailed, m_strServerHost.c_str(), m_nServerPort),
-                   true);
+    // No server named, or no port it could listen on: nothing to try.
+    if (m_strServerHost.empty() || m_nServerPort < 1 || m_nServerPort > 65535) {
+        m_proxy.AddLog(StrFormat(txt::kServerConnectFailed, m_strServerHost.c_str(), m_nServerPort), true);
         m_proxy.EndAfterConnectFailure(this);
         return;
     }

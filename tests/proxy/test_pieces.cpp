@@ -203,6 +203,18 @@ TEST(Pop3Text, PasswordsMaskedWhateverTheCase)
     EXPECT_EQ(pop3::MaskPasswords("PASSWORD x\r\n"), "PASSWORD x\r\n");
 }
 
+TEST(UserLine, ServerNameWithAndWithoutPort)
+{
+    std::string host;
+    int32_t port = 110;
+    EXPECT_FALSE(SplitServerName("pop.example.org", host, port));
+    EXPECT_EQ(host, "pop.example.org");
+    EXPECT_EQ(port, 110);
+    EXPECT_TRUE(SplitServerName("pop.example.org:995", host, port));
+    EXPECT_EQ(host, "pop.example.org");
+    EXPECT_EQ(port, 995);
+}
+
 TEST(UserLine, ServerInParenthesesWithPort)
 {
     const CUserLine user = ParseUserLine("USER alice  (pop.example.org:1110) trailing\r\n");

@@ -91,7 +91,8 @@ TEST_F(SessionLife, ConnectFailureEndsTheSessionWithItsLine)
     probe.close();
     client->Send(UserLine("alice", deadPort));
     ASSERT_TRUE(client->WaitClosed());
-    EXPECT_EQ(client->received, "+OK Orvelane Server V2.20\r\n");
+    EXPECT_EQ(client->received,
+              StrFormat("+OK Orvelane Server V2.20\r\n-ERR [SYS/TEMP] cannot reach 127.0.0.1:%d\r\n", deadPort));
     const std::string log = Log(*hub);
     EXPECT_NE(log.find(Stamp(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3) a \xE9" "chou\xE9" "e\r\n", deadPort))),
               std::string::npos);
@@ -106,7 +107,24 @@ TEST_F(SessionLife, OutOfRangePortFailsLikeAConnection)
     auto client = Connect();
     client->Send("USER alice(127.0.0.1:99999)\r\n");
     ASSERT_TRUE(client->WaitClosed());
+    EXPECT_TRUE(client->received.ends_with("-ERR [SYS/TEMP] cannot reach 127.0.0.1:99999\r\n"));
     EXPECT_NE(Log(*hub).find("La connexion \xE0 127.0.0.1:99999 (POP3) a \xE9" "chou\xE9" "e\r\n"), std::string::npos);
+}
+
+TEST_F(SessionLife, ThePopServerSettingNamesHostAndPortOrNothing)
+{
+    // POPServer=host:port is where a plain USER login goes.
+    hub->Settings().m_strPopServer = StrFormat("127.0.0.1:%d", server->Port());
+    auto client = Connect();
+    client->Send("USER alice\r\n");
+    EXPECT_TRUE(client->WaitFor("+OK send PASS\r\n"));
+    // Without a server named anywhere the client hears why.
+    hub->Settings().m_strPopServer.clear();
+    auto lost = Connect();
+    lost->Send("USER alice\r\n");
+    ASSERT_TRUE(lost->WaitClosed());
+    EXPECT_TRUE(lost->received.ends_with("-ERR [SYS/PERM] no POP3 server named: set POPServer in Orvelane.ini "
+                                         "or log in as user(host:port)\r\n"));
 }
 
 TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
@@ -115,6 +133,7 @@ TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
     auto client = Connect();
     client->Send(UserLine("alice", server->Port()));
     ASSERT_TRUE(client->WaitClosed(3000));
+    EXPECT_TRUE(client->received.ends_with(StrFormat("-ERR [SYS/TEMP] 127.0.0.1:%d did not greet\r\n", server->Port())));
     EXPECT_NE(Log(*hub).find(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3)", server->Port())), std::string::npos);
     EXPECT_EQ(server->Received(), "");
 }
