@@ -15,7 +15,7 @@ struct CSettings {
     int32_t m_nMaxMemoMsg = 100;    // analysed messages remembered
     std::vector<std::string> m_plugInNames;
     // Where the proxy listens. Port 110 needs privileges on Linux, hence the
-    // two keys; an empty address means every local address.
+    // two keys; an empty address means the loopback address 127.0.0.1.
     int32_t m_nListenPort = 110;
     std::string m_strListenAddress;
 };

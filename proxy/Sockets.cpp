@@ -234,7 +234,10 @@ bool CListenSocket::Listen(const std::string& address, int32_t port)
 {
     if (port < 0 || port > 65535)
         return false;
-    QHostAddress host(QHostAddress::Any);
+    // Only this machine by default: on every interface, a user(host:port)
+    // login would let any host of the network make the proxy connect
+    // wherever it names and send credentials there.
+    QHostAddress host(QHostAddress::LocalHost);
     if (!address.empty()) {
         if (address == "localhost")
             host = QHostAddress(QHostAddress::LocalHost);

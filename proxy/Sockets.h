@@ -92,7 +92,7 @@ public:
     explicit CListenSocket(CProxyServer& proxy);
     ~CListenSocket() override;
 
-    // Listens on `address` (empty: every local address) and `port`
+    // Listens on `address` (empty: the loopback address 127.0.0.1) and `port`
     // (0: any free port). False when that is not possible.
     bool Listen(const std::string& address, int32_t port);
     uint16_t Port() const;
