@@ -8,6 +8,30 @@ bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
     return args.size() == 1 && w1252::EqualsNoCase(args[0], "/default");
 }
 
+const char CProxyApp::kHelpText[] =
+    "Usage: orvelane [/default]\n"
+    "A spam filter for POP3 mail that runs as a local POP3 proxy: point the mail client at\n"
+    "this machine (ListenAddress, ListenPort) and log in as usual, or as user(host:port).\n"
+    "\n"
+    "  /default    read Orvelane.ini, blacklist.txt and mail.txt from the configuration\n"
+    "              folder ($XDG_CONFIG_HOME/orvelane) only, not the current directory\n"
+    "  --help      show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "The activity log goes to standard output; SIGINT or SIGTERM ends the program.\n";
+const char CProxyApp::kVersionText[] = "orvelane 2.20\n";
+
+CProxyApp::ECommand CProxyApp::ReadCommandLine(const std::vector<std::string>& args)
+{
+    if (args.empty() || IsDefaultSwitch(args))
+        return ECommand::kRun;
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
+        return ECommand::kHelp;
+    if (args.size() == 1 && args[0] == "--version")
+        return ECommand::kVersion;
+    return ECommand::kUnknown;
+}
+
 bool CProxyApp::InitInstance(const std::vector<std::string>& args)
 {
     // "/default": the files named without a folder are taken from the

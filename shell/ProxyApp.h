@@ -17,5 +17,12 @@ public:
     // True for exactly one argument equal to "/default" without regard to case.
     static bool IsDefaultSwitch(const std::vector<std::string>& args);
 
+    // What the command line asks for: to run (no argument, or "/default"),
+    // the help or the version text, or nothing it knows (an error).
+    enum class ECommand { kRun, kHelp, kVersion, kUnknown };
+    static ECommand ReadCommandLine(const std::vector<std::string>& args);
+    static const char kHelpText[];
+    static const char kVersionText[];
+
     CMainDialog m_dialog;
 };

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,6 +43,20 @@ void InstallQuitSignals(QCoreApplication& app)
 
 int main(int argc, char** argv)
 {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    switch (CProxyApp::ReadCommandLine(args)) {
+    case CProxyApp::ECommand::kHelp:
+        std::fputs(CProxyApp::kHelpText, stdout);
+        return 0;
+    case CProxyApp::ECommand::kVersion:
+        std::fputs(CProxyApp::kVersionText, stdout);
+        return 0;
+    case CProxyApp::ECommand::kUnknown:
+        std::fprintf(stderr, "orvelane: unknown arguments (try --help)\n");
+        return 2;
+    case CProxyApp::ECommand::kRun:
+        break;
+    }
     // Message texts come and go by the thousand during a scan. Freed memory
     // stays with the process up to a few megabytes instead of going back to
     // the system after every message, only to be faulted in again.
@@ -55,7 +70,6 @@ int main(int argc, char** argv)
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     InstallQuitSignals(app);
-    std::vector<std::string> args(argv + 1, argv + argc);
     CProxyApp proxyApp;
     if (!proxyApp.InitInstance(args))
         return 1;

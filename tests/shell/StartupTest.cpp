@@ -75,6 +75,14 @@ TEST(CommandLine, DefaultSwitch)
     EXPECT_FALSE(CProxyApp::IsDefaultSwitch({"/default", "x"}));
     EXPECT_FALSE(CProxyApp::IsDefaultSwitch({}));
     EXPECT_FALSE(CProxyApp::IsDefaultSwitch({"-default"}));
+    using C = CProxyApp::ECommand;
+    const std::pair<std::vector<std::string>, C> lines[] = {
+        {{}, C::kRun},           {{"/Default"}, C::kRun},       {{"--help"}, C::kHelp},
+        {{"-h"}, C::kHelp},      {{"--version"}, C::kVersion},  {{"--verbose"}, C::kUnknown},
+        {{"x"}, C::kUnknown},    {{"/default", "x"}, C::kUnknown}, {{"--help", "x"}, C::kUnknown},
+    };
+    for (const auto& [args, command] : lines)
+        EXPECT_EQ(CProxyApp::ReadCommandLine(args), command) << args.size();
 }
 
 TEST_F(StartupTest, DefaultSwitchReadsOnlyTheConfigurationFolder)
