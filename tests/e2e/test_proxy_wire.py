@@ -94,6 +94,31 @@ def bob_message(n, spam):
             b"Hello Bob, this is message %d.\r\n" % (n, n))
 
 
+class Deletions(ProxyTest):
+    def test_deletions_reach_exactly_the_messages_the_client_chose(self):
+        """DELE 1, a new STAT, then the last message retrieved and deleted:
+        Dovecot keeps exactly the others."""
+        with rawpop.RawPop(self.orvelane.port) as pop:
+            pop.login(self.proxy_user(), PASSWORD)
+            count = int(pop.ok("STAT").split()[1])
+            _, first = pop.retr_raw(1)
+            pop.ok("DELE 1")
+            self.assertEqual(pop.command("RETR 1"), b"-ERR no such message\r\n")
+            self.assertEqual(int(pop.ok("STAT").split()[1]), count - 1)
+            self.assertEqual(sorted(pop.list_sizes()), list(range(2, count + 1)))
+            _, last = pop.retr_raw(count)
+            pop.ok(f"DELE {count}")
+            pop.ok("QUIT")
+        self.dovecot.wait_logouts(1, "alice")
+        with rawpop.RawPop(self.dovecot.port) as direct:
+            direct.login(USER, PASSWORD)
+            left = {mail.message_id(direct.retr_raw(n)[1]) for n in direct.list_sizes()}
+            direct.ok("QUIT")
+        gone = {mail.message_id(first), mail.message_id(last)}
+        self.assertEqual(len(gone), 2)
+        self.assertEqual(left, set(self.mailbox) - gone)
+
+
 class TwoAccounts(ProxyTest):
     # UIDLs are the bare message numbers, so both mailboxes use the same ones.
     UIDL_FORMAT = "%u"
