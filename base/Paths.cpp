@@ -1,6 +1,9 @@
 #include "base/Paths.h"
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <strings.h>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -81,4 +84,24 @@ bool WriteTextFile(const std::string& path, const std::string& text)
     }
     const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     return std::fclose(f) == 0 && ok;
+}
+
+std::string FindFile(const std::string& folder, const std::string& name)
+{
+    const std::string exact = folder + "/" + name;
+    struct stat info{};
+    if (::stat(exact.c_str(), &info) == 0)
+        return exact;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return exact;
+    std::string found = exact;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (::strcasecmp(entry->d_name, name.c_str()) == 0) {
+            found = folder + "/" + entry->d_name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }

@@ -14,6 +14,12 @@ std::string ConfigFolder();
 std::string CurrentDirectory();
 bool SetCurrentDirectory(const std::string& path);
 
+// The path of the file `name` in `folder`: the exact name when it exists,
+// else the first entry whose name differs from it only in the case of ASCII
+// letters (as the original platform found "ORVELANE.INI"), else the exact
+// name all the same.
+std::string FindFile(const std::string& folder, const std::string& name);
+
 // Reads a whole file in text mode: every CR LF becomes LF. `diskLength` gets
 // the file's length on disk. False when the file cannot be opened.
 bool ReadTextFile(const std::string& path, std::string& text, int64_t* diskLength = nullptr);

@@ -96,7 +96,7 @@ bool CRuleCache::Refresh(const CompileAhead& compileAhead)
         return true;
     m_fileChecked = now;
     const std::string folder = CurrentDirectory();
-    const std::string path = folder + "/" + kRuleFileName;
+    const std::string path = FindFile(folder, kRuleFileName);
     const std::string stamp =
         folder.size() > kMaxRuleFolderLength ? std::string() : FileStamp(path);
     std::string content;

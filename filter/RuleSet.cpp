@@ -129,7 +129,7 @@ void CRuleSet::Load()
 {
     ClearRuleSet(m_set);
     const std::string folder = CurrentDirectory();
-    m_strFilePath = folder + "/" + kRuleFileName;
+    m_strFilePath = FindFile(folder, kRuleFileName);
     std::string content;
     // A folder path too long to be formed is treated like a missing file.
     if (folder.size() > kMaxRuleFolderLength || !ReadBinaryFile(m_strFilePath, content)) {

@@ -1,5 +1,6 @@
 #include "shell/MainDialog.h"
 
+#include "base/Format.h"
 #include "base/Paths.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
@@ -57,16 +58,21 @@ bool CMainDialog::OnInitDialog()
 
 void CMainDialog::ReadSettings()
 {
+    // The current directory first, then the configuration folder, which then
+    // becomes the current directory; the log says where it looked.
     std::string bytes;
-    if (!ReadBinaryFile(std::string(txt::kSettingsFileName), bytes)) {
+    AddLog(StrFormat(txt::kSettingsSearch, txt::kSettingsFileName, CurrentDirectory().c_str()), true);
+    std::string path = FindFile(CurrentDirectory(), txt::kSettingsFileName);
+    if (!ReadBinaryFile(path, bytes)) {
         SetCurrentDirectory(ConfigFolder());
-        if (!ReadBinaryFile(std::string(txt::kSettingsFileName), bytes)) {
+        AddLog(StrFormat(txt::kSettingsSearch, txt::kSettingsFileName, CurrentDirectory().c_str()), true);
+        path = FindFile(CurrentDirectory(), txt::kSettingsFileName);
+        if (!ReadBinaryFile(path, bytes)) {
             AddLog(txt::kSettingsUnreadable, true);
             return;
         }
     }
-    AddLog(std::string(txt::kLoading) + CurrentDirectory() + "/" + txt::kSettingsFileName + "\r\n",
-           true);
+    AddLog(std::string(txt::kLoading) + path + "\r\n", true);
     ParseSettings(bytes, m_settings);
 }
 

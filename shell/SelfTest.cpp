@@ -16,7 +16,7 @@ void CMainDialog::RunSelfTest()
     session->m_nNumber = m_proxy.m_nLastSessionNumber;
     session->m_nMessageCount = 1;
 
-    const std::string path = ConfigFolder() + "/" + txt::kSelfTestFileName;
+    const std::string path = FindFile(ConfigFolder(), txt::kSelfTestFileName);
     std::string text;
     int64_t length = 0;
     if (ReadTextFile(path, text, &length)) {

@@ -46,8 +46,19 @@ TEST_F(StartupTest, SettingsFromTheCurrentDirectory)
     hub.ReadSettings();
     EXPECT_EQ(hub.Settings().m_strPopServer, "here");
     EXPECT_EQ(hub.Settings().m_nMaxMemoMsg, 4);
-    EXPECT_EQ(Log(), "(09:05:03) Chargement de " + CurrentDirectory() + "/Orvelane.ini\r\n");
+    EXPECT_EQ(Log(), "(09:05:03) Recherche de Orvelane.ini dans " + Work() + "\r\n" +
+                         "(09:05:03) Chargement de " + Work() + "/Orvelane.ini\r\n");
     EXPECT_EQ(CurrentDirectory(), Work());
+}
+
+TEST_F(StartupTest, SettingsFileFoundWhateverItsCase)
+{
+    WriteTextFile(Work() + "/ORVELANE.INI", "POPServer=upper\n");
+    hub.ReadSettings();
+    EXPECT_EQ(hub.Settings().m_strPopServer, "upper");
+    EXPECT_NE(Log().find("Chargement de " + Work() + "/ORVELANE.INI\r\n"), std::string::npos);
+    EXPECT_EQ(FindFile(Work(), "orvelane.ini"), Work() + "/ORVELANE.INI");
+    EXPECT_EQ(FindFile(Work(), "missing.txt"), Work() + "/missing.txt");
 }
 
 TEST_F(StartupTest, FallsBackToTheConfigurationFolder)
@@ -57,13 +68,15 @@ TEST_F(StartupTest, FallsBackToTheConfigurationFolder)
     hub.ReadSettings();
     EXPECT_EQ(hub.Settings().m_strPopServer, "there");
     EXPECT_EQ(CurrentDirectory(), Config()); // the folder becomes current
-    EXPECT_EQ(Log(), "(09:05:03) Chargement de " + Config() + "/Orvelane.ini\r\n");
+    EXPECT_EQ(Log(), "(09:05:03) Recherche de Orvelane.ini dans " + Work() + "\r\n" +
+                         "(09:05:03) Recherche de Orvelane.ini dans " + Config() + "\r\n" +
+                         "(09:05:03) Chargement de " + Config() + "/Orvelane.ini\r\n");
 }
 
 TEST_F(StartupTest, MissingSettingsKeepTheDefaults)
 {
     hub.ReadSettings();
-    EXPECT_EQ(Log(), "(09:05:03) Impossible de lire Orvelane.ini\r\n");
+    EXPECT_TRUE(Log().ends_with("dans " + Config() + "\r\n(09:05:03) Impossible de lire Orvelane.ini\r\n"));
     EXPECT_EQ(hub.Settings().m_nMaxMsgSize, 500000);
     EXPECT_EQ(CurrentDirectory(), Config());
 }
