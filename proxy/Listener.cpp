@@ -20,8 +20,10 @@ void CProxyServer::OpenListener()
         m_pListenSocket->setParent(this);
     }
     const int32_t port = Settings().m_nListenPort;
-    if (m_pListenSocket->Listen(Settings().m_strListenAddress, port))
+    if (m_pListenSocket->Listen(Settings().m_strListenAddress, port)) {
+        AddLog(StrFormat(txt::kListening, ListenAddress().c_str(), Port()), true);
         return;
+    }
     const std::string text =
         port == 110 ? std::string(txt::kListenFailed) : StrFormat(txt::kListenPortFailed, port);
     AddLog(text + "\r\n", true);
@@ -31,6 +33,21 @@ void CProxyServer::OpenListener()
 uint16_t CProxyServer::Port() const
 {
     return m_pListenSocket ? m_pListenSocket->Port() : 0;
+}
+
+bool CProxyServer::Listening() const
+{
+    return m_pListenSocket && m_pListenSocket->Listening();
+}
+
+std::string CProxyServer::ListenAddress() const
+{
+    return Settings().m_strListenAddress.empty() ? std::string("127.0.0.1") : Settings().m_strListenAddress;
+}
+
+std::string CProxyServer::ListenError() const
+{
+    return m_pListenSocket ? m_pListenSocket->Error() : std::string();
 }
 
 void CProxyServer::OnClientAccept()

@@ -37,6 +37,11 @@ public:
     void OpenListener();
     // The port listened on (0 before OpenListener or when it failed).
     uint16_t Port() const;
+    bool Listening() const;
+    // The address listened on, as the settings give it (the loopback
+    // address when they give none), and why listening failed.
+    std::string ListenAddress() const;
+    std::string ListenError() const;
     void OnClientAccept();
     // A connection of a session closed: the session ends.
     void OnSocketClose(IConnection* socket);

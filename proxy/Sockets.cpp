@@ -232,6 +232,7 @@ CListenSocket::~CListenSocket() = default;
 
 bool CListenSocket::Listen(const std::string& address, int32_t port)
 {
+    m_bBadAddress = false;
     if (port < 0 || port > 65535)
         return false;
     // Only this machine by default: on every interface, a user(host:port)
@@ -241,8 +242,10 @@ bool CListenSocket::Listen(const std::string& address, int32_t port)
     if (!address.empty()) {
         if (address == "localhost")
             host = QHostAddress(QHostAddress::LocalHost);
-        else if (!host.setAddress(QString::fromStdString(address)))
+        else if (!host.setAddress(QString::fromStdString(address))) {
+            m_bBadAddress = true;
             return false;
+        }
     }
     return m_pServer->listen(host, static_cast<uint16_t>(port));
 }
@@ -250,6 +253,16 @@ bool CListenSocket::Listen(const std::string& address, int32_t port)
 uint16_t CListenSocket::Port() const
 {
     return m_pServer->serverPort();
+}
+
+bool CListenSocket::Listening() const
+{
+    return m_pServer->isListening();
+}
+
+std::string CListenSocket::Error() const
+{
+    return m_bBadAddress ? std::string("not an address") : m_pServer->errorString().toStdString();
 }
 
 QTcpSocket* CListenSocket::Accept()

@@ -96,10 +96,14 @@ public:
     // (0: any free port). False when that is not possible.
     bool Listen(const std::string& address, int32_t port);
     uint16_t Port() const;
+    bool Listening() const;
+    // Why the last Listen failed.
+    std::string Error() const;
     // The next waiting connection, or null.
     QTcpSocket* Accept();
 
 private:
     CProxyServer& m_proxy;
     QTcpServer* m_pServer;
+    bool m_bBadAddress = false;
 };

@@ -73,5 +73,16 @@ int main(int argc, char** argv)
     CProxyApp proxyApp;
     if (!proxyApp.InitInstance(args))
         return 1;
+    // Without a window nobody would see that no mail client can connect.
+    const CProxyServer& proxy = proxyApp.m_dialog.Proxy();
+    if (!proxy.Listening()) {
+        const CSettings& settings = proxyApp.m_dialog.Settings();
+        std::fprintf(stderr,
+                     "orvelane: cannot listen on %s port %d (%s).\n"
+                     "Another program may hold the port, and ports below 1024 need privileges:\n"
+                     "set ListenPort (and ListenAddress) in Orvelane.ini.\n",
+                     proxy.ListenAddress().c_str(), settings.m_nListenPort, proxy.ListenError().c_str());
+        return 1;
+    }
     return app.exec();
 }

@@ -24,7 +24,8 @@ TEST_F(SessionLife, SilentClientGetsTheBannerAndNoServerConnection)
     Spin(50);
     EXPECT_EQ(client->received, "+OK Orvelane Server V2.20\r\n");
     EXPECT_EQ(server->Connections(), 0);
-    EXPECT_EQ(Log(*hub), Stamp("-- Checking mails\r\n") + Stamp(Accepted(HubPort(*hub))) +
+    EXPECT_EQ(Log(*hub), Stamp(StrFormat("\xC9" "coute sur 127.0.0.1:%d\r\n", HubPort(*hub))) +
+                             Stamp("-- Checking mails\r\n") + Stamp(Accepted(HubPort(*hub))) +
                              Stamp("N\xB0" "1 - C<-O   P | +OK Orvelane Server V2.20\r\n"));
     ASSERT_EQ(hub->Connections().Entries().size(), 1u);
     EXPECT_EQ(hub->Connections().Entries()[0], "127.0.0.1");

@@ -37,8 +37,15 @@ check() { # $1 settings file content or "" for none, $2 expected line
 
 check "" "Impossible de lire Orvelane.ini" || exit 1
 check $'ListenAddress=127.0.0.1\nListenPort=0\n' "Chargement de $home/.config/orvelane/Orvelane.ini" || exit 1
+# A listener that cannot open ends the program, saying what to do.
+printf 'ListenAddress=not-an-address\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
+(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "$binary" /default) >"$out" 2>&1
+rc=$?
+[[ $rc -eq 1 ]] && grep -q "cannot listen on not-an-address" "$out" && grep -q "ListenPort" "$out" ||
+    { echo "listener failure: exit code $rc"; cat "$out"; exit 1; }
+
 # The command line as Linux programs read it.
 "$binary" --version | grep -qx "orvelane 2.20" || { echo "--version"; exit 1; }
 "$binary" --help | grep -q "^Usage: orvelane" || { echo "--help"; exit 1; }
 "$binary" --bogus 2>/dev/null; [[ $? -eq 2 ]] || { echo "an unknown option is not an error"; exit 1; }
-echo "headless start: 5 passed, 0 failed"
+echo "headless start: 6 passed, 0 failed"
