@@ -45,6 +45,9 @@ public:
     // the analysis collects it or drops it (see filter/PrepareWorker.h).
     std::shared_ptr<CPrepareJob> m_pPrepareJob;
 
+    // The listing gave this UIDL to another message too: it identifies
+    // neither, so no copy is reused or kept for it.
+    bool m_bUidlShared = false;
     // The client deleted the message in this session: the server accepted
     // its DELE (RSET brings the message back).
     bool m_bDeleted = false;

@@ -50,12 +50,23 @@ void CProxyServer::CompleteScan(CSession* session)
         // Copies of what was analysed, for later scans of the same account.
         const std::string account = session->Account();
         for (CMailRecord* record : session->m_messages) {
-            if (record->m_bRelayed || !record->IsDownloaded())
+            if (record->m_bRelayed || !record->IsDownloaded() || record->m_bUidlShared)
                 continue;
-            if (ReusableCopy(record->m_strUidl, account))
+            if (ReusableCopy(*record, account))
                 continue;
+            // A copy of an earlier form of the message (another size under
+            // the same UIDL) is out of date.
+            if (!record->m_strUidl.empty()) {
+                std::vector<CMailRecord*> stale;
+                for (CMailRecord* old : m_processedMails)
+                    if (old->m_strUidl == record->m_strUidl && old->m_strAccount == account)
+                        stale.push_back(old);
+                for (CMailRecord* old : stale)
+                    m_processedMails.remove(old);
+            }
             auto copy = std::make_unique<CMailRecord>();
             copy->assignFrom(*record);
+            copy->m_nListedSize = record->m_nListedSize;
             copy->m_bAnalysed = true;
             copy->m_nClientNumber = session->m_nNumber;
             copy->m_strAccount = account;

@@ -120,13 +120,15 @@ CMailRecord* CProxyServer::ProcessedMailByUidl(const std::string& uidl)
     return nullptr;
 }
 
-CMailRecord* CProxyServer::ReusableCopy(const std::string& uidl, const std::string& account)
+CMailRecord* CProxyServer::ReusableCopy(const CMailRecord& record, const std::string& account)
 {
-    // Only a real UIDL of the same account identifies a message.
-    if (uidl.empty())
+    // Only a real UIDL, given to this message alone, of the same account
+    // identifies a message.
+    if (record.m_strUidl.empty() || record.m_bUidlShared)
         return nullptr;
-    for (CMailRecord* record : m_processedMails)
-        if (record->m_bAnalysed && record->m_strUidl == uidl && record->m_strAccount == account)
-            return record;
+    for (CMailRecord* copy : m_processedMails)
+        if (copy->m_bAnalysed && copy->m_strUidl == record.m_strUidl && copy->m_strAccount == account &&
+            copy->m_nListedSize == record.m_nListedSize)
+            return copy;
     return nullptr;
 }

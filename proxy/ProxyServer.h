@@ -92,8 +92,11 @@ public:
     // 1 + the number of records downloaded without a gap from the first.
     int32_t NextMessageToDownload(CSession* session);
     CMailRecord* ProcessedMailByUidl(const std::string& uidl);
-    // The processed copy that a record of this account and UIDL may reuse.
-    CMailRecord* ReusableCopy(const std::string& uidl, const std::string& account);
+    // The processed copy that `record`, listed for `account`, may reuse: one
+    // of the same account, UIDL and listed size (a message changed on the
+    // server under its UIDL is downloaded again). None for a record without
+    // a UIDL of its own.
+    CMailRecord* ReusableCopy(const CMailRecord& record, const std::string& account);
 
     OwnedList<CSession> m_sessions;
     OwnedList<CMailRecord> m_processedMails;

@@ -113,13 +113,18 @@ void CSession::StartDownload(bool uidlRefused)
     // UIDLs go by the server's message numbers, like the listing.
     const std::map<int32_t, std::string> uidls =
         uidlRefused ? std::map<int32_t, std::string>() : pop3::ParseUidls(m_strUidlAnswer);
-    std::string found;
-    int32_t foundCount = 0;
+    std::map<std::string, int32_t> given;
     for (CMailRecord* record : m_messages) {
         const auto uidl = uidls.find(record->m_nNumber);
         if (uidl != uidls.end())
-            record->m_strUidl = uidl->second;
-        if (CMailRecord* copy = m_proxy.ReusableCopy(record->m_strUidl, account)) {
+            ++given[record->m_strUidl = uidl->second];
+    }
+    std::string found;
+    int32_t foundCount = 0;
+    for (CMailRecord* record : m_messages) {
+        // A UIDL given to two messages identifies neither.
+        record->m_bUidlShared = !record->m_strUidl.empty() && given[record->m_strUidl] > 1;
+        if (CMailRecord* copy = m_proxy.ReusableCopy(*record, account)) {
             record->assignFrom(*copy);
             found += std::to_string(record->m_nNumber) + ", ";
             ++foundCount;

@@ -136,6 +136,38 @@ TEST_F(Scan, SecondStatReusesEverythingWithoutRetrieval)
     EXPECT_EQ(hub->Proxy().m_processedMails.count(), 2);
 }
 
+TEST_F(Scan, CopiesOnlyForAUidlOfItsOwnAndAnUnchangedMessage)
+{
+    // A UIDL given to two messages identifies neither: both are downloaded
+    // at every check and no copy is kept. A message listed with another size
+    // under its UIDL has changed on the server: it is downloaded again and
+    // its old copy dropped.
+    server->mailbox = {{Mail("First"), "dup"}, {Mail("Second", "Body two.\r\n"), "dup"}, {Mail("Old"), "u"}};
+    auto check = [&] {
+        const size_t before = server->Received().size();
+        auto client = LoggedIn();
+        client->Send("STAT\r\n");
+        EXPECT_TRUE(client->WaitFor("+OK 3 "));
+        for (size_t n : {2u, 3u}) {
+            client->received.clear();
+            client->Send(StrFormat("RETR %d\r\n", static_cast<int>(n)));
+            EXPECT_TRUE(client->WaitReceived(Retrieved(n - 1).size()));
+            EXPECT_EQ(client->received, Retrieved(n - 1)) << n;
+        }
+        client->socket.disconnectFromHost();
+        EXPECT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
+        return server->Received().substr(before);
+    };
+    EXPECT_NE(check().find("RETR 1\r\nRETR 2\r\nRETR 3\r\n"), std::string::npos);
+    server->mailbox[2].text = Mail("New", "A longer body than before.\r\n");
+    EXPECT_NE(check().find("RETR 1\r\nRETR 2\r\nRETR 3\r\n"), std::string::npos);
+    const std::string third = check();
+    EXPECT_NE(third.find("RETR 2\r\n"), std::string::npos);
+    EXPECT_EQ(third.find("RETR 3"), std::string::npos); // unchanged since: reused
+    ASSERT_EQ(hub->Proxy().m_processedMails.count(), 1);
+    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_strUidl, "u");
+}
+
 TEST_F(Scan, MessagesOneAndThreeKnownFromAnEarlierSession)
 {
     server->mailbox = {{Mail("A"), "u1"}, {Mail("B"), "u2"}, {Mail("C"), "u3"}};
