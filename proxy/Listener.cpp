@@ -151,11 +151,23 @@ void CProxyServer::OnServerSilent(int32_t number)
         EndAfterConnectFailure(session);
         return;
     }
-    if (!session->Scanning())
+    // The client waits on the server while the proxy scans, and while an
+    // answer to a line it relayed is owed.
+    if (!session->Scanning() && session->m_answers.Idle())
         return;
     AddLog(StrFormat(txt::kServerSilent, SessionIndex(session)), true);
     SendToClient(session, txt::kServerNotResponding);
     DisconnectSession(session);
+}
+
+void CSession::WatchAnswers()
+{
+    if (Scanning())
+        return; // the scan keeps its own watch
+    if (m_answers.Idle())
+        StopSilence();
+    else
+        ArmSilence();
 }
 
 void CSession::ArmSilence()

@@ -172,7 +172,6 @@ void CSession::AuthContinuation(const std::string& line)
 void CSession::Greeting(int32_t index, const std::string& text)
 {
     m_bGreetingPending = false;
-    StopSilence();
     if (!m_strPassCommand.empty()) {
         m_answers.Expect(CAnswerTracker::Kind::kSingle, CAnswerTracker::Route::kLoginUser);
     } else {
@@ -187,6 +186,7 @@ void CSession::Greeting(int32_t index, const std::string& text)
         }
     }
     SendToServer(m_strUserCommand);
+    WatchAnswers(); // now the answer to the login is owed
     m_proxy.AddLog(StrFormat(txt::kServerGreeted, index, m_strServerHost.c_str(), m_nServerPort),
                true);
     std::string trace = StrFormat(txt::kTracePrefix, index);

@@ -140,6 +140,7 @@ void CSession::PassToServer(const std::string& line)
         m_answers.Expect(CAnswerTracker::KindOf(line));
     }
     SendToServer(line);
+    WatchAnswers();
 }
 
 void CSession::Noted(bool ok)
@@ -233,6 +234,8 @@ void CSession::OnServerData(int32_t index)
         if (event.route == CAnswerTracker::Route::kLoginUser || event.route == CAnswerTracker::Route::kLoginPass)
             m_strPassCommand.clear();
     }
-    if (proxy.Alive(this, number))
-        ProcessClientLines();
+    if (!proxy.Alive(this, number))
+        return;
+    WatchAnswers();
+    ProcessClientLines();
 }

@@ -79,6 +79,9 @@ public:
     // The server's silence limit while the proxy waits on it.
     void ArmSilence();
     void StopSilence();
+    // Outside a scan: the limit runs while an answer to a relayed line is
+    // owed, and stops when none is.
+    void WatchAnswers();
 
     // ---- client side (Relay.cpp) ----
     // Handles the waiting client lines one at a time, while nothing the proxy

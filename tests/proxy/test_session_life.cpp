@@ -128,6 +128,29 @@ TEST_F(SessionLife, ThePopServerSettingNamesHostAndPortOrNothing)
                                          "or log in as user(host:port)\r\n"));
 }
 
+TEST_F(SessionLife, ASilentServerNeverLeavesTheClientWaiting)
+{
+    // Every relayed command, and the login itself after the greeting, gets
+    // "-ERR" once the server has been silent past the limit.
+    for (const std::string command : {"NOOP", "DELE 1", "QUIT", "USER"}) {
+        SCOPED_TRACE(command);
+        server->hook = [command](ServerConnection&, const std::string& line) { return line.starts_with(command); };
+        std::unique_ptr<Client> client;
+        if (command == "USER") {
+            client = Connect();
+            client->received.clear();
+            client->Send(UserLine("alice", server->Port()));
+        } else {
+            client = LoggedIn();
+            client->received.clear();
+            client->Send(command + "\r\n");
+        }
+        ASSERT_TRUE(client->WaitClosed(3000));
+        EXPECT_EQ(client->received, "-ERR POP3 server not responding\r\n");
+    }
+    EXPECT_NE(Log(*hub).find("Le serveur POP3 ne r\xE9pond plus"), std::string::npos);
+}
+
 TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
 {
     server->sendGreeting = false;
