@@ -17,5 +17,7 @@ struct CSettings {
     // Where the proxy listens. Port 110 needs privileges on Linux, hence the
     // two keys; an empty address means the loopback address 127.0.0.1.
     int32_t m_nListenPort = 110;
+    // Mail-client connections open at once; 0 or less: no bound.
+    int32_t m_nMaxConnections = 64;
     std::string m_strListenAddress;
 };

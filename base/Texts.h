@@ -35,6 +35,9 @@ inline constexpr const char kClientAccepted[] =
 inline constexpr const char kClientAcceptedOther[] =
     "Connexion du client de %s sur Orvelane:%d accept\xE9" "e\r\n";
 inline constexpr const char kGreetingFormat[] = "+OK %s\r\n";
+// Connexion de %s refusée : %d clients déjà connectés
+inline constexpr const char kTooManyClients[] =
+    "Connexion de %s refus\xE9" "e : %d clients d\xE9j\xE0 connect\xE9s\r\n";
 inline constexpr const char kDisconnected[] = "N\xB0" "%d D\xE9" "connect\xE9\r\n"; // N°%d Déconnecté
 inline constexpr const char kListenPortFailed[] = "Ouverture du port %d en local impossible";
 inline constexpr const char kListening[] = "\xC9" "coute sur %s:%d\r\n"; // Écoute sur %s:%d
@@ -89,6 +92,7 @@ inline constexpr const char kNoSuchMessage[] = "-ERR no such message\r\n";
 inline constexpr const char kBadArguments[] = "-ERR invalid arguments\r\n";
 inline constexpr const char kTopFollows[] = "+OK top of message follows\r\n";
 inline constexpr const char kServerNotResponding[] = "-ERR POP3 server not responding\r\n";
+inline constexpr const char kTooManyConnections[] = "-ERR [SYS/TEMP] too many connections\r\n";
 // The answer to the held login command when no server connection could be had.
 inline constexpr const char kNoServerNamed[] =
     "-ERR [SYS/PERM] no POP3 server named: set POPServer in Orvelane.ini or log in as user(host:port)\r\n";

@@ -61,6 +61,16 @@ void CProxyServer::OnClientAccept()
     QTcpSocket* accepted = m_pListenSocket ? m_pListenSocket->Accept() : nullptr;
     if (!accepted)
         return; // the session goes with its connection objects, nothing logged
+    const int32_t limit = Settings().m_nMaxConnections;
+    if (limit > 0 && m_sessions.count() >= limit) {
+        // Beyond the bound a client hears why, and nothing is opened for it.
+        AddLog(StrFormat(txt::kTooManyClients, accepted->peerAddress().toString().toStdString().c_str(), limit),
+               true);
+        accepted->write(txt::kTooManyConnections);
+        QObject::connect(accepted, &QTcpSocket::disconnected, accepted, &QObject::deleteLater);
+        accepted->disconnectFromHost();
+        return;
+    }
     session->SetClient(std::make_unique<CClientSocket>(*this, accepted));
     ++m_nLastSessionNumber;
 

@@ -6,8 +6,21 @@
 
 bool SplitServerName(std::string_view server, std::string& host, int32_t& port)
 {
+    // "[v6 address]" or "[v6 address]:port".
+    if (server.starts_with('[')) {
+        const size_t close = server.find(']');
+        if (close != std::string_view::npos) {
+            host = std::string(server.substr(1, close - 1));
+            if (close + 1 < server.size() && server[close + 1] == ':') {
+                port = AtoiSaturating(server.substr(close + 2));
+                return true;
+            }
+            return false;
+        }
+    }
     const size_t colon = server.find(':');
-    if (colon == std::string_view::npos) {
+    // No colon, or more than one: a host name, or a v6 address without a port.
+    if (colon == std::string_view::npos || server.find(':', colon + 1) != std::string_view::npos) {
         host = std::string(server);
         return false;
     }

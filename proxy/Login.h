@@ -18,7 +18,8 @@ struct CUserLine {
     std::string rest;      // client lines that followed the USER line in its unit
 };
 
-// "host" or "host:port": the host, and the port when one is given (true).
+// "host", "host:port", "[v6 address]" or "[v6 address]:port": the host, and
+// the port when one is given (true).
 bool SplitServerName(std::string_view server, std::string& host, int32_t& port);
 
 // Reads a client text that begins with USER. When it holds "(" and ")", the

@@ -32,6 +32,8 @@ void ApplyLine(std::string_view line, CSettings& s)
         s.m_plugInNames.emplace_back(value);
     else if (w1252::EqualsNoCase(key, "ListenPort"))
         s.m_nListenPort = AtoiSaturating(value);
+    else if (w1252::EqualsNoCase(key, "MaxConnections"))
+        s.m_nMaxConnections = AtoiSaturating(value);
     else if (w1252::EqualsNoCase(key, "ListenAddress"))
         s.m_strListenAddress = value;
 }

@@ -210,9 +210,22 @@ TEST(UserLine, ServerNameWithAndWithoutPort)
     EXPECT_FALSE(SplitServerName("pop.example.org", host, port));
     EXPECT_EQ(host, "pop.example.org");
     EXPECT_EQ(port, 110);
-    EXPECT_TRUE(SplitServerName("pop.example.org:995", host, port));
-    EXPECT_EQ(host, "pop.example.org");
-    EXPECT_EQ(port, 995);
+    struct Case {
+        const char* server;
+        const char* host;
+        int32_t port; // 0: none given
+    };
+    const Case cases[] = {
+        {"pop.example.org:995", "pop.example.org", 995}, {"[::1]:1110", "::1", 1110},
+        {"[2001:db8::1]:110", "2001:db8::1", 110},         {"[::1]", "::1", 0},
+        {"2001:db8::1", "2001:db8::1", 0},                 {":110", "", 110},
+    };
+    for (const Case& c : cases) {
+        port = 0;
+        EXPECT_EQ(SplitServerName(c.server, host, port), c.port != 0) << c.server;
+        EXPECT_EQ(host, c.host) << c.server;
+        EXPECT_EQ(port, c.port) << c.server;
+    }
 }
 
 TEST(UserLine, ServerInParenthesesWithPort)

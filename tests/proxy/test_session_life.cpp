@@ -151,6 +151,23 @@ TEST_F(SessionLife, ASilentServerNeverLeavesTheClientWaiting)
     EXPECT_NE(Log(*hub).find("Le serveur POP3 ne r\xE9pond plus"), std::string::npos);
 }
 
+TEST_F(SessionLife, ClientsBeyondMaxConnectionsAreToldAndClosed)
+{
+    hub->Settings().m_nMaxConnections = 1;
+    auto first = Connect();
+    Client second(HubPort(*hub));
+    ASSERT_TRUE(second.WaitClosed());
+    EXPECT_EQ(second.received, "-ERR [SYS/TEMP] too many connections\r\n");
+    EXPECT_NE(Log(*hub).find("Connexion de 127.0.0.1 refus\xE9" "e : 1 clients d\xE9j\xE0 connect\xE9s\r\n"),
+              std::string::npos);
+    EXPECT_EQ(hub->Proxy().m_sessions.count(), 1);
+    // Once the first has gone, there is room again.
+    first->socket.disconnectFromHost();
+    ASSERT_TRUE(WaitUntil([&] { return hub->Proxy().m_sessions.empty(); }));
+    auto third = Connect();
+    EXPECT_EQ(third->received, "+OK Orvelane Server V2.20\r\n");
+}
+
 TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
 {
     server->sendGreeting = false;

@@ -117,9 +117,11 @@ TEST(Settings, TabsAreNotRemoved)
 
 TEST(Settings, ListenKeys)
 {
-    const CSettings s = Parse("ListenPort = 1110\nlistenaddress=127.0.0.1\n");
+    const CSettings s = Parse("ListenPort = 1110\nlistenaddress=127.0.0.1\nMAXCONNECTIONS=3\n");
     EXPECT_EQ(s.m_nListenPort, 1110);
     EXPECT_EQ(s.m_strListenAddress, "127.0.0.1");
+    EXPECT_EQ(s.m_nMaxConnections, 3);
+    EXPECT_EQ(Parse("").m_nMaxConnections, 64);
 }
 
 TEST(Settings, EightBitValuesAreKeptAsBytes)
