@@ -10,7 +10,6 @@
 
 #include <QTimer>
 #include <algorithm>
-#include <limits>
 
 void CProxyServer::OnTimer(int32_t id)
 {
@@ -89,16 +88,8 @@ void CProxyServer::CompleteScan(CSession* session)
 
 void CSession::ArmGrace()
 {
-    if (!m_pGraceTimer) {
-        m_pGraceTimer = std::make_unique<QTimer>();
-        m_pGraceTimer->setSingleShot(true);
-        m_pGraceTimer->setTimerType(Qt::PreciseTimer); // never shorter than asked
-        const int32_t number = m_nNumber;
-        CProxyServer* proxy = &m_proxy;
-        QObject::connect(
-            m_pGraceTimer.get(), &QTimer::timeout, proxy, [proxy, number] { proxy->OnTimer(number); },
-            Qt::QueuedConnection);
-    }
+    if (!m_pGraceTimer)
+        m_pGraceTimer = MakeTimer(&CProxyServer::OnTimer);
     m_pGraceTimer->start(std::max(m_proxy.m_nGraceMs, 0));
 }
 

@@ -182,16 +182,7 @@ void CSession::WatchAnswers()
 
 void CSession::ArmSilence()
 {
-    if (!m_pSilenceTimer) {
-        m_pSilenceTimer = std::make_unique<QTimer>();
-        m_pSilenceTimer->setSingleShot(true);
-        m_pSilenceTimer->setTimerType(Qt::PreciseTimer);
-        const int32_t number = m_nNumber;
-        // Queued: the session (and this timer) may end in the handler.
-        CProxyServer* proxy = &m_proxy;
-        QObject::connect(
-            m_pSilenceTimer.get(), &QTimer::timeout, proxy, [proxy, number] { proxy->OnServerSilent(number); },
-            Qt::QueuedConnection);
-    }
+    if (!m_pSilenceTimer)
+        m_pSilenceTimer = MakeTimer(&CProxyServer::OnServerSilent);
     m_pSilenceTimer->start(std::max(m_proxy.m_nSilenceMs, 1));
 }

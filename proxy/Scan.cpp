@@ -9,7 +9,6 @@
 #include "proxy/Session.h"
 #include "proxy/Sockets.h"
 
-#include <QTimer>
 
 namespace {
 

@@ -60,6 +60,20 @@ void CSession::EnterState(int32_t state, EFresh fresh)
     m_nState = state;
 }
 
+std::unique_ptr<QTimer> CSession::MakeTimer(void (CProxyServer::*handler)(int32_t))
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer); // never shorter than asked
+    // Queued, and by number: the session (and this timer) may end in the handler.
+    CProxyServer* proxy = &m_proxy;
+    const int32_t number = m_nNumber;
+    QObject::connect(
+        timer.get(), &QTimer::timeout, proxy, [proxy, handler, number] { (proxy->*handler)(number); },
+        Qt::QueuedConnection);
+    return timer;
+}
+
 void CSession::SetClient(std::unique_ptr<IConnection> connection)
 {
     m_pClient = std::move(connection);

@@ -143,6 +143,9 @@ public:
     std::deque<int32_t> m_noted;
 
 private:
+    // A single-shot timer that calls `handler` of the proxy with this
+    // session's number.
+    std::unique_ptr<QTimer> MakeTimer(void (CProxyServer::*handler)(int32_t));
     // The proxy's transfers for this session, traced in the log.
     void SendToClient(const std::string& text);
     void SendToClient(const char* bytes, int32_t length, bool truncate);
