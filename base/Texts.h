@@ -75,6 +75,27 @@ inline constexpr const char kServerSilent[] =
 // NÂ°%d - Message nÂ°%d trop volumineux, session terminÃ©e
 inline constexpr const char kRetrievalTooLarge[] =
     "N\xB0" "%d - Message n\xB0%d trop volumineux, session termin\xE9" "e\r\n";
+// N°%d - Réponse du serveur POP3 hors protocole (%s), session terminée
+inline constexpr const char kProtocolErrorLog[] =
+    "N\xB0" "%d - R\xE9ponse du serveur POP3 hors protocole (%s), session termin\xE9" "e\r\n";
+// N°%d - Le serveur POP3 refuse la connexion : %s
+inline constexpr const char kGreetingRefused[] = "N\xB0" "%d - Le serveur POP3 refuse la connexion : %s\r\n";
+// Why an answer of the server breaks the protocol: for the log, then for the client.
+inline constexpr const char kWhyNotStatusLog[] = "ligne d'\xE9tat sans +OK ni -ERR"; // ligne d'état sans +OK ni -ERR
+inline constexpr const char kWhyNotStatus[] = "status line is neither +OK nor -ERR";
+inline constexpr const char kWhyTooLongLog[] = "ligne ou r\xE9ponse trop longue"; // ligne ou réponse trop longue
+inline constexpr const char kWhyTooLong[] = "line or answer too long";
+inline constexpr const char kWhyUnowedLog[] = "octets qui ne r\xE9pondent \xE0 aucune commande"; // octets qui ne répondent à aucune commande
+inline constexpr const char kWhyUnowed[] = "bytes that answer no command";
+// N°%d - Ligne du client de plus de 64 Ko, session terminée
+inline constexpr const char kClientLineTooLong[] =
+    "N\xB0" "%d - Ligne du client de plus de 64 Ko, session termin\xE9" "e\r\n";
+// N°%d - Client inactif depuis %d minutes, session terminée
+inline constexpr const char kClientIdle[] =
+    "N\xB0" "%d - Client inactif depuis %d minutes, session termin\xE9" "e\r\n";
+// Plus de descripteur de fichier libre : nouvelles connexions suspendues
+inline constexpr const char kAcceptPaused[] =
+    "Plus de descripteur de fichier libre : nouvelles connexions suspendues\r\n";
 // POP3 answers of the proxy itself.
 inline constexpr const char kAuthMechanisms[] = "+OK Supported authentication mechanisms:\r\nLOGIN\r\n.\r\n";
 inline constexpr const char kCapabilities[] =
@@ -99,6 +120,9 @@ inline constexpr const char kNoServerNamed[] =
 inline constexpr const char kCannotReach[] = "-ERR [SYS/TEMP] cannot reach %s:%d\r\n";
 inline constexpr const char kServerDidNotGreet[] = "-ERR [SYS/TEMP] %s:%d did not greet\r\n";
 inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
+inline constexpr const char kProtocolError[] = "-ERR [SYS/TEMP] protocol error from the POP3 server: %s\r\n";
+inline constexpr const char kLineTooLong[] = "-ERR line too long\r\n";
+inline constexpr const char kIdleLogout[] = "-ERR [SYS/TEMP] idle for too long, disconnected\r\n";
 inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 
 // ---- decoding ------------------------------------------------------------------

@@ -56,6 +56,7 @@ void CAnswerTracker::Expect(Kind kind, Route route)
 void CAnswerTracker::Reset()
 {
     m_pending.clear();
+    m_bUnowed = false;
     m_bInBody = false;
     m_line.clear();
     m_nLineLength = 0;
@@ -77,8 +78,12 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
     size_t pos = 0;
     while (pos < data.size()) {
         if (m_pending.empty()) {
-            // Nothing is owed: whatever else the server says goes through.
-            out.append(data.substr(pos));
+            // Nothing is owed: whatever else the server says goes through,
+            // unless the caller holds the server to its answers.
+            if (m_bStrict)
+                m_bUnowed = true;
+            else
+                out.append(data.substr(pos));
             break;
         }
         const void* lf = std::memchr(data.data() + pos, '\n', data.size() - pos);

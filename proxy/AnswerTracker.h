@@ -32,6 +32,10 @@ public:
     void Expect(Kind kind, Route route = Route::kToClient);
     bool Idle() const { return m_pending.empty(); }
     void Reset();
+    // Strict: bytes that arrive when no answer is owed are kept from the
+    // client and counted (see Unowed); otherwise they go through.
+    void SetStrict(bool strict) { m_bStrict = strict; }
+    bool Unowed() const { return m_bUnowed; }
 
     // Takes the next server bytes; returns what goes to the client and adds
     // one event per answer of a route other than ToClient whose status line
@@ -53,6 +57,8 @@ private:
     std::string m_line;      // the current status or capability line (held)
     size_t m_nLineLength = 0; // body lines: length of the current line so far
     bool m_bLineStartsDot = false;
+    bool m_bStrict = false;
+    bool m_bUnowed = false;
 };
 
 // True for a capability line that the proxy cannot honour for its clients.

@@ -69,7 +69,7 @@ void CProxyServer::CompleteScan(CSession* session)
             copy->m_bAnalysed = true;
             copy->m_nClientNumber = session->m_nNumber;
             copy->m_strAccount = account;
-            m_processedMails.append(std::move(copy));
+            session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
             while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
                 m_processedMails.remove(m_processedMails.head());
         }
@@ -84,6 +84,17 @@ void CProxyServer::CompleteScan(CSession* session)
     // The RETR or TOP that started the scan is answered from the copies.
     session->AnswerScanTrigger();
     session->ProcessClientLines();
+}
+
+void CProxyServer::ForgetCopies(CSession* session)
+{
+    for (const CMailRecord* copy : session->m_scanCopies) {
+        // Copies leave the list from its head: one already gone may have
+        // left its address to another session's copy.
+        if (m_processedMails.indexOf(copy) >= 0 && copy->m_nClientNumber == session->m_nNumber)
+            m_processedMails.remove(copy);
+    }
+    session->m_scanCopies.clear();
 }
 
 void CSession::ArmGrace()
@@ -146,6 +157,31 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
     return Stored::kComplete;
 }
 
+CSession::StatusRead CSession::ReadRetrStatus(std::string_view& rest, std::string& status)
+{
+    const size_t lf = rest.find('\n');
+    const size_t take = lf == std::string_view::npos ? rest.size() : lf + 1;
+    m_strRetrStatus.append(rest.substr(0, take));
+    rest.remove_prefix(take);
+    const pop3::AnswerCut cut = pop3::CutAnswer(m_strRetrStatus, false, pop3::kMaxStatusLine);
+    switch (cut.kind) {
+    case pop3::AnswerCut::Kind::kIncomplete:
+        return StatusRead::kWaiting;
+    case pop3::AnswerCut::Kind::kNotStatus:
+        ProtocolError(Breach::kNotStatus);
+        return StatusRead::kBroken;
+    case pop3::AnswerCut::Kind::kTooLong:
+        ProtocolError(Breach::kTooLong);
+        return StatusRead::kBroken;
+    case pop3::AnswerCut::Kind::kComplete:
+        break;
+    }
+    status = std::move(m_strRetrStatus);
+    m_strRetrStatus.clear();
+    m_bRetrStatusPending = false;
+    return StatusRead::kWhole;
+}
+
 void CSession::DownloadStep(const std::string& bytes)
 {
     if (m_bPipelining) {
@@ -159,18 +195,30 @@ void CSession::DownloadStep(const std::string& bytes)
     std::string_view part = bytes;
     if (m_bRetrStatusPending) {
         // The first data after RETR opens its answer.
-        if (bytes.empty())
+        std::string status;
+        if (ReadRetrStatus(part, status) != StatusRead::kWhole)
             return;
-        m_bRetrStatusPending = false;
-        if (!OpenAnswer(record, n, bytes)) {
+        if (!OpenAnswer(record, n, status)) {
+            // A refusal is its one line: RETR goes one at a time, so
+            // nothing may follow it.
+            if (!part.empty()) {
+                ProtocolError(Breach::kUnowed);
+                return;
+            }
             m_pServer->SetRetrieving(false);
             RequestNext();
             return;
         }
         m_bQuiet = true;
-        // Everything after the status line is the message.
-        const size_t lf = bytes.find('\n');
-        part = lf == std::string::npos ? std::string_view() : part.substr(lf + 1);
+    }
+    // Bytes after the closing line belong to the message only when that
+    // line came before the announced size (the wait after an early one);
+    // otherwise no answer is owed for them.
+    const size_t end = pop3::AnswerEnd(record->m_pszText, part);
+    if (end != std::string_view::npos && end < part.size() &&
+        (int64_t(record->m_nReceived) + int64_t(end) >= record->m_nSize || m_bTimerFired)) {
+        ProtocolError(Breach::kUnowed);
+        return;
     }
     if (StoreAnswerBytes(record, n, part, true) != Stored::kComplete)
         return;

@@ -49,6 +49,7 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
     EnterState(kStateRelay, EFresh::kLogin);
     SetServer(m_proxy.MakeServerConnection());
     m_bGreetingPending = true;
+    m_strGreeting.clear();
 
     // No server named, or no port it could listen on: nothing to try.
     if (m_strServerHost.empty() || m_nServerPort < 1 || m_nServerPort > 65535) {
@@ -171,6 +172,31 @@ void CSession::AuthContinuation(const std::string& line)
 
 void CSession::Greeting(int32_t index, const std::string& text)
 {
+    // The greeting is one whole "+OK" line, and nothing may follow it
+    // before the proxy has said anything.
+    m_strGreeting += text;
+    const pop3::AnswerCut cut = pop3::CutAnswer(m_strGreeting, false, pop3::kMaxStatusLine);
+    if (cut.kind == pop3::AnswerCut::Kind::kIncomplete)
+        return;
+    if (cut.kind == pop3::AnswerCut::Kind::kComplete && !cut.ok && cut.length == m_strGreeting.size()) {
+        // A refusal: the client's login gets the server's own words.
+        std::string line = m_strGreeting;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        m_proxy.AddLog(StrFormat(txt::kGreetingRefused, index, std::string(pop3::TraceText(line, true)).c_str()),
+                       true);
+        SendToClient(line + "\r\n");
+        m_proxy.DisconnectSession(this);
+        return;
+    }
+    if (cut.kind != pop3::AnswerCut::Kind::kComplete || cut.length < m_strGreeting.size()) {
+        ProtocolError(cut.kind == pop3::AnswerCut::Kind::kNotStatus ? Breach::kNotStatus
+                      : cut.kind == pop3::AnswerCut::Kind::kTooLong ? Breach::kTooLong
+                                                                     : Breach::kUnowed);
+        return;
+    }
+    const std::string greeting = std::move(m_strGreeting);
+    m_strGreeting.clear();
     m_bGreetingPending = false;
     if (!m_strPassCommand.empty()) {
         m_answers.Expect(CAnswerTracker::Kind::kSingle, CAnswerTracker::Route::kLoginUser);
@@ -191,7 +217,7 @@ void CSession::Greeting(int32_t index, const std::string& text)
                true);
     std::string trace = StrFormat(txt::kTracePrefix, index);
     trace += txt::kLabelToClient;
-    trace += pop3::TraceText(text, true);
+    trace += pop3::TraceText(greeting, true);
     m_proxy.AddLog(std::move(trace), true);
     ProcessClientLines();
 }

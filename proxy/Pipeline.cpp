@@ -14,28 +14,6 @@ namespace {
 
 // RETR commands outstanding at most.
 constexpr size_t kWindow = 16;
-// A status line longer than this is not a POP3 answer.
-constexpr size_t kMaxStatusLine = 65536;
-
-// How many bytes of `part` belong to the answer whose message bytes so far
-// are `stored`: up to and including its closing line, or npos when the
-// closing line is not in `part`. A closing line that `stored` already ends
-// with (the wait after an early one) does not count again.
-size_t AnswerEnd(const std::string& stored, std::string_view part)
-{
-    // The message starts as if after a line end, so that "." alone closes an
-    // empty one. A closing line ("\n.\r\n" at most) that began in the bytes
-    // stored so far ends within the first three of `part`.
-    std::string window = "\n";
-    window += stored.substr(stored.size() - std::min<size_t>(stored.size(), 3));
-    window.erase(0, window.size() - std::min<size_t>(window.size(), 3));
-    const size_t context = window.size();
-    window += part.substr(0, std::min<size_t>(part.size(), 3));
-    const size_t end = pop3::ClosingLineEnd(window, context);
-    if (end != std::string::npos)
-        return end - context;
-    return pop3::ClosingLineEnd(part, 0);
-}
 
 } // namespace
 
@@ -79,6 +57,15 @@ bool CSession::Refill()
     return true;
 }
 
+bool CSession::LastOwed(std::string_view rest)
+{
+    // Bytes after the front answer are owed only to the RETRs sent after it.
+    if (m_pipeline.size() > 1 || rest.empty())
+        return true;
+    ProtocolError(Breach::kUnowed);
+    return false;
+}
+
 // The front answer is over: the next one opens with a status line.
 bool CSession::NextAnswer()
 {
@@ -113,22 +100,12 @@ void CSession::PipelineStep(const std::string& bytes)
         if (m_bRetrStatusPending) {
             if (rest.empty())
                 return;
-            const size_t lf = rest.find('\n');
-            if (lf == std::string_view::npos) {
-                m_strRetrStatus.append(rest);
-                if (m_strRetrStatus.size() <= kMaxStatusLine)
-                    return;
-                // Garbage without a line end: refused, and the bytes dropped.
-                rest = std::string_view();
-            } else {
-                m_strRetrStatus.append(rest.substr(0, lf + 1));
-                rest.remove_prefix(lf + 1);
-            }
-            m_bRetrStatusPending = false;
-            const std::string status = std::move(m_strRetrStatus);
-            m_strRetrStatus.clear();
+            std::string status;
+            const StatusRead read = ReadRetrStatus(rest, status);
+            if (read != StatusRead::kWhole)
+                return;
             if (!OpenAnswer(record, n, status)) {
-                if (!NextAnswer())
+                if (!LastOwed(rest) || !NextAnswer())
                     return;
                 continue;
             }
@@ -136,7 +113,13 @@ void CSession::PipelineStep(const std::string& bytes)
             opened = true;
         }
 
-        const size_t end = AnswerEnd(record->m_pszText, rest);
+        size_t end = pop3::AnswerEnd(record->m_pszText, rest);
+        // With no other RETR outstanding, bytes after a closing line that
+        // came before the announced size are more of the message, as one
+        // RETR at a time takes them.
+        if (end != std::string_view::npos && end < rest.size() && m_pipeline.size() == 1 && !m_bTimerFired &&
+            int64_t(record->m_nReceived) + int64_t(end) < record->m_nSize)
+            end = std::string_view::npos;
         const std::string_view part = end == std::string_view::npos ? rest : rest.substr(0, end);
         rest.remove_prefix(part.size());
         // Only the last outstanding answer may wait after an early closing
@@ -147,7 +130,7 @@ void CSession::PipelineStep(const std::string& bytes)
         const Stored stored = StoreAnswerBytes(record, n, part, mayWait);
         if (stored != Stored::kComplete)
             return;
-        if (!NextAnswer())
+        if (!LastOwed(rest) || !NextAnswer())
             return;
     }
 }

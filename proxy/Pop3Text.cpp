@@ -32,8 +32,10 @@ std::vector<std::pair<int32_t, int32_t>> ParseListing(std::string_view answer)
     // are gone; the pieces between two ':' are the listing lines.
     std::string flat;
     flat.reserve(answer.size());
-    for (char c : answer) {
-        if (c == '\r')
+    for (size_t i = 0; i < answer.size(); ++i) {
+        const char c = answer[i];
+        // A line feed alone ends a line as CR LF does.
+        if (c == '\r' || (c == '\n' && (i == 0 || answer[i - 1] != '\r')))
             flat += ':';
         else if (c != '.' && c != '\n')
             flat += c;
@@ -62,9 +64,13 @@ std::map<int32_t, std::string> ParseUidls(std::string_view answer)
     std::map<int32_t, std::string> uidls;
     std::string flat;
     flat.reserve(answer.size());
-    for (char c : answer)
+    for (size_t i = 0; i < answer.size(); ++i) {
+        const char c = answer[i];
         if (c != '\n')
             flat += c;
+        else if (i == 0 || answer[i - 1] != '\r')
+            flat += '\r'; // a line feed alone ends a line too
+    }
     size_t cr = flat.find('\r');
     while (cr != std::string::npos) {
         const size_t next = flat.find('\r', cr + 1);
@@ -134,6 +140,56 @@ bool EndsMultiLine(std::string_view text)
 bool EndsRetrieval(std::string_view stored)
 {
     return EndsMultiLine(stored);
+}
+
+AnswerCut CutAnswer(std::string_view bytes, bool multiLine, size_t maxLength)
+{
+    AnswerCut cut;
+    const size_t lf = bytes.find('\n');
+    const std::string_view status = bytes.substr(0, lf == std::string_view::npos ? bytes.size() : lf);
+    cut.ok = status.starts_with("+OK");
+    if (!cut.ok && !status.starts_with("-ERR")) {
+        // Decided once the first bytes can no longer begin either.
+        const bool maybe = lf == std::string_view::npos &&
+                           (std::string_view("+OK").starts_with(status) || std::string_view("-ERR").starts_with(status));
+        cut.kind = maybe ? AnswerCut::Kind::kIncomplete : AnswerCut::Kind::kNotStatus;
+        return cut;
+    }
+    if (lf == std::string_view::npos || lf >= kMaxStatusLine) {
+        cut.kind = bytes.size() > kMaxStatusLine ? AnswerCut::Kind::kTooLong : AnswerCut::Kind::kIncomplete;
+        return cut;
+    }
+    if (!cut.ok || !multiLine) {
+        cut.kind = AnswerCut::Kind::kComplete;
+        cut.length = lf + 1;
+        return cut;
+    }
+    // The body starts after the status line's line feed, so "." alone
+    // closes an empty one.
+    const size_t end = ClosingLineEnd(bytes.substr(lf), 0);
+    if (end == std::string_view::npos) {
+        cut.kind = bytes.size() > maxLength ? AnswerCut::Kind::kTooLong : AnswerCut::Kind::kIncomplete;
+        return cut;
+    }
+    cut.kind = AnswerCut::Kind::kComplete;
+    cut.length = lf + end;
+    return cut;
+}
+
+size_t AnswerEnd(std::string_view stored, std::string_view part)
+{
+    // The message starts as if after a line end, so that "." alone closes an
+    // empty one. A closing line ("\n.\r\n" at most) that began in the bytes
+    // stored so far ends within the first three of `part`.
+    std::string window = "\n";
+    window += stored.substr(stored.size() - std::min<size_t>(stored.size(), 3));
+    window.erase(0, window.size() - std::min<size_t>(window.size(), 3));
+    const size_t context = window.size();
+    window += part.substr(0, std::min<size_t>(part.size(), 3));
+    const size_t end = ClosingLineEnd(window, context);
+    if (end != std::string::npos)
+        return end - context;
+    return ClosingLineEnd(part, 0);
 }
 
 std::string_view TraceText(std::string_view text, bool truncate)

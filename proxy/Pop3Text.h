@@ -43,6 +43,30 @@ bool EndsRetrieval(std::string_view stored);
 // that ends after `after`, or npos.
 size_t ClosingLineEnd(std::string_view text, size_t after);
 
+// A status line longer than this is not a POP3 answer.
+inline constexpr size_t kMaxStatusLine = 65536;
+
+// Where the first answer at the start of `bytes` ends. Incomplete: more
+// bytes are needed. NotStatus: the status line begins with neither "+OK"
+// nor "-ERR". TooLong: the status line passes kMaxStatusLine, or the answer
+// `maxLength`, without ending.
+struct AnswerCut {
+    enum class Kind { kIncomplete, kComplete, kNotStatus, kTooLong };
+    Kind kind = Kind::kIncomplete;
+    size_t length = 0; // Complete: the answer's bytes, its closing line included
+    bool ok = false;   // the status line begins with "+OK"
+};
+// `multiLine`: a "+OK" answer goes on to its closing line (LIST, UIDL, CAPA,
+// RETR); an "-ERR" answer is always one line. The bytes of a line may be
+// anything, zero bytes included.
+AnswerCut CutAnswer(std::string_view bytes, bool multiLine, size_t maxLength);
+
+// How many bytes of `part` belong to a multi-line answer whose body bytes
+// so far are `stored`: up to and including its closing line, or npos when
+// the closing line is not in `part`. A closing line that `stored` already
+// ends with does not count again.
+size_t AnswerEnd(std::string_view stored, std::string_view part);
+
 // The part of `text` that the activity log keeps for one entry: up to the
 // first zero byte and, when `truncate`, no more than shortening leaves, so
 // that a large unit is not copied into the log only to be cut there.

@@ -77,6 +77,8 @@ public:
     // Session number `number` has waited on its server past the silence limit.
     void OnServerSilent(int32_t number);
     void CompleteScan(CSession* session);
+    // Drops the copies the session's last scan added.
+    void ForgetCopies(CSession* session);
 
     // ---- look-ups ----
     // Session holding `socket` as client or server connection, with its

@@ -211,13 +211,15 @@ void CSession::OnServerData(int32_t index)
         return;
     }
     if (Scanning()) {
-        const size_t nul = text.find('\0');
-        ScanStep(nul == std::string::npos ? text : text.substr(0, nul));
+        ScanStep(text);
         return;
     }
     // Relay and Serving: the answer goes to the client, less what the proxy
     // keeps for itself (capabilities it cannot honour, a login it carries out).
+    // Once a scan has numbered the messages, a server that says more than
+    // it was asked is out of step with them.
     std::vector<CAnswerTracker::Event> events;
+    m_answers.SetStrict(m_nState == kStateServing);
     const std::string out = m_answers.Feed(text, events);
     if (!out.empty()) {
         const bool truncate = m_proxy.Host().AnalysisOff() ? false : !m_proxy.Debug();
@@ -236,6 +238,10 @@ void CSession::OnServerData(int32_t index)
     }
     if (!proxy.Alive(this, number))
         return;
+    if (m_answers.Unowed()) {
+        ProtocolError(Breach::kUnowed);
+        return;
+    }
     WatchAnswers();
     ProcessClientLines();
 }

@@ -12,20 +12,8 @@
 
 namespace {
 
-// A multi-line answer is whole once its closing "." line has arrived.
-bool MultiLineComplete(const std::string& answer)
-{
-    return pop3::EndsMultiLine(answer);
-}
-
-// The answer's status line says it is not "+OK". Decided as soon as its
-// first three bytes are there.
-bool IsErrorAnswer(const std::string& answer)
-{
-    if (answer.size() >= 3)
-        return !answer.starts_with("+OK");
-    return answer.find('\n') != std::string::npos;
-}
+// A listing longer than this is not believed (about five million messages).
+constexpr size_t kMaxListing = size_t(64) << 20;
 
 // The capability list names PIPELINING on a line of its own (perhaps
 // followed by arguments).
@@ -158,33 +146,56 @@ void CSession::StartScan(ScanTrigger trigger, const std::string& line)
     ArmSilence();
 }
 
+bool CSession::TakeScanAnswer(std::string& buffer, const std::string& text, bool multiLine, size_t maxLength)
+{
+    buffer += text;
+    const pop3::AnswerCut cut = pop3::CutAnswer(buffer, multiLine, maxLength);
+    switch (cut.kind) {
+    case pop3::AnswerCut::Kind::kIncomplete:
+        return false;
+    case pop3::AnswerCut::Kind::kNotStatus:
+        ProtocolError(Breach::kNotStatus);
+        return false;
+    case pop3::AnswerCut::Kind::kTooLong:
+        ProtocolError(Breach::kTooLong);
+        return false;
+    case pop3::AnswerCut::Kind::kComplete:
+        break;
+    }
+    // One command, one answer: whatever follows it answers nothing.
+    if (cut.length < buffer.size()) {
+        ProtocolError(Breach::kUnowed);
+        return false;
+    }
+    return true;
+}
+
 void CSession::ScanStep(const std::string& text)
 {
     switch (m_nState) {
     case kStateCapaWait: {
-        m_strCapaAnswer += text;
+        if (!TakeScanAnswer(m_strCapaAnswer, text, true, pop3::kMaxStatusLine))
+            return;
         const std::string& answer = m_strCapaAnswer;
-        const bool ok = answer.starts_with("+OK") || (answer.size() < 3 && std::string_view("+OK").starts_with(answer));
-        if (ok && !MultiLineComplete(answer) && answer.size() < 65536)
-            return;
-        // An error answer is one line: the next answer starts after it.
-        if (!ok && answer.find('\n') == std::string::npos && answer.size() < 65536)
-            return;
-        m_bPipelining = ok && ListsPipelining(answer);
+        m_bPipelining = answer.starts_with("+OK") && ListsPipelining(answer);
         m_bCapaKnown = true;
         m_strCapaAnswer.clear();
         SendStat();
         return;
     }
     case kStateStatWait: {
-        if (IsErrorAnswer(text)) {
-            ScanRefused(text);
+        if (!TakeScanAnswer(m_strStatAnswer, text, false, pop3::kMaxStatusLine))
+            return;
+        const std::string answer = std::move(m_strStatAnswer);
+        m_strStatAnswer.clear();
+        if (!answer.starts_with("+OK")) {
+            ScanRefused(answer);
             return;
         }
         m_strListAnswer.clear();
         m_nMessageCount = 0;
         int32_t count = 0, size = 0;
-        const int read = pop3::ReadOkNumbers(text, count, size);
+        const int read = pop3::ReadOkNumbers(answer, count, size);
         if (read >= 1)
             m_nMessageCount = std::max(count, 0);
         if (read >= 2)
@@ -194,13 +205,12 @@ void CSession::ScanStep(const std::string& text)
         return;
     }
     case kStateListWait: {
-        m_strListAnswer += text;
-        if (IsErrorAnswer(m_strListAnswer)) {
+        if (!TakeScanAnswer(m_strListAnswer, text, true, kMaxListing))
+            return;
+        if (!m_strListAnswer.starts_with("+OK")) {
             ScanRefused(m_strListAnswer);
             return;
         }
-        if (!MultiLineComplete(m_strListAnswer))
-            return;
         if (m_nMessageCount == 0) {
             AnswerEmptyMailbox();
             return;
@@ -221,12 +231,10 @@ void CSession::ScanStep(const std::string& text)
         return;
     }
     case kStateUidlWait: {
-        m_strUidlAnswer += text;
-        // A server without UIDL: every message is downloaded.
-        const bool refused = IsErrorAnswer(m_strUidlAnswer);
-        if (!refused && !MultiLineComplete(m_strUidlAnswer))
+        if (!TakeScanAnswer(m_strUidlAnswer, text, true, kMaxListing))
             return;
-        StartDownload(refused);
+        // A server without UIDL: every message is downloaded.
+        StartDownload(!m_strUidlAnswer.starts_with("+OK"));
         return;
     }
     default:

@@ -42,6 +42,8 @@ void CSession::EnterState(int32_t state, EFresh fresh)
     if (fresh == EFresh::kScan) {
         m_strUidlAnswer.clear();
         m_strListAnswer.clear();
+        m_strStatAnswer.clear();
+        m_scanCopies.clear();
         m_nMessageCount = 0;
     }
     if (fresh == EFresh::kLogin) {
@@ -155,4 +157,15 @@ void CSession::SendToClient(const char* bytes, int32_t length, bool truncate)
 void CSession::SendToServer(const std::string& text)
 {
     m_proxy.SendToServer(this, text);
+}
+
+void CSession::ProtocolError(Breach breach)
+{
+    static constexpr const char* kLog[] = {txt::kWhyNotStatusLog, txt::kWhyTooLongLog, txt::kWhyUnowedLog};
+    static constexpr const char* kClient[] = {txt::kWhyNotStatus, txt::kWhyTooLong, txt::kWhyUnowed};
+    const auto why = static_cast<size_t>(breach);
+    m_proxy.AddLog(StrFormat(txt::kProtocolErrorLog, m_proxy.SessionIndex(this), kLog[why]), true);
+    m_proxy.ForgetCopies(this);
+    SendToClient(StrFormat(txt::kProtocolError, kClient[why]));
+    m_proxy.DisconnectSession(this);
 }

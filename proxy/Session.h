@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CProxyServer;
 struct CUserLine;
@@ -35,6 +36,11 @@ enum class ScanTrigger { kStat, kList, kOther };
 // kGrace: the closing line came early and the wait is armed; kEnded: the
 // session is gone.
 enum class Stored { kPartial, kGrace, kComplete, kEnded };
+
+// How an answer of the server breaks the protocol: its status line begins
+// with neither "+OK" nor "-ERR", a line or answer has no end within its
+// bound, or bytes arrive when no answer is owed.
+enum class Breach { kNotStatus, kTooLong, kUnowed };
 
 // Where a client login by AUTH stands.
 enum class AuthStep { kNone, kLoginUser, kLoginPassword, kPlain };
@@ -94,6 +100,12 @@ public:
     void AnswerScanTrigger();
     // The LIST answer of the records as the client sees them.
     std::string Listing() const;
+    // The server broke the protocol: the scan is abandoned, no copy of it is
+    // kept, the client is told why, and the session ends without QUIT (so the
+    // server deletes nothing). The session is gone afterwards.
+    void ProtocolError(Breach breach);
+    // The client has been silent past the idle limit.
+    void ClientIdle();
 
     std::unique_ptr<IConnection> m_pServer;
     std::unique_ptr<IConnection> m_pClient;
@@ -141,6 +153,13 @@ public:
     // The relayed DELE and RSET lines whose answers are still owed, in order:
     // the message number, 0 for RSET, -1 for a DELE that names no message.
     std::deque<int32_t> m_noted;
+    // Answers of the scan being gathered: STAT's and the greeting.
+    std::string m_strStatAnswer;
+    std::string m_strGreeting;
+    // The copies the last scan added to the proxy's processed mails: they
+    // go when the server breaks the protocol later in the session.
+    std::vector<const CMailRecord*> m_scanCopies;
+    std::unique_ptr<QTimer> m_pIdleTimer; // the client's idle limit
 
 private:
     // A single-shot timer that calls `handler` of the proxy with this
@@ -169,6 +188,9 @@ private:
 
     // ---- scan (Scan.cpp) ----
     void StartScan(ScanTrigger trigger, const std::string& line);
+    // Adds `text` to the answer gathered in `buffer`: true once it is whole
+    // and nothing follows it. A broken answer ends the session (false).
+    bool TakeScanAnswer(std::string& buffer, const std::string& text, bool multiLine, size_t maxLength);
     void ScanStep(const std::string& text);
     void ScanRefused(const std::string& answer);
     void SendStat();
@@ -183,6 +205,10 @@ private:
     // Reads a retrieval's status line: the size it announces, or (not "+OK")
     // the refusal, logged, which leaves the message to the server.
     bool OpenAnswer(CMailRecord* record, int32_t n, std::string_view status);
+    // Reads a retrieval's status line from the front of `rest` (which loses
+    // it): Waiting until it is whole, Broken when the session ended over it.
+    enum class StatusRead { kWaiting, kWhole, kBroken };
+    StatusRead ReadRetrStatus(std::string_view& rest, std::string& status);
     // Adds message bytes of retrieval n to its record, with the size checks,
     // the progress and the status text; waits after an early closing line
     // only when `mayWait`.
@@ -196,6 +222,9 @@ private:
     bool Refill();
     // The front answer is over: the next one opens with a status line.
     bool NextAnswer();
+    // The front answer is over and `rest` follows it: false (the session
+    // ended) when no other RETR is outstanding to own those bytes.
+    bool LastOwed(std::string_view rest);
 
     // ---- answers from the stored copies (Serving.cpp) ----
     // The record of message n as the client sees it: null when there is

@@ -243,19 +243,6 @@ TEST_F(Download, RefusedRetrievalIsLeftToTheServer)
     EXPECT_EQ(Log(*hub).find("Analyse du Msg N\xB0" "2"), std::string::npos);
 }
 
-TEST_F(Download, GarbledRetrievalStatusIsARefusal)
-{
-    server->mailbox = {{Mail("One"), "u1"}};
-    server->hook = [](ServerConnection& c, const std::string& line) {
-        if (line != "RETR 1")
-            return false;
-        c.Send("what?\r\n");
-        return true;
-    };
-    auto client = Stat();
-    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size())));
-}
-
 TEST_F(Download, StatOrListRefusedIsRelayedAndTheSessionRelays)
 {
     server->hook = [](ServerConnection& c, const std::string& line) {
@@ -284,18 +271,6 @@ TEST_F(Download, StatOrListRefusedIsRelayedAndTheSessionRelays)
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, "-ERR no listing\r\n");
     EXPECT_EQ(hub->Proxy().m_sessions.head()->m_nState, kStateRelay);
-}
-
-TEST_F(Download, GarbageToStatGetsAnErrorAnswer)
-{
-    server->hook = [](ServerConnection& c, const std::string& line) {
-        if (line != "STAT")
-            return false;
-        c.Send("\x01\x02garbage\r\n");
-        return true;
-    };
-    auto client = Stat();
-    EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
 }
 
 TEST_F(Download, SilentServerDuringTheScanEndsTheSession)
@@ -399,35 +374,6 @@ TEST_F(Download, ServerClosingAtEveryStepEndsTheSession)
     EXPECT_FALSE(hub->Tray().m_bBusy);
 }
 
-TEST_F(Download, GarbageListingOrUidlAnswers)
-{
-    server->mailbox = {{Mail("One"), "u1"}};
-    server->hook = [](ServerConnection& c, const std::string& line) {
-        if (line == "LIST") {
-            c.Send("??\r\n");
-            return true;
-        }
-        return false;
-    };
-    auto client = Stat();
-    EXPECT_EQ(client->received, "-ERR unexpected answer from the POP3 server\r\n");
-
-    // Garbage to UIDL: no UIDLs, every message is downloaded, none reused.
-    server->hook = [](ServerConnection& c, const std::string& line) {
-        if (line == "UIDL") {
-            c.Send("\x7f\x7f\r\n");
-            return true;
-        }
-        return false;
-    };
-    client->received.clear();
-    client->Send("STAT\r\n");
-    ASSERT_TRUE(client->WaitFor("\r\n"));
-    EXPECT_EQ(client->received, StrFormat("+OK 1 %d\r\n", int(server->mailbox[0].text.size()) + 3));
-    EXPECT_TRUE(server->Received().ends_with("UIDL\r\nRETR 1\r\n"));
-    EXPECT_EQ(hub->Proxy().m_processedMails.head()->m_strUidl, "");
-}
-
 TEST_F(Download, ClientLineWithoutLineEndWaitsForIt)
 {
     auto client = Connect();
@@ -482,5 +428,96 @@ TEST_F(Download, BareLineFeedsEndTheAnswerAndArriveAsTheyCame)
             ASSERT_TRUE(client->WaitReceived(answer.size()));
             EXPECT_EQ(client->received, answer);
         }
+    }
+}
+
+// Server faults at each step of a session: what the client is told, whether
+// the session goes on, and what is kept. A server out of step with its
+// commands ends the session without QUIT, so it deletes nothing, and keeps
+// no copy of that scan.
+TEST_F(Download, ServerFaultsAtEachStep)
+{
+    enum Fault { kGarbage, kRefusal, kDoubled, kStray, kNul, kBareLf, kClose };
+    enum Outcome { kServed, kRelayed, kBroken, kClosed };
+    struct Row {
+        const char* at; // the command answered wrongly, "" for the greeting
+        Fault fault;
+        Outcome outcome;
+        int kept;       // copies kept after the STAT
+        bool pipelining = false;
+    };
+    const Row rows[] = {
+        {"", kGarbage, kBroken, 0},      {"", kRefusal, kClosed, 0},       {"", kStray, kBroken, 0},
+        {"", kNul, kServed, 2},          {"", kBareLf, kServed, 2},        {"CAPA", kGarbage, kBroken, 0},
+        {"CAPA", kRefusal, kServed, 2},  {"CAPA", kNul, kServed, 2},       {"CAPA", kStray, kBroken, 0},
+        {"CAPA", kBareLf, kServed, 2},   {"STAT", kGarbage, kBroken, 0},   {"STAT", kRefusal, kRelayed, 0},
+        {"STAT", kDoubled, kBroken, 0},  {"STAT", kNul, kServed, 2},       {"STAT", kClose, kClosed, 0},
+        {"LIST", kGarbage, kBroken, 0},  {"LIST", kRefusal, kRelayed, 0},  {"LIST", kStray, kBroken, 0},
+        {"LIST", kBareLf, kServed, 2},   {"UIDL", kGarbage, kBroken, 0},   {"UIDL", kRefusal, kServed, 2},
+        {"UIDL", kStray, kBroken, 0},    {"UIDL", kBareLf, kServed, 2},    {"RETR 1", kGarbage, kBroken, 0},
+        {"RETR 1", kRefusal, kServed, 1}, {"RETR 1", kStray, kBroken, 0},  {"RETR 1", kDoubled, kBroken, 0},
+        {"RETR 1", kBareLf, kServed, 2}, {"RETR 1", kNul, kServed, 2},     {"RETR 1", kClose, kClosed, 0},
+        // Two refusals for one RETR would shift every later answer onto the
+        // next message.
+        {"RETR 1", kDoubled, kBroken, 0, true}, {"RETR 1", kGarbage, kBroken, 0, true},
+    };
+    for (const Row& row : rows) {
+        const std::string at = row.at;
+        SCOPED_TRACE(at + " fault " + std::to_string(row.fault) + (row.pipelining ? " pipelined" : ""));
+        hub = MakeHub();
+        server = std::make_unique<ScriptedServer>();
+        server->pipelining = row.pipelining;
+        server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
+        // The faulty form of an answer made from the right one.
+        auto faulty = [&row](std::string right) {
+            const size_t lf = right.find('\n');
+            switch (row.fault) {
+            case kGarbage: return std::string("what?\r\n");
+            case kRefusal: return std::string("-ERR injected\r\n");
+            case kDoubled: return row.at[0] == 'R' ? std::string("-ERR a\r\n-ERR b\r\n") : right.substr(0, lf + 1) + right;
+            case kStray: return right + "+OK\r\n";
+            case kNul: return right.at(0) == '+' && row.at == std::string("CAPA") ? std::string("-ERR injected") + '\0' + "fault\r\n"
+                                                                                 : right.insert(lf - 1, 1, '\0');
+            case kBareLf:
+                for (size_t cr = right.find("\r\n"); cr != std::string::npos; cr = right.find("\r\n", cr))
+                    right.erase(cr, 1);
+                return right;
+            case kClose: return std::string();
+            }
+            return right;
+        };
+        if (at.empty())
+            server->greeting = faulty(server->greeting);
+        else
+            server->hook = [&, at](ServerConnection& c, const std::string& line) {
+                if (line != at)
+                    return false;
+                const std::string answer = faulty(server->DefaultAnswer(line));
+                if (answer.empty())
+                    c.Close();
+                else
+                    c.Send(answer);
+                return true;
+            };
+        auto client = Connect();
+        client->received.clear();
+        client->Send(UserLine("alice", server->Port()) + "PASS x\r\nSTAT\r\n");
+        if (row.outcome == kBroken || row.outcome == kClosed) {
+            ASSERT_TRUE(client->WaitClosed());
+            if (row.outcome == kBroken) {
+                EXPECT_NE(client->received.find("-ERR [SYS/TEMP] protocol error from the POP3 server: "),
+                          std::string::npos)
+                    << client->received;
+                EXPECT_NE(Log(*hub).find("hors protocole"), std::string::npos);
+            } else if (at.empty()) {
+                EXPECT_EQ(client->received, "-ERR injected\r\n");
+            }
+            EXPECT_EQ(server->Received().find("QUIT"), std::string::npos);
+        } else {
+            ASSERT_TRUE(client->WaitFor(row.outcome == kRelayed ? "-ERR injected\r\n" : "+OK 2 "));
+            client->Send("QUIT\r\n");
+            ASSERT_TRUE(client->WaitClosed());
+        }
+        EXPECT_EQ(hub->Proxy().m_processedMails.count(), row.kept);
     }
 }
