@@ -122,7 +122,6 @@ inline constexpr const char kServerDidNotGreet[] = "-ERR [SYS/TEMP] %s:%d did no
 inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
 inline constexpr const char kProtocolError[] = "-ERR [SYS/TEMP] protocol error from the POP3 server: %s\r\n";
 inline constexpr const char kLineTooLong[] = "-ERR line too long\r\n";
-inline constexpr const char kIdleLogout[] = "-ERR [SYS/TEMP] idle for too long, disconnected\r\n";
 inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 
 // ---- decoding ------------------------------------------------------------------

@@ -8,10 +8,27 @@
 #include "proxy/Sockets.h"
 
 #include <QHostAddress>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+
+namespace {
+
+// A session that held this much message text gives the memory back when it ends.
+constexpr size_t kTrimAfterBytes = size_t(16) << 20;
+
+void ReturnFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+} // namespace
 
 void CProxyServer::OpenListener()
 {
@@ -22,6 +39,8 @@ void CProxyServer::OpenListener()
     const int32_t port = Settings().m_nListenPort;
     if (m_pListenSocket->Listen(Settings().m_strListenAddress, port)) {
         AddLog(StrFormat(txt::kListening, ListenAddress().c_str(), Port()), true);
+        if (m_pListenSocket->ListeningV6())
+            AddLog(StrFormat(txt::kListening, "[::1]", Port()), true);
         return;
     }
     const std::string text =
@@ -71,7 +90,11 @@ void CProxyServer::OnClientAccept()
         accepted->disconnectFromHost();
         return;
     }
-    session->SetClient(std::make_unique<CClientSocket>(*this, accepted));
+    auto client = std::make_unique<CClientSocket>(*this, accepted);
+    // A mail client's line is short: one that runs past the bound is
+    // refused (see OnClientData) before it can take the memory of many.
+    client->SetUnitLimit(kMaxClientUnit);
+    session->SetClient(std::move(client));
     ++m_nLastSessionNumber;
 
     const int32_t port = m_pListenSocket->Port();
@@ -92,6 +115,27 @@ void CProxyServer::OnClientAccept()
     session->m_nNumber = m_nLastSessionNumber;
     CSession* added = m_sessions.append(std::move(session));
     SendToClient(added, StrFormat(txt::kGreetingFormat, txt::kServerBanner));
+    added->m_pIdleTimer = added->MakeTimer(&CProxyServer::OnClientIdle);
+    added->m_pIdleTimer->start(std::max(m_nIdleMs, 1));
+}
+
+void CProxyServer::OnClientIdle(int32_t number)
+{
+    if (CSession* session = SessionByNumber(number))
+        session->ClientIdle();
+}
+
+void CSession::ClientIdle()
+{
+    // Waiting on the proxy or the server is not idleness.
+    if (Scanning() || !m_answers.Idle() || (m_pServer && m_pServer->IsActive() && m_bGreetingPending)) {
+        m_pIdleTimer->start();
+        return;
+    }
+    // As a POP3 server's autologout: the connection closes without an
+    // answer and without QUIT, so nothing is deleted.
+    m_proxy.AddLog(StrFormat(txt::kClientIdle, m_proxy.SessionIndex(this), std::max(m_proxy.m_nIdleMs, 1) / 60000), true);
+    m_proxy.DisconnectSession(this);
 }
 
 void CProxyServer::DisconnectSession(CSession* session)
@@ -101,7 +145,16 @@ void CProxyServer::DisconnectSession(CSession* session)
         return;
     session->CloseConnections();
     const std::string address = session->m_strClientAddress;
+    size_t held = 0;
+    for (const CMailRecord* record : session->m_messages)
+        held += record->m_pszText.capacity();
     m_sessions.remove(session); // destroyed here, with its records
+    // The allocator keeps freed memory for later: after a large mailbox it
+    // goes back to the system.
+    if (held >= kTrimAfterBytes)
+        ReturnFreeMemory();
+    if (m_pListenSocket)
+        m_pListenSocket->Resume();
     AddLog(StrFormat(txt::kDisconnected, index), true);
     m_host.Connections().Remove(address);
     if (m_sessions.empty())

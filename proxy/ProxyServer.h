@@ -74,6 +74,8 @@ public:
     void OnSocketReceive(IConnection* socket);
     // The download wait of session number `id` is over.
     void OnTimer(int32_t id);
+    // The client of session number `number` has said nothing past the idle limit.
+    void OnClientIdle(int32_t number);
     // Session number `number` has waited on its server past the silence limit.
     void OnServerSilent(int32_t number);
     void CompleteScan(CSession* session);
@@ -107,6 +109,11 @@ public:
     // server may stay silent while the proxy waits on it.
     int32_t m_nGraceMs = 2000;
     int32_t m_nSilenceMs = 60000;
+    // How long a mail client may say nothing (RFC 1939's autologout is at
+    // least ten minutes).
+    int32_t m_nIdleMs = 600000;
+    // The longest line a mail client may send.
+    static constexpr size_t kMaxClientUnit = 65536;
     // Bytes one retrieval may bring before the session is ended: message
     // sizes are 32-bit counts.
     int32_t m_nMaxRetrieval = 0x7FFFFF00;

@@ -7,6 +7,10 @@
 #include "proxy/Session.h"
 #include "proxy/Sockets.h"
 
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
 void CProxyServer::OnSocketReceive(IConnection* socket)
 {
     if (CSession* session = SessionOfSocket(socket))
@@ -163,6 +167,29 @@ void CSession::OnClientData(int32_t index)
 {
     std::string text;
     if (!m_proxy.ReceiveAll(m_pClient.get(), text, true, index))
+        return;
+    if (m_pIdleTimer)
+        m_pIdleTimer->start();
+    // A line cut at the end of the unit waits for the rest of it.
+    text.insert(0, std::exchange(m_strClientPartial, std::string()));
+    const size_t last = text.rfind('\n');
+    const size_t whole = last == std::string::npos ? 0 : last + 1;
+    m_strClientPartial = text.substr(whole);
+    text.resize(whole);
+    // No command line runs past the bound: such a client is not speaking POP3.
+    size_t longest = m_strClientPartial.size();
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t end = text.find('\n', pos) + 1; // every line of `text` has its end
+        longest = std::max(longest, end - pos);
+        pos = end;
+    }
+    if (longest > CProxyServer::kMaxClientUnit) {
+        m_proxy.AddLog(StrFormat(txt::kClientLineTooLong, index), true);
+        SendToClient(txt::kLineTooLong);
+        m_proxy.DisconnectSession(this);
+        return;
+    }
+    if (text.empty())
         return;
     // Command recognition works on the text up to its first zero byte.
     const size_t nul = text.find('\0');

@@ -160,11 +160,13 @@ public:
     // go when the server breaks the protocol later in the session.
     std::vector<const CMailRecord*> m_scanCopies;
     std::unique_ptr<QTimer> m_pIdleTimer; // the client's idle limit
+    std::string m_strClientPartial;       // a client line still without its end
 
-private:
     // A single-shot timer that calls `handler` of the proxy with this
     // session's number.
     std::unique_ptr<QTimer> MakeTimer(void (CProxyServer::*handler)(int32_t));
+
+private:
     // The proxy's transfers for this session, traced in the log.
     void SendToClient(const std::string& text);
     void SendToClient(const char* bytes, int32_t length, bool truncate);

@@ -1,21 +1,27 @@
 #include "proxy/Sockets.h"
 
+#include "base/Texts.h"
 #include "proxy/Pop3Text.h"
 
 #include "proxy/ProxyServer.h"
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <cerrno>
 #include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 // How long a closed connection may still take to deliver its last output.
 constexpr int kLingerMs = 10000;
-constexpr size_t kMaxUnit = size_t(64) << 20;
+// How long accepting stops when the process has no file descriptor left.
+constexpr int kAcceptPauseMs = 1000;
 
 } // namespace
 
@@ -148,8 +154,8 @@ bool CClientSocket::PullUnit()
             return true;
         }
         // A peer that never ends a line cannot make a unit grow without
-        // bound: past 64 MB the bytes are handed on as they are.
-        if (m_unit.size() >= kMaxUnit) {
+        // bound: past the limit the bytes are handed on as they are.
+        if (m_unit.size() >= m_nMaxUnit) {
             m_bUnitReady = true;
             return true;
         }
@@ -219,16 +225,50 @@ void CClientSocket::Report()
         m_pEvents->OnUnit(this);
 }
 
-CListenSocket::CListenSocket(CProxyServer& proxy) : m_proxy(proxy), m_pServer(new QTcpServer(this))
+CListenSocket::CListenSocket(CProxyServer& proxy)
+    : m_proxy(proxy), m_pServer(new QTcpServer(this)), m_pServer6(new QTcpServer(this))
 {
-    connect(m_pServer, &QTcpServer::newConnection, this, [this] {
-        QPointer<CListenSocket> self(this);
-        while (self && m_pServer->hasPendingConnections())
-            m_proxy.OnClientAccept();
-    });
 }
 
-CListenSocket::~CListenSocket() = default;
+CListenSocket::~CListenSocket()
+{
+    for (QTcpSocket* socket : m_accepted)
+        delete socket;
+}
+
+void CListenSocket::Watch(QTcpServer* server, QSocketNotifier*& notifier)
+{
+    // The listening socket's own notifier would accept again at once after
+    // running out of descriptors, without a word: it is paused for good.
+    server->pauseAccepting();
+    delete notifier;
+    notifier = new QSocketNotifier(server->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier] { AcceptWaiting(notifier); });
+}
+
+void CListenSocket::AcceptWaiting(QSocketNotifier* notifier)
+{
+    QPointer<CListenSocket> self(this);
+    const int listening = static_cast<int>(notifier->socket());
+    while (self && notifier->isEnabled()) {
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                OnAcceptError();
+            return;
+        }
+        auto* socket = new QTcpSocket();
+        if (!socket->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete socket;
+            continue;
+        }
+        m_accepted.push_back(socket);
+        m_proxy.OnClientAccept();
+    }
+}
 
 bool CListenSocket::Listen(const std::string& address, int32_t port)
 {
@@ -247,7 +287,15 @@ bool CListenSocket::Listen(const std::string& address, int32_t port)
             return false;
         }
     }
-    return m_pServer->listen(host, static_cast<uint16_t>(port));
+    if (!m_pServer->listen(host, static_cast<uint16_t>(port)))
+        return false;
+    Watch(m_pServer, m_pNotifier);
+    // Clients that resolve "localhost" to ::1 find the proxy there too, on
+    // the same port; a system without IPv6 simply has no second listener.
+    if ((address.empty() || address == "localhost") &&
+        m_pServer6->listen(QHostAddress::LocalHostIPv6, m_pServer->serverPort()))
+        Watch(m_pServer6, m_pNotifier6);
+    return true;
 }
 
 uint16_t CListenSocket::Port() const
@@ -260,6 +308,11 @@ bool CListenSocket::Listening() const
     return m_pServer->isListening();
 }
 
+bool CListenSocket::ListeningV6() const
+{
+    return m_pServer6->isListening();
+}
+
 std::string CListenSocket::Error() const
 {
     return m_bBadAddress ? std::string("not an address") : m_pServer->errorString().toStdString();
@@ -267,5 +320,32 @@ std::string CListenSocket::Error() const
 
 QTcpSocket* CListenSocket::Accept()
 {
-    return m_pServer->nextPendingConnection();
+    if (m_accepted.empty())
+        return nullptr;
+    QTcpSocket* socket = m_accepted.front();
+    m_accepted.pop_front();
+    m_bReported = false;
+    return socket;
+}
+
+void CListenSocket::OnAcceptError()
+{
+    for (QSocketNotifier* notifier : {m_pNotifier, m_pNotifier6})
+        if (notifier)
+            notifier->setEnabled(false);
+    if (!m_bReported)
+        m_proxy.AddLog(txt::kAcceptPaused, true);
+    m_bReported = true;
+    m_bPaused = true;
+    QTimer::singleShot(kAcceptPauseMs, this, &CListenSocket::Resume);
+}
+
+void CListenSocket::Resume()
+{
+    if (!m_bPaused)
+        return;
+    m_bPaused = false;
+    for (QSocketNotifier* notifier : {m_pNotifier, m_pNotifier6})
+        if (notifier)
+            notifier->setEnabled(true); // reports what waited meanwhile
 }

@@ -11,11 +11,13 @@
 
 #include <QObject>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
 
 class CProxyServer;
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -62,6 +64,9 @@ public:
     void SetRetrieving(bool retrieving) override { m_bRetrieving = retrieving; }
 
     QTcpSocket* Socket() const { return m_pSocket; }
+    // Past `limit` bytes without the end of a unit, the bytes are handed on
+    // as they are (a mail client's lines are bounded far below a server's).
+    void SetUnitLimit(size_t limit) { m_nMaxUnit = limit; }
 
 private:
     void OnReadyRead();
@@ -80,6 +85,7 @@ private:
     std::string m_unit;
     std::unique_ptr<char[]> m_pReadBuffer;
     int32_t m_nChunks = 0;
+    size_t m_nMaxUnit = size_t(64) << 20;
     bool m_bUnitReady = false;
     bool m_bConnecting = false;
     bool m_bClosed = false;
@@ -92,18 +98,38 @@ public:
     explicit CListenSocket(CProxyServer& proxy);
     ~CListenSocket() override;
 
-    // Listens on `address` (empty: the loopback address 127.0.0.1) and `port`
-    // (0: any free port). False when that is not possible.
+    // Listens on `address` (empty: the loopback addresses 127.0.0.1 and,
+    // where the system has it, ::1) and `port` (0: any free port). False
+    // when that is not possible.
     bool Listen(const std::string& address, int32_t port);
     uint16_t Port() const;
     bool Listening() const;
+    // Also listening on ::1 (the default address on a system with IPv6).
+    bool ListeningV6() const;
     // Why the last Listen failed.
     std::string Error() const;
     // The next waiting connection, or null.
     QTcpSocket* Accept();
+    // Takes connections again after running out of file descriptors.
+    void Resume();
 
 private:
+    // Takes every waiting connection of a listening descriptor.
+    void AcceptWaiting(QSocketNotifier* notifier);
+    // An accept failed for want of resources: stop accepting for a moment
+    // rather than being woken for the same connection again and again.
+    void OnAcceptError();
+    // The proxy takes the connections itself: the listening sockets' own
+    // notifiers stay off, these watch them instead.
+    void Watch(QTcpServer* server, QSocketNotifier*& notifier);
+
     CProxyServer& m_proxy;
     QTcpServer* m_pServer;
+    QTcpServer* m_pServer6;
+    QSocketNotifier* m_pNotifier = nullptr;
+    QSocketNotifier* m_pNotifier6 = nullptr;
+    std::deque<QTcpSocket*> m_accepted; // taken, not yet handed to the proxy
     bool m_bBadAddress = false;
+    bool m_bPaused = false;
+    bool m_bReported = false; // the pause is in the log until a connection is taken again
 };
