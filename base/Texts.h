@@ -113,6 +113,7 @@ inline constexpr const char kNoSuchMessage[] = "-ERR no such message\r\n";
 inline constexpr const char kBadArguments[] = "-ERR invalid arguments\r\n";
 inline constexpr const char kTopFollows[] = "+OK top of message follows\r\n";
 inline constexpr const char kServerNotResponding[] = "-ERR POP3 server not responding\r\n";
+inline constexpr const char kServerStalled[] = "-ERR [SYS/TEMP] the POP3 server stopped in the middle of its answer\r\n";
 inline constexpr const char kTooManyConnections[] = "-ERR [SYS/TEMP] too many connections\r\n";
 // The answer to the held login command when no server connection could be had.
 inline constexpr const char kNoServerNamed[] =

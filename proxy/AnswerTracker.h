@@ -36,6 +36,8 @@ public:
     // client and counted (see Unowed); otherwise they go through.
     void SetStrict(bool strict) { m_bStrict = strict; }
     bool Unowed() const { return m_bUnowed; }
+    // Part of the oldest owed answer has arrived.
+    bool Begun() const { return !m_pending.empty() && (m_bInBody || !m_line.empty()); }
 
     // Takes the next server bytes; returns what goes to the client and adds
     // one event per answer of a route other than ToClient whose status line

@@ -44,4 +44,6 @@ public:
     // While set, a unit may also end with a full chunk that closes a
     // retrieval answer (see ChunkEndsUnit).
     virtual void SetRetrieving(bool retrieving) = 0;
+    // Bytes have arrived that do not make a unit yet.
+    virtual bool HoldsPartialUnit() const { return false; }
 };

@@ -219,7 +219,9 @@ void CProxyServer::OnServerSilent(int32_t number)
     if (!session->Scanning() && session->m_answers.Idle())
         return;
     AddLog(StrFormat(txt::kServerSilent, SessionIndex(session)), true);
-    SendToClient(session, txt::kServerNotResponding);
+    // A server that began its answer did respond: the client hears that it
+    // stopped halfway.
+    SendToClient(session, session->AnswerBegun() ? txt::kServerStalled : txt::kServerNotResponding);
     DisconnectSession(session);
 }
 

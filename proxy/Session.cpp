@@ -169,3 +169,26 @@ void CSession::ProtocolError(Breach breach)
     SendToClient(StrFormat(txt::kProtocolError, kClient[why]));
     m_proxy.DisconnectSession(this);
 }
+
+bool CSession::AnswerBegun() const
+{
+    if (m_pServer && m_pServer->HoldsPartialUnit())
+        return true;
+    switch (m_nState) {
+    case kStateCapaWait:
+        return !m_strCapaAnswer.empty();
+    case kStateStatWait:
+        return !m_strStatAnswer.empty();
+    case kStateListWait:
+        return !m_strListAnswer.empty();
+    case kStateUidlWait:
+        return !m_strUidlAnswer.empty();
+    case kStateDownload:
+        if (!m_strRetrStatus.empty() || (!m_bRetrStatusPending && !m_bPipelining))
+            return true;
+        // Pipelined: the front answer has begun once its status line is read.
+        return m_bPipelining && !m_pipeline.empty() && !m_bRetrStatusPending;
+    default:
+        return m_answers.Begun();
+    }
+}

@@ -104,6 +104,8 @@ public:
     // kept, the client is told why, and the session ends without QUIT (so the
     // server deletes nothing). The session is gone afterwards.
     void ProtocolError(Breach breach);
+    // Part of the answer the proxy waits on has arrived.
+    bool AnswerBegun() const;
     // The client has been silent past the idle limit.
     void ClientIdle();
 

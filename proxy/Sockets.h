@@ -62,6 +62,7 @@ public:
     // retrieval whose last read fills the chunk exactly must not wait for
     // bytes the server will never send.
     void SetRetrieving(bool retrieving) override { m_bRetrieving = retrieving; }
+    bool HoldsPartialUnit() const override { return !m_unit.empty() && !m_bUnitReady; }
 
     QTcpSocket* Socket() const { return m_pSocket; }
     // Past `limit` bytes without the end of a unit, the bytes are handed on

@@ -28,13 +28,13 @@ const char kRules[] = "FROM:\nspammer@*\nTO:\nundisclosed\nCC:\ncopy*list\nBODY:
 struct Chain {
     Chain()
     {
-        // The analysis reads the rule file from the current directory.
-        const auto folder = std::filesystem::temp_directory_path() / ("orvelane-fuzz-" + std::to_string(getpid()));
+        folder = (std::filesystem::temp_directory_path() / ("orvelane-fuzz-" + std::to_string(getpid()))).string();
         std::filesystem::create_directories(folder);
-        std::ofstream(folder / kRuleFileName, std::ios::binary) << kRules;
-        SetCurrentDirectory(folder.string());
+        std::ofstream(folder + "/" + kRuleFileName, std::ios::binary) << kRules;
         log.SetEcho(false);
     }
+    ~Chain() { std::filesystem::remove_all(folder); }
+    std::string folder;
     int32_t logCap = 1 << 20;
     CLogWriter log{logCap};
     CSettings settings;
@@ -56,7 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     record->m_pszText.assign(reinterpret_cast<const char*>(data), size);
     record->m_nSize = static_cast<int32_t>(size);
     records.append(std::move(record));
+    // The analysis reads the rule file from the current directory; the
+    // fuzzer's own relative paths need it back afterwards.
+    const std::string previous = CurrentDirectory();
+    SetCurrentDirectory(chain.folder);
     chain.analysis.AnalyseMessages(records, std::string(), std::string());
+    SetCurrentDirectory(previous);
     chain.mailList.DeleteAllRows();
     return 0;
 }

@@ -437,8 +437,8 @@ TEST_F(Download, BareLineFeedsEndTheAnswerAndArriveAsTheyCame)
 // no copy of that scan.
 TEST_F(Download, ServerFaultsAtEachStep)
 {
-    enum Fault { kGarbage, kRefusal, kDoubled, kStray, kNul, kBareLf, kClose };
-    enum Outcome { kServed, kRelayed, kBroken, kClosed };
+    enum Fault { kGarbage, kRefusal, kDoubled, kStray, kNul, kBareLf, kClose, kHalf };
+    enum Outcome { kServed, kRelayed, kBroken, kClosed, kStalled };
     struct Row {
         const char* at; // the command answered wrongly, "" for the greeting
         Fault fault;
@@ -457,6 +457,8 @@ TEST_F(Download, ServerFaultsAtEachStep)
         {"UIDL", kStray, kBroken, 0},    {"UIDL", kBareLf, kServed, 2},    {"RETR 1", kGarbage, kBroken, 0},
         {"RETR 1", kRefusal, kServed, 1}, {"RETR 1", kStray, kBroken, 0},  {"RETR 1", kDoubled, kBroken, 0},
         {"RETR 1", kBareLf, kServed, 2}, {"RETR 1", kNul, kServed, 2},     {"RETR 1", kClose, kClosed, 0},
+        {"STAT", kHalf, kStalled, 0},    {"LIST", kHalf, kStalled, 0},     {"RETR 1", kHalf, kStalled, 0},
+        {"CAPA", kHalf, kStalled, 0},
         // Two refusals for one RETR would shift every later answer onto the
         // next message.
         {"RETR 1", kDoubled, kBroken, 0, true}, {"RETR 1", kGarbage, kBroken, 0, true},
@@ -483,6 +485,7 @@ TEST_F(Download, ServerFaultsAtEachStep)
                     right.erase(cr, 1);
                 return right;
             case kClose: return std::string();
+            case kHalf: return right.substr(0, right.size() / 2); // then silence
             }
             return right;
         };
@@ -502,7 +505,11 @@ TEST_F(Download, ServerFaultsAtEachStep)
         auto client = Connect();
         client->received.clear();
         client->Send(UserLine("alice", server->Port()) + "PASS x\r\nSTAT\r\n");
-        if (row.outcome == kBroken || row.outcome == kClosed) {
+        if (row.outcome == kStalled) {
+            ASSERT_TRUE(client->WaitClosed());
+            EXPECT_TRUE(client->received.ends_with("-ERR [SYS/TEMP] the POP3 server stopped in the middle of its answer\r\n"))
+                << client->received;
+        } else if (row.outcome == kBroken || row.outcome == kClosed) {
             ASSERT_TRUE(client->WaitClosed());
             if (row.outcome == kBroken) {
                 EXPECT_NE(client->received.find("-ERR [SYS/TEMP] protocol error from the POP3 server: "),
