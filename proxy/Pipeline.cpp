@@ -1,4 +1,5 @@
-// Pipelined retrievals: a bounded window of RETR commands stays outstanding,
+// Pipelined retrievals: a window of RETR commands, bounded by the listed
+// sizes of the messages asked for, stays outstanding,
 // and the consecutive answers are cut from the server's stream in order,
 // each at its own closing line. Used only with servers that advertise
 // PIPELINING; the others get one RETR at a time.
@@ -12,8 +13,8 @@
 
 namespace {
 
-// RETR commands outstanding at most.
-constexpr size_t kWindow = 16;
+// RETR commands outstanding at most, whatever their sizes.
+constexpr size_t kMaxOutstanding = 256;
 
 } // namespace
 
@@ -30,7 +31,13 @@ void CSession::SendRetr(int32_t n)
 // for, the scan is handed over. False when the download is over.
 bool CSession::Refill()
 {
-    while (m_pipeline.size() < kWindow) {
+    // The window is counted in bytes: on a far server, a mailbox of small
+    // messages is asked for in one go, and large ones still a few at a time.
+    int64_t inFlight = 0;
+    for (const int32_t n : m_pipeline)
+        if (const CMailRecord* record = m_proxy.RecordAt(this, n))
+            inFlight += std::max(record->m_nListedSize, 0);
+    while (m_pipeline.size() < kMaxOutstanding) {
         // m_nNextRequest is a place in the list; the pipeline holds the
         // server's numbers of the messages asked for.
         const CMailRecord* record = nullptr;
@@ -43,6 +50,9 @@ bool CSession::Refill()
         }
         if (!record)
             break;
+        if (!m_pipeline.empty() && inFlight + std::max(record->m_nListedSize, 0) > m_proxy.m_nPipelineBytes)
+            break;
+        inFlight += std::max(record->m_nListedSize, 0);
         ++m_nNextRequest;
         m_pipeline.push_back(record->m_nNumber);
         SendRetr(record->m_nNumber);

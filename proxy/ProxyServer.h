@@ -117,6 +117,9 @@ public:
     // Bytes one retrieval may bring before the session is ended: message
     // sizes are 32-bit counts.
     int32_t m_nMaxRetrieval = 0x7FFFFF00;
+    // With a pipelining server: the listed bytes of the RETRs outstanding at
+    // most (one is always asked for, whatever its size).
+    int64_t m_nPipelineBytes = int64_t(4) << 20;
     // Makes the server connections; empty: network sockets. Tests hand
     // sessions connections kept in memory.
     std::function<std::unique_ptr<IConnection>()> m_makeServerConnection;
