@@ -54,7 +54,18 @@ void CSession::ScanRefused(const std::string& answer)
 void CSession::SendStat()
 {
     EnterState(kStateStatWait);
+    m_strStatAnswer.clear();
+    m_strListAnswer.clear();
+    m_strUidlAnswer.clear();
+    // A pipelining server gets the three questions of the scan at once; the
+    // answers are then read in turn and judged once all are in.
+    m_bBatched = m_bPipelining;
     SendToServer(std::string("STAT\r\n"));
+    if (m_bBatched) {
+        // Written out together when the event loop next waits.
+        SendToServer(std::string("LIST\r\n"));
+        SendToServer(std::string("UIDL\r\n"));
+    }
 }
 
 void CSession::AnswerEmptyMailbox()
@@ -146,7 +157,8 @@ void CSession::StartScan(ScanTrigger trigger, const std::string& line)
     ArmSilence();
 }
 
-bool CSession::TakeScanAnswer(std::string& buffer, const std::string& text, bool multiLine, size_t maxLength)
+bool CSession::TakeScanAnswer(std::string& buffer, const std::string& text, bool multiLine, size_t maxLength,
+                              std::string* rest)
 {
     buffer += text;
     const pop3::AnswerCut cut = pop3::CutAnswer(buffer, multiLine, maxLength);
@@ -162,16 +174,63 @@ bool CSession::TakeScanAnswer(std::string& buffer, const std::string& text, bool
     case pop3::AnswerCut::Kind::kComplete:
         break;
     }
-    // One command, one answer: whatever follows it answers nothing.
     if (cut.length < buffer.size()) {
-        ProtocolError(Breach::kUnowed);
+        // One command, one answer: what follows belongs to the next
+        // command asked for, or to none.
+        if (!rest) {
+            ProtocolError(Breach::kUnowed);
+            return false;
+        }
+        *rest = buffer.substr(cut.length);
+        buffer.resize(cut.length);
+    }
+    return true;
+}
+
+bool CSession::StatAnswered()
+{
+    if (!m_strStatAnswer.starts_with("+OK")) {
+        ScanRefused(m_strStatAnswer);
         return false;
     }
+    m_nMessageCount = 0;
+    int32_t count = 0, size = 0;
+    const int read = pop3::ReadOkNumbers(m_strStatAnswer, count, size);
+    if (read >= 1)
+        m_nMessageCount = std::max(count, 0);
+    if (read >= 2)
+        m_nMailboxSize = std::max(size, 0);
+    return true;
+}
+
+bool CSession::ListAnswered()
+{
+    if (!m_strListAnswer.starts_with("+OK")) {
+        ScanRefused(m_strListAnswer);
+        return false;
+    }
+    if (m_nMessageCount == 0) {
+        AnswerEmptyMailbox();
+        return false;
+    }
+    const std::string account = Account();
+    for (const auto& [number, size] : pop3::ParseListing(m_strListAnswer)) {
+        auto record = std::make_unique<CMailRecord>();
+        record->m_nNumber = number;
+        record->m_nClientNumber = m_nNumber;
+        record->m_nSize = record->m_nListedSize = size;
+        record->m_strAccount = account;
+        m_messages.append(std::move(record));
+    }
+    // The listing decides what there is to fetch and to answer.
+    m_nMessageCount = m_messages.count();
     return true;
 }
 
 void CSession::ScanStep(const std::string& text)
 {
+    std::string rest;
+    std::string* const next = m_bBatched ? &rest : nullptr;
     switch (m_nState) {
     case kStateCapaWait: {
         if (!TakeScanAnswer(m_strCapaAnswer, text, true, pop3::kMaxStatusLine))
@@ -183,63 +242,40 @@ void CSession::ScanStep(const std::string& text)
         SendStat();
         return;
     }
-    case kStateStatWait: {
-        if (!TakeScanAnswer(m_strStatAnswer, text, false, pop3::kMaxStatusLine))
+    case kStateStatWait:
+        if (!TakeScanAnswer(m_strStatAnswer, text, false, pop3::kMaxStatusLine, next))
             return;
-        const std::string answer = std::move(m_strStatAnswer);
-        m_strStatAnswer.clear();
-        if (!answer.starts_with("+OK")) {
-            ScanRefused(answer);
-            return;
+        if (!m_bBatched) {
+            if (!StatAnswered())
+                return;
+            SendToServer(std::string("LIST\r\n"));
         }
-        m_strListAnswer.clear();
-        m_nMessageCount = 0;
-        int32_t count = 0, size = 0;
-        const int read = pop3::ReadOkNumbers(answer, count, size);
-        if (read >= 1)
-            m_nMessageCount = std::max(count, 0);
-        if (read >= 2)
-            m_nMailboxSize = std::max(size, 0);
         EnterState(kStateListWait);
-        SendToServer(std::string("LIST\r\n"));
-        return;
-    }
-    case kStateListWait: {
-        if (!TakeScanAnswer(m_strListAnswer, text, true, kMaxListing))
+        break;
+    case kStateListWait:
+        if (!TakeScanAnswer(m_strListAnswer, text, true, kMaxListing, next))
             return;
-        if (!m_strListAnswer.starts_with("+OK")) {
-            ScanRefused(m_strListAnswer);
-            return;
+        if (!m_bBatched) {
+            if (!ListAnswered())
+                return;
+            SendToServer(std::string("UIDL\r\n"));
         }
-        if (m_nMessageCount == 0) {
-            AnswerEmptyMailbox();
-            return;
-        }
-        const std::string account = Account();
-        for (const auto& [number, size] : pop3::ParseListing(m_strListAnswer)) {
-            auto record = std::make_unique<CMailRecord>();
-            record->m_nNumber = number;
-            record->m_nClientNumber = m_nNumber;
-            record->m_nSize = record->m_nListedSize = size;
-            record->m_strAccount = account;
-            m_messages.append(std::move(record));
-        }
-        // The listing decides what there is to fetch and to answer.
-        m_nMessageCount = m_messages.count();
         EnterState(kStateUidlWait);
-        SendToServer(std::string("UIDL\r\n"));
-        return;
-    }
-    case kStateUidlWait: {
+        break;
+    case kStateUidlWait:
         if (!TakeScanAnswer(m_strUidlAnswer, text, true, kMaxListing))
+            return;
+        if (m_bBatched && (!StatAnswered() || !ListAnswered()))
             return;
         // A server without UIDL: every message is downloaded.
         StartDownload(!m_strUidlAnswer.starts_with("+OK"));
         return;
-    }
     default:
         return;
     }
+    // Answers to the questions asked together.
+    if (!rest.empty())
+        ScanStep(rest);
 }
 
 void CSession::RequestNext()

@@ -145,6 +145,7 @@ public:
     // The server's capabilities, asked once per login before the first scan.
     bool m_bCapaKnown = false;
     bool m_bPipelining = false;       // its CAPA answer lists PIPELINING
+    bool m_bBatched = false;          // STAT, LIST and UIDL went out together
     std::string m_strCapaAnswer;
     // Pipelined retrievals: the messages whose RETR is sent and whose answer
     // has not ended yet (the front one is being read), the next message to
@@ -194,7 +195,14 @@ private:
     void StartScan(ScanTrigger trigger, const std::string& line);
     // Adds `text` to the answer gathered in `buffer`: true once it is whole
     // and nothing follows it. A broken answer ends the session (false).
-    bool TakeScanAnswer(std::string& buffer, const std::string& text, bool multiLine, size_t maxLength);
+    // With `rest`, bytes after the answer are handed back there (the answer
+    // to a command asked in the same write) instead of breaking the protocol.
+    bool TakeScanAnswer(std::string& buffer, const std::string& text, bool multiLine, size_t maxLength,
+                        std::string* rest = nullptr);
+    // The STAT and LIST answers judged: false when the scan ends there
+    // (refused, or an empty mailbox answered).
+    bool StatAnswered();
+    bool ListAnswered();
     void ScanStep(const std::string& text);
     void ScanRefused(const std::string& answer);
     void SendStat();

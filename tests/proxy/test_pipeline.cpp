@@ -87,6 +87,32 @@ TEST_F(Pipeline, CapaDecidesAndAllAnswersInOneChunkAreCut)
     EXPECT_LT(r2, r3);
 }
 
+TEST_F(Pipeline, ScanQuestionsGoTogetherAndAreJudgedInTurn)
+{
+    // STAT refused: the answers to the LIST and UIDL asked with it stay
+    // with the proxy, and the next line is relayed as usual.
+    server->mailbox = {{Mail("One"), "u1"}};
+    server->hook = [](ServerConnection& c, const std::string& line) {
+        if (line != "STAT")
+            return false;
+        c.Send("-ERR locked\r\n");
+        return true;
+    };
+    auto client = LoggedIn();
+    client->received.clear();
+    client->Send("STAT\r\nNOOP\r\n");
+    ASSERT_TRUE(client->WaitFor("+OK\r\n"));
+    EXPECT_EQ(client->received, "-ERR locked\r\n+OK\r\n");
+    EXPECT_TRUE(server->Received().ends_with("CAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nNOOP\r\n"));
+
+    server->hook = nullptr;
+    server->mailbox.clear();
+    client->received.clear();
+    client->Send("STAT\r\nNOOP\r\n");
+    ASSERT_TRUE(client->WaitFor("+OK\r\n"));
+    EXPECT_EQ(client->received, "+OK 0 0\r\n+OK\r\n");
+}
+
 TEST_F(Pipeline, AnswersCutAtEveryOffset)
 {
     server->mailbox = {{"A: b\r\n\r\nx\r\n", "u1"}, {"", "u2"}, {"..\r\n", "u3"}};
