@@ -1,4 +1,5 @@
-// orvelane: the POP3 spam-filtering proxy. Runs until SIGINT or SIGTERM.
+#include "shell/Headless.h"
+
 #include "shell/ProxyApp.h"
 
 #include <malloc.h>
@@ -19,8 +20,51 @@ void OnSignal(int)
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the event loop from inside it, so that every object
-// is destroyed in order.
+} // namespace
+
+int ReadProgramArguments(int argc, char** argv, std::vector<std::string>* runArgs, bool* headless)
+{
+    std::vector<std::string> args;
+    *headless = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--headless")
+            *headless = true;
+        else
+            args.emplace_back(argv[i]);
+    }
+    switch (CProxyApp::ReadCommandLine(args)) {
+    case CProxyApp::ECommand::kHelp:
+        std::fputs(CProxyApp::kHelpText, stdout);
+        return 0;
+    case CProxyApp::ECommand::kVersion:
+        std::fputs(CProxyApp::kVersionText, stdout);
+        return 0;
+    case CProxyApp::ECommand::kUnknown:
+        std::fprintf(stderr, "orvelane: unknown arguments (try --help)\n");
+        return 2;
+    case CProxyApp::ECommand::kRun:
+        break;
+    }
+    *runArgs = std::move(args);
+    return -1;
+}
+
+void TuneProcess(bool withWindow)
+{
+    // Message texts come and go by the thousand during a scan. Freed memory
+    // stays with the process up to a few megabytes instead of going back to
+    // the system after every message, only to be faulted in again.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+    // Qt's own event dispatcher instead of the GLib one: each turn of the
+    // loop (one per mail-client command while serving) costs about a fifth
+    // less, and nothing here relies on GLib's main loop. A QT_NO_GLIB the
+    // user set is left as it is. The desktop's notification area and input
+    // methods may want GLib's loop: with a window it stays.
+    if (!withWindow && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 void InstallQuitSignals(QCoreApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
@@ -39,35 +83,9 @@ void InstallQuitSignals(QCoreApplication& app)
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int RunHeadless(int argc, char** argv, const std::vector<std::string>& args)
 {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    switch (CProxyApp::ReadCommandLine(args)) {
-    case CProxyApp::ECommand::kHelp:
-        std::fputs(CProxyApp::kHelpText, stdout);
-        return 0;
-    case CProxyApp::ECommand::kVersion:
-        std::fputs(CProxyApp::kVersionText, stdout);
-        return 0;
-    case CProxyApp::ECommand::kUnknown:
-        std::fprintf(stderr, "orvelane: unknown arguments (try --help)\n");
-        return 2;
-    case CProxyApp::ECommand::kRun:
-        break;
-    }
-    // Message texts come and go by the thousand during a scan. Freed memory
-    // stays with the process up to a few megabytes instead of going back to
-    // the system after every message, only to be faulted in again.
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
-    mallopt(M_TRIM_THRESHOLD, 16 << 20);
-    // Qt's own event dispatcher instead of the GLib one: each turn of the
-    // loop (one per mail-client command while serving) costs about a fifth
-    // less, and nothing here relies on GLib's main loop. A QT_NO_GLIB the
-    // user set is left as it is.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    TuneProcess(false);
     QCoreApplication app(argc, argv);
     InstallQuitSignals(app);
     CProxyApp proxyApp;
