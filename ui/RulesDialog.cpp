@@ -73,17 +73,19 @@ CRulesDialog::CRulesDialog(CMainDialog* owner, QWidget* parent) : QDialog(parent
     connect(add, &QPushButton::clicked, this, &CRulesDialog::OnAddRule);
     connect(remove, &QPushButton::clicked, this, &CRulesDialog::OnRemoveRule);
 
+    // The tabs span the dialog's width, so that all nine show at once.
     auto* grid = new QGridLayout(this);
-    grid->addWidget(m_pTabs, 0, 0);
-    grid->addWidget(ok, 0, 1);
-    grid->addWidget(m_pList, 1, 0, 3, 1);
-    grid->addWidget(cancel, 1, 1, Qt::AlignTop);
-    grid->addWidget(add, 3, 1, Qt::AlignBottom);
-    grid->addWidget(m_pEntry, 4, 0);
-    grid->addWidget(remove, 4, 1);
-    grid->addWidget(m_pFailure, 5, 0, 1, 2);
+    grid->addWidget(m_pTabs, 0, 0, 1, 2);
+    grid->addWidget(m_pList, 1, 0, 4, 1);
+    grid->addWidget(ok, 1, 1);
+    grid->addWidget(cancel, 2, 1);
+    grid->addWidget(add, 4, 1, Qt::AlignBottom);
+    grid->addWidget(m_pEntry, 5, 0);
+    grid->addWidget(remove, 5, 1);
+    grid->addWidget(m_pFailure, 6, 0, 1, 2);
     grid->setColumnStretch(0, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
+    grid->setVerticalSpacing(grid->verticalSpacing() > 0 ? grid->verticalSpacing() : 6);
 
     // 444 by 249 dialog units.
     const QFontMetrics metrics(font());
