@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Starts orvelane headless in an empty home, checks the settings line on
-# standard output, then ends it with SIGTERM and expects a clean exit.
+# standard output, then ends it with SIGTERM and expects a clean exit. Without
+# a display it runs headless by itself; with one (here a display that does not
+# answer), --headless makes it so.
 set -u
+unset WAYLAND_DISPLAY
+nodisplay=(env -u DISPLAY)
 binary=$(realpath "$1")
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
@@ -13,7 +17,7 @@ check() { # $1 settings file content or "" for none, $2 expected line
         mkdir -p "$home/.config/orvelane"
         printf '%s' "$1" > "$home/.config/orvelane/Orvelane.ini"
     fi
-    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "$binary" /default) >"$out" 2>&1 &
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "${launch[@]}" "$binary" "${flags[@]}" /default) >"$out" 2>&1 &
     local pid=$!
     for _ in $(seq 50); do
         grep -qF "$2" "$out" && break
@@ -35,11 +39,15 @@ check() { # $1 settings file content or "" for none, $2 expected line
     [[ $rc -eq 0 ]] || { echo "exit code $rc"; cat "$out"; return 1; }
 }
 
+launch=("${nodisplay[@]}") flags=()
 check "" "Impossible de lire Orvelane.ini" || exit 1
+launch=(env DISPLAY=:999) flags=(--headless)
+check "" "Impossible de lire Orvelane.ini" || exit 1
+launch=("${nodisplay[@]}") flags=()
 check $'ListenAddress=127.0.0.1\nListenPort=0\n' "Chargement de $home/.config/orvelane/Orvelane.ini" || exit 1
 # A listener that cannot open ends the program, saying what to do.
 printf 'ListenAddress=not-an-address\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
-(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "$binary" /default) >"$out" 2>&1
+(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "${nodisplay[@]}" "$binary" /default) >"$out" 2>&1
 rc=$?
 [[ $rc -eq 1 ]] && grep -q "cannot listen on not-an-address" "$out" && grep -q "ListenPort" "$out" ||
     { echo "listener failure: exit code $rc"; cat "$out"; exit 1; }
@@ -48,4 +56,4 @@ rc=$?
 "$binary" --version | grep -qx "orvelane 2.20" || { echo "--version"; exit 1; }
 "$binary" --help | grep -q "^Usage: orvelane" || { echo "--help"; exit 1; }
 "$binary" --bogus 2>/dev/null; [[ $? -eq 2 ]] || { echo "an unknown option is not an error"; exit 1; }
-echo "headless start: 6 passed, 0 failed"
+echo "headless start: 7 passed, 0 failed"
