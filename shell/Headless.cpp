@@ -70,10 +70,12 @@ void InstallQuitSignals(QCoreApplication& app)
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        app.quit();
+        // exit(), not quit(): a window that only hides or minimises on close
+        // must not hold the end back.
+        QCoreApplication::exit(0);
     });
     struct sigaction action{};
     action.sa_handler = OnSignal;

@@ -83,7 +83,7 @@ void CDesktopApp::Quit()
     m_window.RulesDialog()->hide();
     m_window.AnalyseDialog()->hide();
     m_window.hide();
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 bool CDesktopApp::eventFilter(QObject* watched, QEvent* event)
