@@ -198,7 +198,6 @@ inline constexpr const char kOk[] = "OK";
 inline constexpr const char kCancel[] = "Cancel";
 inline constexpr const char kAddRule[] = "Ajouter";
 inline constexpr const char kRemoveRule[] = "Supprimer";
-inline constexpr const char kRuleListColumn[] = "List";
 inline constexpr const char* const kRuleTabs[] = {"From", "Return Path", "TO", "CC", "Subject",
                                                  "Body (no HTML)", "Body", "Trust", "Relay"};
 // Le fichier %s n'a pas pu être écrit : les règles ne sont pas enregistrées.

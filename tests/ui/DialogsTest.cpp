@@ -171,6 +171,9 @@ TEST_F(DialogsTest, RemovingTakesExactlyTheSelectedRowsAndAClickFillsTheBox)
 TEST_F(DialogsTest, OkWritesAFileThatReadsBackCancelKeepsTheFile)
 {
     folder.Write("blacklist.txt", std::string(kSampleRules) + "NBRTO:\r\n5\r\n");
+    const std::filesystem::path file = folder.Path() + "/blacklist.txt";
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read);
     window->OnRules();
     rules().Tabs()->setCurrentIndex(2); // TO
     Type("bob@example.net");
@@ -186,6 +189,9 @@ TEST_F(DialogsTest, OkWritesAFileThatReadsBackCancelKeepsTheFile)
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.Path()))
         ++files;
     EXPECT_EQ(files, 1u); // no temporary file left beside it
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
 
     // Cancel: the entry stays in memory only; the next opening reloads.
     window->OnRules();
