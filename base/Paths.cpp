@@ -86,6 +86,56 @@ bool WriteTextFile(const std::string& path, const std::string& text)
     return std::fclose(f) == 0 && ok;
 }
 
+namespace {
+
+std::string ToDosLines(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+} // namespace
+
+bool ReplaceTextFile(const std::string& path, const std::string& text)
+{
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    struct stat info{};
+    mode_t mode = 0;
+    if (::stat(path.c_str(), &info) == 0) {
+        mode = info.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const std::string out = ToDosLines(text);
+    bool ok = ::fchmod(fd, mode) == 0;
+    size_t done = 0;
+    while (ok && done < out.size()) {
+        const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
 std::string FindFile(const std::string& folder, const std::string& name)
 {
     const std::string exact = folder + "/" + name;

@@ -27,3 +27,7 @@ bool ReadTextFile(const std::string& path, std::string& text, int64_t* diskLengt
 bool ReadBinaryFile(const std::string& path, std::string& bytes);
 // Writes a file in text mode: every LF becomes CR LF.
 bool WriteTextFile(const std::string& path, const std::string& text);
+// The same, written to a temporary file beside `path` and renamed over it: a
+// reader, or a crash, sees the old file or the new one, never half of one.
+// The file keeps its permissions; a new one gets the usual ones.
+bool ReplaceTextFile(const std::string& path, const std::string& text);

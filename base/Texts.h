@@ -195,5 +195,51 @@ inline constexpr const char kSpamTag[] = "_SPAM_ ";
 inline constexpr const char kSubjectLine[] = "Subject: \r\n";
 
 // ---- windows -------------------------------------------------------------------
+inline constexpr const char kEditRules[] = "Edition des r\xE8" "gles de filtre\r\n"; // Edition des règles de filtre
+// Impossible d'écrire %s
+inline constexpr const char kRuleFileUnwritable[] = "Impossible d'\xE9" "crire %s\r\n";
+inline constexpr const char kCaptionAtStart[] = "Brumel : Orvelane V2.0";
+inline constexpr const char kMailListLabel[] = "Liste des \xE9" "mails trait\xE9" "s :"; // Liste des émails traités :
+inline constexpr const char kLogLabel[] = "Log :";
+inline constexpr const char kStopFilter[] = "Stop filter";
+inline constexpr const char kClearList[] = "Efface Liste";
+inline constexpr const char kRulesButton[] = "R\xE8" "gles"; // Règles
+inline constexpr const char kConnectionsLabel[] = "Connexion(s) : ";
+inline constexpr const char kDisconnectAll[] = "D\xE9" "connnexions"; // Déconnnexions (three n's)
+inline constexpr const char kReceptionLabel[] = "R\xE9" "ception : "; // Réception :
+inline constexpr const char kCurrentMessageLabel[] = "Message en cours : ";
+inline constexpr const char kColumnFrom[] = "From";
+inline constexpr const char kColumnSubject[] = "Subject";
+inline constexpr const char kColumnSpam[] = "Spam";
+inline constexpr const char kColumnUidl[] = "UIDL";
+inline constexpr const char kColumnClientUid[] = "Client UID";
+inline constexpr const char kColumnTo[] = "To";
+inline constexpr const char kQuit[] = "&Quitter";
+inline constexpr const char kTrayTip[] = "Orvelane Server V2.20";
+// The rule editor.
+inline constexpr const char kRulesCaption[] = "R\xE8" "gles de filtre"; // Règles de filtre
+inline constexpr const char kOk[] = "OK";
+inline constexpr const char kCancel[] = "Cancel";
+inline constexpr const char kAddRule[] = "Ajouter";
+inline constexpr const char kRemoveRule[] = "Supprimer";
+inline constexpr const char* const kRuleTabs[] = {"From", "Return Path", "TO", "CC", "Subject",
+                                                 "Body (no HTML)", "Body", "Trust", "Relay"};
+// Le fichier %s n'a pas pu être écrit : les règles ne sont pas enregistrées.
+inline constexpr const char kRuleFileUnwritableBox[] =
+    "Le fichier %s n'a pas pu \xEA" "tre \xE9" "crit : les r\xE8" "gles ne sont pas enregistr\xE9" "es.";
+// The analysis dialog.
+inline constexpr const char kAnalyseCaption[] = "Analyse d'\xE9" "mail"; // Analyse d'émail
+inline constexpr const char kSummaryFormat[] = "Return-Path: %s\r\nTo: %s\r\nFrom:%s\r\nCC: %s\r\nSubject: %s";
+inline constexpr const char kVerdictFormat[] = "\r\n%s Spam detected by %s filter with %s";
+inline constexpr const char kBase64Button[] = "Base 64";
+inline constexpr const char k8BitButton[] = "8 Bit";
+inline constexpr const char kQuotedPrintableButton[] = "ISO8859(Q)";
+inline constexpr const char kEntitiesButton[] = "ISO8859(A)";
+inline constexpr const char kNoHtmlButton[] = "Sans HTML";
+inline constexpr const char kSqueezeButton[] = "Squeeze";
+inline constexpr const char kDecodingGroup[] = "D\xE9" "codage"; // Décodage
+inline constexpr const char kTextOperationGroup[] = "Op\xE9" "ration texte"; // Opération texte
+// The window without a notification area: the quit button.
+inline constexpr const char kQuitButton[] = "Quitter";
 
 } // namespace txt

@@ -142,5 +142,5 @@ void CRuleSet::Load()
 
 bool CRuleSet::Save() const
 {
-    return WriteTextFile(m_strFilePath, FormatRuleFile(m_set));
+    return ReplaceTextFile(m_strFilePath, FormatRuleFile(m_set));
 }

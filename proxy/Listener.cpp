@@ -192,8 +192,16 @@ void CProxyServer::EndAfterConnectFailure(CSession* session)
 
 void CProxyServer::DisconnectAll()
 {
-    while (!m_sessions.empty())
-        DisconnectSession(m_sessions.head());
+    // Numbered in the order they are closed, from 1: each one closed is the
+    // head of the list by then, but the log counts them.
+    int32_t number = 0;
+    while (CSession* session = m_sessions.head()) {
+        session->CloseConnections();
+        const std::string address = session->m_strClientAddress;
+        m_sessions.remove(session);
+        AddLog(StrFormat(txt::kDisconnected, ++number), true);
+        m_host.Connections().Remove(address);
+    }
 }
 
 void CSession::StopSilence()

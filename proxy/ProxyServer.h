@@ -53,7 +53,8 @@ public:
     // Ends a session whose server connection could not be opened: no
     // disconnection line, the failure line says what happened.
     void EndAfterConnectFailure(CSession* session);
-    // Closes every session.
+    // Closes every session in list order, logging "N°%d Déconnecté" with
+    // 1, 2, 3, ...; the icon is left to the caller.
     void DisconnectAll();
 
     // ---- transfers ----

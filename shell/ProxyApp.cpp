@@ -9,16 +9,19 @@ bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
 }
 
 const char CProxyApp::kHelpText[] =
-    "Usage: orvelane [/default]\n"
+    "Usage: orvelane [--headless] [/default]\n"
     "A spam filter for POP3 mail that runs as a local POP3 proxy: point the mail client at\n"
     "this machine (ListenAddress, ListenPort) and log in as usual, or as user(host:port).\n"
     "\n"
     "  /default    read Orvelane.ini, blacklist.txt and mail.txt from the configuration\n"
     "              folder ($XDG_CONFIG_HOME/orvelane) only, not the current directory\n"
+    "  --headless  run without a window even when a display is available (the\n"
+    "              window needs one; without it Orvelane always runs this way)\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
-    "The activity log goes to standard output; SIGINT or SIGTERM ends the program.\n";
+    "The activity log goes to standard output (and to the window); SIGINT or SIGTERM\n"
+    "ends the program, and so does \"Quitter\" in the window or its icon's menu.\n";
 const char CProxyApp::kVersionText[] = "orvelane 2.20\n";
 
 CProxyApp::ECommand CProxyApp::ReadCommandLine(const std::vector<std::string>& args)

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Starts orvelane headless in an empty home, checks the settings line on
-# standard output, then ends it with SIGTERM and expects a clean exit.
+# standard output, then ends it with SIGTERM and expects a clean exit. Without
+# a display it runs headless by itself; with one (here a display that does not
+# answer), --headless makes it so.
 set -u
+unset WAYLAND_DISPLAY
+nodisplay=(env -u DISPLAY)
 binary=$(realpath "$1")
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
@@ -13,7 +17,7 @@ check() { # $1 settings file content or "" for none, $2 expected line
         mkdir -p "$home/.config/orvelane"
         printf '%s' "$1" > "$home/.config/orvelane/Orvelane.ini"
     fi
-    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "$binary" /default) >"$out" 2>&1 &
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "${launch[@]}" "$binary" "${flags[@]}" /default) >"$out" 2>&1 &
     local pid=$!
     for _ in $(seq 50); do
         grep -qF "$2" "$out" && break
@@ -35,17 +39,51 @@ check() { # $1 settings file content or "" for none, $2 expected line
     [[ $rc -eq 0 ]] || { echo "exit code $rc"; cat "$out"; return 1; }
 }
 
+launch=("${nodisplay[@]}") flags=()
 check "" "Impossible de lire Orvelane.ini" || exit 1
+launch=(env DISPLAY=:999) flags=(--headless)
+check "" "Impossible de lire Orvelane.ini" || exit 1
+launch=("${nodisplay[@]}") flags=()
 check $'ListenAddress=127.0.0.1\nListenPort=0\n' "Chargement de $home/.config/orvelane/Orvelane.ini" || exit 1
 # A listener that cannot open ends the program, saying what to do.
 printf 'ListenAddress=not-an-address\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
-(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "$binary" /default) >"$out" 2>&1
+(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "${nodisplay[@]}" "$binary" /default) >"$out" 2>&1
 rc=$?
 [[ $rc -eq 1 ]] && grep -q "cannot listen on not-an-address" "$out" && grep -q "ListenPort" "$out" ||
     { echo "listener failure: exit code $rc"; cat "$out"; exit 1; }
+
+# With a display that answers (Xvfb, no notification area) the window starts
+# and SIGTERM still ends the program, although closing the window only
+# minimises it.
+if command -v xvfb-run >/dev/null 2>&1; then
+    rm -f "$home/.config/orvelane/Orvelane.ini" "$home/pid"
+    printf 'ListenAddress=127.0.0.1\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= xvfb-run -a sh -c 'echo $$ > "$1"; exec "$2" /default' sh \
+        "$home/pid" "$binary") >"$out" 2>&1 &
+    runner=$!
+    for _ in $(seq 100); do
+        grep -qF "coute sur 127.0.0.1" "$out" && break
+        sleep 0.1
+    done
+    pid=$(cat "$home/pid" 2>/dev/null)
+    grep -qF "coute sur 127.0.0.1" "$out" && [[ -n "$pid" ]] ||
+        { echo "window start: no listening line"; cat "$out"; kill -9 $pid $runner 2>/dev/null; exit 1; }
+    kill -TERM "$pid"
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "window start: still running after SIGTERM"; kill -9 "$pid"; exit 1
+    fi
+    wait $runner
+    window_checks=1
+else
+    window_checks=0
+fi
 
 # The command line as Linux programs read it.
 "$binary" --version | grep -qx "orvelane 2.20" || { echo "--version"; exit 1; }
 "$binary" --help | grep -q "^Usage: orvelane" || { echo "--help"; exit 1; }
 "$binary" --bogus 2>/dev/null; [[ $? -eq 2 ]] || { echo "an unknown option is not an error"; exit 1; }
-echo "headless start: 6 passed, 0 failed"
+echo "start-up: $((7 + window_checks)) passed, 0 failed"

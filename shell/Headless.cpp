@@ -1,4 +1,5 @@
-// orvelane: the POP3 spam-filtering proxy. Runs until SIGINT or SIGTERM.
+#include "shell/Headless.h"
+
 #include "shell/ProxyApp.h"
 
 #include <malloc.h>
@@ -19,31 +20,18 @@ void OnSignal(int)
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the event loop from inside it, so that every object
-// is destroyed in order.
-void InstallQuitSignals(QCoreApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        app.quit();
-    });
-    struct sigaction action{};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
 } // namespace
 
-int main(int argc, char** argv)
+int ReadProgramArguments(int argc, char** argv, std::vector<std::string>* runArgs, bool* headless)
 {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    *headless = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--headless")
+            *headless = true;
+        else
+            args.emplace_back(argv[i]);
+    }
     switch (CProxyApp::ReadCommandLine(args)) {
     case CProxyApp::ECommand::kHelp:
         std::fputs(CProxyApp::kHelpText, stdout);
@@ -57,6 +45,12 @@ int main(int argc, char** argv)
     case CProxyApp::ECommand::kRun:
         break;
     }
+    *runArgs = std::move(args);
+    return -1;
+}
+
+void TuneProcess(bool withWindow)
+{
     // Message texts come and go by the thousand during a scan. Freed memory
     // stays with the process up to a few megabytes instead of going back to
     // the system after every message, only to be faulted in again.
@@ -65,9 +59,35 @@ int main(int argc, char** argv)
     // Qt's own event dispatcher instead of the GLib one: each turn of the
     // loop (one per mail-client command while serving) costs about a fifth
     // less, and nothing here relies on GLib's main loop. A QT_NO_GLIB the
-    // user set is left as it is.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+    // user set is left as it is. The desktop's notification area and input
+    // methods may want GLib's loop: with a window it stays.
+    if (!withWindow && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+}
+
+void InstallQuitSignals(QCoreApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        // exit(), not quit(): a window that only hides or minimises on close
+        // must not hold the end back.
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int RunHeadless(int argc, char** argv, const std::vector<std::string>& args)
+{
+    TuneProcess(false);
     QCoreApplication app(argc, argv);
     InstallQuitSignals(app);
     CProxyApp proxyApp;

@@ -1,0 +1,82 @@
+// Takes a picture of every window with a sample mailbox analysed: the main
+// window (with and without a notification area), the rule editor and the
+// analysis dialog. Writes PNG files into the folder given as argument.
+//   orvelane_screenshots OUTPUT_FOLDER
+#include "base/Format.h"
+#include "base/Texts.h"
+#include "ui/AnalyseDialog.h"
+#include "ui/MailListItemModel.h"
+#include "ui/MainWindow.h"
+#include "ui/RulesDialog.h"
+#include "ui/TrayIcon.h"
+#include "ui/UiFixture.h"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+#include <QTreeView>
+#include <cstdio>
+
+namespace {
+
+bool Save(QWidget& window, const QString& folder, const char* name)
+{
+    window.show();
+    window.raise();
+    QTest::qWait(200);
+    const QString path = folder + "/" + name;
+    const bool ok = window.grab().save(path);
+    std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", qPrintable(path), window.width(), window.height());
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: orvelane_screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    CWorkFolder work;
+    work.Write("blacklist.txt", kSampleRules);
+
+    CMainDialog hub;
+    QuietHub(hub, PinnedTime(9, 41, 7));
+    bool ok = true;
+    for (bool withTray : {true, false}) {
+        hub.OnClearList();
+        auto window = std::make_unique<CMainWindow>(hub, withTray);
+        window->setWindowIcon(CTrayIcon::IdleIcon());
+        // A mail check under way: a client connected, the sample analysed,
+        // the third of four messages downloading.
+        hub.Connections().Add("127.0.0.1");
+        hub.SetTrayIcon(true, false);
+        window->setWindowTitle(QString::fromLatin1(txt::kServerBanner));
+        hub.AddLog(StrFormat(txt::kClientAccepted, 127, 0, 0, 1, 49152), true);
+        AnalyseSample(hub, SampleMessages());
+        hub.Progress().Set(75, 40);
+        hub.Progress().SetStatus(StrFormat(txt::kDownloadStatus, 3, 4, 12, 30));
+        window->MailList()->selectionModel()->select(window->MailModel()->index(7, 0),
+                                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        ok &= Save(*window, folder, withTray ? "main-window.png" : "main-window-no-tray.png");
+        if (!withTray)
+            continue;
+
+        window->OnRules();
+        window->RulesDialog()->Tabs()->setCurrentIndex(4);
+        ok &= Save(*window->RulesDialog(), folder, "rule-editor.png");
+        window->RulesDialog()->hide();
+
+        window->OnMailListRightClick();
+        ok &= Save(*window->AnalyseDialog(), folder, "analysis.png");
+        window->AnalyseDialog()->hide();
+        hub.Connections().Clear();
+    }
+    return ok ? 0 : 1;
+}

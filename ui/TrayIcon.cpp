@@ -1,0 +1,80 @@
+#include "ui/TrayIcon.h"
+
+#include "base/Texts.h"
+#include "shell/MainDialog.h"
+#include "ui/UiText.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QWidget>
+
+QIcon CTrayIcon::IdleIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/orvelane-idle-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+QIcon CTrayIcon::BusyIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/orvelane-busy-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+CTrayIcon::CTrayIcon(CMainDialog& hub, QWidget& window, bool available, QObject* parent)
+    : QObject(parent), m_hub(hub), m_window(window), m_bAvailable(available)
+{
+    m_window.setWindowIcon(IdleIcon());
+    if (m_bAvailable) {
+        m_pIcon = new QSystemTrayIcon(this);
+        m_pIcon->setToolTip(ui::Text(txt::kTrayTip));
+        m_pMenu = new QMenu(&m_window);
+        m_pQuit = m_pMenu->addAction(ui::Text(txt::kQuit));
+        connect(m_pQuit, &QAction::triggered, this, &CTrayIcon::quitRequested);
+        m_pIcon->setContextMenu(m_pMenu);
+        connect(m_pIcon, &QSystemTrayIcon::activated, this, &CTrayIcon::OnTrayMessage);
+    }
+    m_hub.Tray().m_onChanged = [this] { Apply(); };
+}
+
+CTrayIcon::~CTrayIcon()
+{
+    m_hub.Tray().m_onChanged = nullptr;
+}
+
+void CTrayIcon::Apply()
+{
+    const CTrayModel& tray = m_hub.Tray();
+    const QIcon icon = tray.m_bBusy ? BusyIcon() : IdleIcon();
+    m_window.setWindowTitle(ui::Text(m_hub.Caption()));
+    m_window.setWindowIcon(icon);
+    if (!m_pIcon || !tray.m_bVisible)
+        return;
+    m_pIcon->setIcon(icon);
+    if (tray.m_nAdds != m_nAddsSeen || !m_pIcon->isVisible()) {
+        // An add: the notification area may have been restarted and lost
+        // the icon, so it is put there afresh.
+        m_nAddsSeen = tray.m_nAdds;
+        m_pIcon->hide();
+        m_pIcon->show();
+        ++m_nShown;
+    }
+}
+
+void CTrayIcon::OnTrayMessage(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick)
+        return;
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
+}
+
+void CTrayIcon::Remove()
+{
+    if (m_pIcon)
+        m_pIcon->hide();
+}
