@@ -129,12 +129,16 @@ std::string ConvertDeclaredCharsets(std::string text)
         const size_t start = NextLine(view, declaration);
         std::string_view nextName;
         const size_t next = FindDeclaration(view, start, &nextName);
-        const size_t end =
-            std::min(NextBoundary(view, start), next == std::string_view::npos ? view.size() : LineStart(view, next));
-        if (end > start && CharsetKind(name) != ECharsetKind::kAsIs) {
-            out.append(view.substr(copied, start - copied));
-            out += ToCodePage(view.substr(start, end - start), name);
-            copied = end;
+        // Most mail declares a charset taken as it is: its stretch is not
+        // even measured.
+        if (CharsetKind(name) != ECharsetKind::kAsIs) {
+            const size_t end = std::min(NextBoundary(view, start),
+                                        next == std::string_view::npos ? view.size() : LineStart(view, next));
+            if (end > start) {
+                out.append(view.substr(copied, start - copied));
+                out += ToCodePage(view.substr(start, end - start), name);
+                copied = end;
+            }
         }
         declaration = next;
         name = nextName;
