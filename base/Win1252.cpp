@@ -98,6 +98,8 @@ unsigned char FromCodePoint(char32_t u)
 {
     if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
         return static_cast<unsigned char>(u);
+    if (u > 0x2122) // beyond the highest character of 0x80-0x9F (™)
+        return '?';
     for (size_t i = 0; i < kHighControls.size(); ++i)
         if (kHighControls[i] == u && u != 0)
             return static_cast<unsigned char>(0x80 + i);

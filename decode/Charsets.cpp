@@ -75,7 +75,8 @@ size_t FindDeclaration(std::string_view text, size_t from, std::string_view* nam
     size_t eq = from + kWord.size() - 1;
     while ((eq = text.find('=', eq)) != std::string_view::npos) {
         const size_t at = eq + 1 - kWord.size();
-        if (eq + 1 >= kWord.size() && at >= from &&
+        // Most '=' follow no 't' at all: that test comes first.
+        if (eq + 1 >= kWord.size() && at >= from && (text[eq - 1] | 0x20) == 't' &&
             w1252::EqualsNoCase(text.substr(at, kWord.size() - 1), kWord.substr(0, kWord.size() - 1))) {
             size_t start = eq + 1;
             if (start < text.size() && (text[start] == '"' || text[start] == '\''))
