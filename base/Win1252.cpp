@@ -94,23 +94,106 @@ QString ToQString(std::string_view text)
     return out;
 }
 
+unsigned char FromCodePoint(char32_t u)
+{
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return static_cast<unsigned char>(u);
+    if (u > 0x2122) // beyond the highest character of 0x80-0x9F (™)
+        return '?';
+    for (size_t i = 0; i < kHighControls.size(); ++i)
+        if (kHighControls[i] == u && u != 0)
+            return static_cast<unsigned char>(0x80 + i);
+    return '?';
+}
+
 std::string FromQString(const QString& text)
 {
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));
-    for (QChar qc : text) {
-        const char16_t u = qc.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            out.push_back(static_cast<char>(u));
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text[i].unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(text[i + 1].unicode())) {
+            out.push_back('?'); // a character beyond the first plane
+            ++i;
             continue;
         }
-        char mapped = '?';
-        for (size_t i = 0; i < kHighControls.size(); ++i)
-            if (kHighControls[i] == u && u != 0)
-                mapped = static_cast<char>(0x80 + i);
-        out.push_back(mapped);
+        out.push_back(static_cast<char>(FromCodePoint(u)));
     }
     return out;
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `p` (at most `left` bytes
+// available) and its code point; 0 when no well-formed sequence starts there.
+size_t Utf8Sequence(const unsigned char* p, size_t left, char32_t* code)
+{
+    const unsigned char c = p[0];
+    size_t length = 0;
+    char32_t u = 0, min = 0;
+    if (c < 0x80) {
+        *code = c;
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        length = 2, u = c & 0x1F, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3, u = c & 0x0F, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4, u = c & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > left)
+        return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        u = (u << 6) | (p[i] & 0x3F);
+    }
+    if (u < min || u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF))
+        return 0;
+    *code = u;
+    return length;
+}
+
+} // namespace
+
+std::string FromUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            out.push_back(static_cast<char>(p[i++]));
+            continue;
+        }
+        char32_t code = 0;
+        const size_t length = Utf8Sequence(p + i, n - i, &code);
+        if (length == 0) {
+            out.push_back(static_cast<char>(p[i++]));
+            continue;
+        }
+        out.push_back(static_cast<char>(FromCodePoint(code)));
+        i += length;
+    }
+    return out;
+}
+
+bool IsUtf8(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        char32_t code = 0;
+        const size_t length = p[i] < 0x80 ? 1 : Utf8Sequence(p + i, n - i, &code);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 } // namespace w1252

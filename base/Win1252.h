@@ -62,7 +62,19 @@ char32_t ToUnicode(unsigned char c);
 std::string ToUtf8(std::string_view text);
 QString ToQString(std::string_view text);
 // Reverse mapping for text typed in the windows; characters outside the code
-// page become '?'.
+// page become '?' (one per character, a surrogate pair included).
 std::string FromQString(const QString& text);
+
+// The code page's byte for one Unicode character; '?' for a character the
+// code page cannot hold (the C1 controls U+0080-U+009F included).
+unsigned char FromCodePoint(char32_t u);
+
+// UTF-8 text into the code page: every well-formed UTF-8 sequence becomes its
+// character's byte, or '?'; every byte that begins no well-formed sequence
+// (a stray continuation byte, a cut or overlong sequence, a surrogate) is kept
+// as it stands, so text already in the code page mixed in passes unchanged.
+std::string FromUtf8(std::string_view text);
+// True when every byte of `text` belongs to a well-formed UTF-8 sequence.
+bool IsUtf8(std::string_view text);
 
 } // namespace w1252

@@ -114,8 +114,6 @@ int32_t RecipientCount(std::string_view value)
 CHeaderFields ReadHeaderFields(std::string_view text, CMailDecoder& decoder)
 {
     CHeaderFields fields = ScanHeaderFields(text);
-    // Encoded words in the Subject are decoded when one of them is ISO-8859.
-    if (w1252::Upper(fields.m_strSubject).find("=?ISO-") != std::string::npos)
-        fields.m_strSubject = decoder.DecodeHeaderWords(fields.m_strSubject);
+    fields.m_strSubject = decoder.DecodeHeaderText(std::move(fields.m_strSubject), true);
     return fields;
 }

@@ -24,7 +24,8 @@ struct CHeaderFields {
 CHeaderFields ScanHeaderFields(std::string_view text);
 
 // The fields as the analysis takes them: ScanHeaderFields, then the encoded
-// words of the Subject decoded by `decoder` when one of them is ISO-8859.
+// words of the Subject decoded into the code page by `decoder`
+// (CMailDecoder::DecodeHeaderText, which logs when it decodes).
 class CMailDecoder;
 CHeaderFields ReadHeaderFields(std::string_view text, CMailDecoder& decoder);
 

@@ -1,10 +1,13 @@
-// Encoded words of a header value (=?charset?encoding?text?=). The charset is
-// read but not used: the decoded bytes are taken as they are.
+// Encoded words of a header value (=?charset?encoding?text?=): into their
+// bytes, the charset never read (DecodeHeaderWords), or into the code page
+// by their charsets (DecodeHeaderText).
 #include "decode/MailDecoder.h"
 
 #include "decode/Base64.h"
+#include "decode/Charsets.h"
 #include "decode/ScanFields.h"
 #include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <algorithm>
 #include <cstring>
@@ -139,9 +142,78 @@ void AppendQuoted(std::string& out, const char* text, const char* end)
     }
 }
 
-} // namespace
+// How a value's words are decoded.
+enum class EWordMode {
+    kBytes,     // every word into its bytes, the charset never read
+    kConverted, // the same, then the bytes of charsets other than the ISO
+                // family converted into the code page
+    kWellFormed, // as kConverted, but a word whose encoding name is not B
+                 // or Q, or whose base64 is malformed, stays as it stands
+};
 
-std::string CMailDecoder::DecodeHeaderWords(std::string value)
+// The bytes of one word's encoded text; false when the word is malformed,
+// with `bytes` then holding what DecodeHeaderWords puts in its place:
+// nothing for a malformed base64 text, "<unknown>" for an encoding name
+// other than B or Q.
+bool DecodeWordText(const std::string& value, size_t encoding, size_t encodingLength, size_t text, size_t textEnd,
+                    std::string& bytes)
+{
+    bytes.clear();
+    const char name = encodingLength == 1 ? value[encoding] : '\0';
+    if (name == 'q' || name == 'Q') {
+        AppendQuoted(bytes, value.data() + text, value.data() + textEnd);
+        return true;
+    }
+    if (name == 'b' || name == 'B') {
+        int32_t length = 0;
+        const CBase64 base64;
+        const auto decoded =
+            base64.DecodeBase64Run(value.data() + text, static_cast<int32_t>(textEnd - text), &length);
+        if (!decoded)
+            return false;
+        bytes.append(reinterpret_cast<const char*>(decoded.get()), static_cast<size_t>(length));
+        return true;
+    }
+    bytes = "<unknown>";
+    return false;
+}
+
+// Whether the bytes of a word in `charset` are converted: never for the ISO
+// family, whose words are taken byte for byte, nor for the charsets taken
+// as they are.
+bool Converts(std::string_view charset)
+{
+    if (charset.size() >= 4 && w1252::EqualsNoCase(charset.substr(0, 4), "ISO-"))
+        return false;
+    return CharsetKind(charset) != ECharsetKind::kAsIs;
+}
+
+// Bytes of adjacent words in one converted charset, converted together so
+// that a character split between two words comes out whole.
+class CPendingRun
+{
+public:
+    void Add(std::string& out, std::string_view charset, const std::string& bytes)
+    {
+        if (!w1252::EqualsNoCase(charset, m_charset))
+            Flush(out);
+        m_charset = charset;
+        m_bytes += bytes;
+    }
+    void Flush(std::string& out)
+    {
+        if (!m_bytes.empty())
+            out += ToCodePage(m_bytes, m_charset);
+        m_bytes.clear();
+        m_charset = {};
+    }
+
+private:
+    std::string_view m_charset;
+    std::string m_bytes;
+};
+
+std::string DecodeWords(const std::string& value, EWordMode mode, bool* decodedOut)
 {
     const size_t n = value.size();
     size_t i = 0;
@@ -151,10 +223,13 @@ std::string CMailDecoder::DecodeHeaderWords(std::string value)
     CWordScanner scanner(value);
     std::string out;
     out.reserve(n);
+    CPendingRun run;
+    std::string bytes;
     bool decoded = false;
     while (i < n) {
         if (value[i] != '=') {
             // Plain text up to the next '=' is copied as it stands.
+            run.Flush(out);
             const void* hit = std::memchr(value.data() + i, '=', n - i);
             const size_t stop = hit ? static_cast<size_t>(static_cast<const char*>(hit) - value.data()) : n;
             out.append(value, i, stop - i);
@@ -163,38 +238,74 @@ std::string CMailDecoder::DecodeHeaderWords(std::string value)
         }
         size_t encoding = 0, encodingLength = 0, text = 0, textEnd = 0;
         if (!scanner.ReadWord(i, &encoding, &encodingLength, &text, &textEnd)) {
+            run.Flush(out);
             out.push_back(value[i]);
             ++i;
             continue;
         }
+        const size_t wordEnd = textEnd + 2;
+        const bool wellFormed = DecodeWordText(value, encoding, encodingLength, text, textEnd, bytes);
+        if (!wellFormed && mode == EWordMode::kWellFormed) {
+            run.Flush(out);
+            out.append(value, i, wordEnd - i);
+            i = wordEnd;
+            continue;
+        }
         decoded = true;
-        const char name = encodingLength == 1 ? value[encoding] : '\0';
-        if (name == 'q' || name == 'Q') {
-            AppendQuoted(out, value.data() + text, value.data() + textEnd);
-        } else if (name == 'b' || name == 'B') {
-            int32_t length = 0;
-            const CBase64 base64;
-            const auto bytes =
-                base64.DecodeBase64Run(value.data() + text, static_cast<int32_t>(textEnd - text), &length);
-            if (bytes)
-                out.append(reinterpret_cast<const char*>(bytes.get()), static_cast<size_t>(length));
+        const std::string_view charset(value.data() + i + 2, encoding - 1 - (i + 2));
+        if (mode != EWordMode::kBytes && wellFormed && Converts(charset)) {
+            run.Add(out, charset, bytes);
         } else {
-            out += "<unknown>";
+            run.Flush(out);
+            out += bytes;
         }
 
         // White space between two encoded words disappears.
-        const size_t wordEnd = textEnd + 2;
         size_t next = wordEnd;
         while (next < n && decode::IsCSpace(static_cast<unsigned char>(value[next])))
             ++next;
-        i = scanner.LooksLikeWord(next) ? next : wordEnd;
+        bool joined = false;
+        if (mode == EWordMode::kWellFormed) {
+            size_t e = 0, el = 0, t = 0, te = 0;
+            std::string scratch;
+            joined = scanner.ReadWord(next, &e, &el, &t, &te) && DecodeWordText(value, e, el, t, te, scratch);
+        } else {
+            joined = scanner.LooksLikeWord(next);
+        }
+        i = joined ? next : wordEnd;
     }
+    run.Flush(out);
 
+    *decodedOut = decoded;
     if (!decoded)
         return value;
     const size_t zero = out.find('\0');
     if (zero != std::string::npos)
         out.resize(zero);
-    Write(txt::kLogHeaderWords, true);
+    return out;
+}
+
+} // namespace
+
+std::string CMailDecoder::DecodeHeaderWords(std::string value)
+{
+    bool decoded = false;
+    std::string out = DecodeWords(value, EWordMode::kBytes, &decoded);
+    if (decoded)
+        Write(txt::kLogHeaderWords, true);
+    return out;
+}
+
+std::string CMailDecoder::DecodeHeaderText(std::string value, bool log)
+{
+    if (value.find("=?") == std::string::npos)
+        return value;
+    // Where an ISO word stands, every word is decoded the way it always was;
+    // only the bytes of the other charsets are then converted.
+    const bool iso = w1252::Upper(value).find("=?ISO-") != std::string::npos;
+    bool decoded = false;
+    std::string out = DecodeWords(value, iso ? EWordMode::kConverted : EWordMode::kWellFormed, &decoded);
+    if (decoded && log)
+        Write(txt::kLogHeaderWords, true);
     return out;
 }

@@ -43,8 +43,17 @@ public:
     // Named entities of EntityTable, anywhere in the text.
     std::string DecodeEntities(std::string text, bool log);
 
-    // Encoded words (=?charset?B|Q?text?=) of one header value.
+    // Encoded words (=?charset?B|Q?text?=) of one header value, into their
+    // bytes whatever their charset.
     std::string DecodeHeaderWords(std::string value);
+    // Encoded words of one header value, into the code page by their charsets.
+    // When the value holds a word of the ISO family ("=?ISO-", any case),
+    // every word is decoded as DecodeHeaderWords decodes it, and the bytes of
+    // the words in other charsets are then converted. Otherwise only well-formed
+    // words are decoded and converted (B or Q with valid base64); malformed ones
+    // stay as they stand. Adjacent words in one charset are converted together.
+    // Logs like DecodeHeaderWords when `log` is set and a word was decoded.
+    std::string DecodeHeaderText(std::string value, bool log);
 
     // Applies LookAlikeChar to every byte after the first "Status:" (the whole
     // text when there is none), in place; returns the converted text.

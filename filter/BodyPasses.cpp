@@ -3,6 +3,7 @@
 // characters squeezed. Each pass runs only when the one before found nothing.
 #include "filter/BodyPasses.h"
 
+#include "decode/Charsets.h"
 #include "decode/MailDecoder.h"
 #include "decode/ScanFields.h"
 #include "decode/TextTools.h"
@@ -36,6 +37,9 @@ std::string DecodeAndFlatten(CMailDecoder& decoder, const CTextTools& tools, std
     text = decoder.Decode8Bit(std::move(text), log);
     text = decoder.DecodeEntities(std::move(text), log);
     text = decoder.DecodeQuotedPrintable(std::move(text), log);
+    // Parts declared in UTF-8 or another charset, now free of their transfer
+    // encoding, into the code page the rules are written in.
+    text = ConvertDeclaredCharsets(std::move(text));
     return tools.FlattenBlanks(std::move(text));
 }
 

@@ -16,7 +16,9 @@ int32_t CAnalysis::ExtractHeaders(CMailRecord* record, int32_t row)
         fields = ReadHeaderFields(AnalysisText(record), m_decoder);
 
     CMailListModel::Row cells;
-    cells[CMailListModel::kFrom] = fields.m_strFrom;
+    // The list shows the sender's name readable; the From rules still see the
+    // field as it arrived.
+    cells[CMailListModel::kFrom] = m_decoder.DecodeHeaderText(fields.m_strFrom, false);
     cells[CMailListModel::kSubject] = fields.m_strSubject;
     cells[CMailListModel::kUidl] = record->m_strUidl;
     cells[CMailListModel::kClientUid] = StrFormat("%d", record->m_nClientNumber);

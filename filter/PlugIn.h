@@ -1,5 +1,9 @@
 // External analysers: shared libraries exporting "Analyse" and, optionally,
 // "Level" (see include/orvelane/plugin.h). One CPlugIn holds one loaded library.
+// The text a plug-in receives is Windows-1252 bytes as prepared, never
+// converted between charsets: a part declared in UTF-8 or another charset
+// arrives in that charset's bytes, and encoded header words arrive encoded,
+// unlike the text the rules see.
 #pragma once
 
 #include "orvelane/plugin.h"

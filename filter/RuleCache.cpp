@@ -21,7 +21,9 @@ std::string FileStamp(const std::string& path)
 
 CCompiledRuleFile::CCompiledRuleFile(std::string content) : m_strContent(std::move(content))
 {
-    ParseRuleFile(m_strContent, m_lists);
+    // Read as the rule set reads it, so that the lists compare equal.
+    ERuleFileEncoding encoding = ERuleFileEncoding::kWindows1252;
+    ParseRuleFile(DecodeRuleFile(m_strContent, &encoding), m_lists);
 }
 
 bool CCompiledRuleFile::SameList(ERuleList which, const RuleList& list) const

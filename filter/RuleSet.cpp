@@ -5,6 +5,7 @@
 #include "base/Texts.h"
 #include "base/Win1252.h"
 
+#include <algorithm>
 #include <memory>
 #include <unordered_set>
 
@@ -117,6 +118,41 @@ std::string FormatRuleFile(const SRuleLists& rules)
     return out;
 }
 
+namespace {
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+} // namespace
+
+std::string DecodeRuleFile(std::string_view content, ERuleFileEncoding* encoding)
+{
+    if (const size_t zero = content.find('\0'); zero != std::string_view::npos)
+        content = content.substr(0, zero);
+    const bool ascii =
+        std::all_of(content.begin(), content.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !w1252::IsUtf8(content)) {
+        *encoding = ERuleFileEncoding::kWindows1252;
+        return std::string(content);
+    }
+    *encoding = ERuleFileEncoding::kUtf8;
+    if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        *encoding = ERuleFileEncoding::kUtf8Bom;
+        content.remove_prefix(kByteOrderMark.size());
+    }
+    return w1252::FromUtf8(content);
+}
+
+std::string EncodeRuleFile(const std::string& text, ERuleFileEncoding encoding)
+{
+    switch (encoding) {
+    case ERuleFileEncoding::kUtf8:
+        return w1252::ToUtf8(text);
+    case ERuleFileEncoding::kUtf8Bom:
+        return std::string(kByteOrderMark) + w1252::ToUtf8(text);
+    case ERuleFileEncoding::kWindows1252:
+        break;
+    }
+    return text;
+}
+
 int CRuleSet::IndexOf(const RuleList& list) const
 {
     for (int i = 0; i < kRuleListCount; ++i)
@@ -128,6 +164,7 @@ int CRuleSet::IndexOf(const RuleList& list) const
 void CRuleSet::Load()
 {
     ClearRuleSet(m_set);
+    m_encoding = ERuleFileEncoding::kWindows1252;
     const std::string folder = CurrentDirectory();
     m_strFilePath = FindFile(folder, kRuleFileName);
     std::string content;
@@ -137,10 +174,10 @@ void CRuleSet::Load()
         return;
     }
     m_log.AddLog(std::string(txt::kLoading) + m_strFilePath + "\r\n", true);
-    ParseRuleFile(content, m_set);
+    ParseRuleFile(DecodeRuleFile(content, &m_encoding), m_set);
 }
 
 bool CRuleSet::Save() const
 {
-    return ReplaceTextFile(m_strFilePath, FormatRuleFile(m_set));
+    return ReplaceTextFile(m_strFilePath, EncodeRuleFile(FormatRuleFile(m_set), m_encoding));
 }

@@ -51,6 +51,21 @@ void ParseRuleFile(std::string_view content, SRuleLists& rules);
 // line of its own followed by its entries or its threshold.
 std::string FormatRuleFile(const SRuleLists& rules);
 
+// The encoding a rule file was read in, and is written back in.
+enum class ERuleFileEncoding {
+    kWindows1252, // bytes as they are
+    kUtf8,        // UTF-8 without a byte-order mark
+    kUtf8Bom,     // UTF-8 after a byte-order mark
+};
+
+// The content of a rule file in the code page, and the encoding it was in:
+// UTF-8 (with or without a byte-order mark) when it is well-formed UTF-8
+// and holds a byte from 0x80 on, Windows-1252 otherwise. A zero byte ends
+// the content. Characters the code page cannot hold become '?'.
+std::string DecodeRuleFile(std::string_view content, ERuleFileEncoding* encoding);
+// The rule file text in `encoding`.
+std::string EncodeRuleFile(const std::string& text, ERuleFileEncoding encoding);
+
 // The file name of the rule file inside the current directory.
 inline constexpr const char kRuleFileName[] = "blacklist.txt";
 // Longest directory path the rule file is looked for in.
@@ -78,13 +93,18 @@ public:
     // Empties and refills the set from blacklist.txt in the current directory,
     // which becomes the file path.
     void Load();
-    // Writes the set to the file path; false when it cannot be written.
+    // Writes the set to the file path in the encoding it was read in; false
+    // when it cannot be written.
     bool Save() const;
     // Where the set was last loaded from.
     const std::string& FilePath() const { return m_strFilePath; }
+    // The encoding the file was read in, which Save writes; Windows-1252
+    // when no file could be read.
+    ERuleFileEncoding Encoding() const { return m_encoding; }
 
 private:
     ILogSink& m_log;
     SRuleLists m_set;
     std::string m_strFilePath;
+    ERuleFileEncoding m_encoding = ERuleFileEncoding::kWindows1252;
 };

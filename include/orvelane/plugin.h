@@ -39,7 +39,14 @@ struct OrvelaneWindow {
  * Analyse: judges one message. The message is spam when the low 8 bits of the
  * answer are not all zero (256, for instance, means "not spam").
  *   text          the message, prepared as Level asks, zero-terminated, 8-bit
- *                 (Windows-1252), header and body, lines ending in CR LF
+ *                 (Windows-1252), header and body, lines ending in CR LF.
+ *                 Characters are not converted between charsets for it:
+ *                 a part the message declares in another charset (UTF-8,
+ *                 ...) arrives in that charset's own bytes, as they stand
+ *                 once the transfer decoding Level asks for is done, and
+ *                 encoded header words (=?charset?B|Q?...?=) arrive encoded.
+ *                 Orvelane's own rules see such text converted to
+ *                 Windows-1252, each character it cannot hold as '?'.
  *   rules         the BODY rules of the rule file, upper case, joined by "|"
  *   server        the POP3 server host name of the connection
  *   user          the connection's USER command line as sent to the server

@@ -44,3 +44,31 @@ TEST(Win1252, QStringRoundTrip)
     EXPECT_EQ(w1252::ToQString("\x80").at(0).unicode(), 0x20AC);
     EXPECT_EQ(w1252::FromQString(QString::fromUtf8("\xE2\x98\x83")), "?"); // not in the code page
 }
+
+TEST(Win1252, FromUtf8KeepsWhatIsNotUtf8)
+{
+    struct Case {
+        const char* utf8;
+        const char* expected;
+        bool wellFormed;
+    };
+    const Case cases[] = {
+        {"caf\xC3\xA9", "caf\xE9", true},
+        {"\xE2\x82\xAC \xC5\x93 \xC5\xB8", "\x80 \x9C \x9F", true}, // € œ Ÿ: the code page's 0x80-0x9F
+        {"\xD0\x9F\xD1\x80", "??", true},                           // Cyrillic: one '?' per character
+        {"a\xF0\x9F\x98\x80" "b", "a?b", true},                     // beyond the first plane
+        {"\xC2\x85", "?", true},                                    // a C1 control
+        {"caf\xE9", "caf\xE9", false},                              // Latin-1 mixed in: kept
+        {"\xC3", "\xC3", false},                                    // cut short
+        {"\xC0\xAF", "\xC0\xAF", false},                            // overlong
+        {"\xED\xA0\x80", "\xED\xA0\x80", false},                    // a surrogate
+        {"\xF4\x90\x80\x80", "\xF4\x90\x80\x80", false},            // beyond U+10FFFF
+        {"\x80" "abc", "\x80" "abc", false},                        // stray continuation byte
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(w1252::FromUtf8(c.utf8), c.expected) << c.utf8;
+        EXPECT_EQ(w1252::IsUtf8(c.utf8), c.wellFormed) << c.utf8;
+    }
+    EXPECT_TRUE(w1252::IsUtf8(""));
+    EXPECT_EQ(w1252::FromQString(QString::fromUtf8("\xF0\x9F\x98\x80")), "?"); // a surrogate pair: one '?'
+}

@@ -38,9 +38,22 @@ TEST_F(ExtractHeadersTest, IsoEncodedWordsInTheSubjectAreDecoded)
     EXPECT_EQ(shown.find("=?"), std::string::npos);
     EXPECT_EQ(r.m_strSubject, w1252::Upper(shown));
     CMailRecord other;
-    other.m_pszText = "Subject: =?utf-8?Q?caf=C3=A9?=\r\nStatus: \r\n"; // no ISO word: left as it is
+    other.m_pszText = "Subject: =?utf-8?Q?caf=C3=A9?=\r\nStatus: \r\n"; // no ISO word: UTF-8 decoded too
     analysis.ExtractHeaders(&other, 0);
-    EXPECT_EQ(other.m_strSubject, " =?UTF-8?Q?CAF=C3=A9?=");
+    EXPECT_EQ(other.m_strSubject, "CAF\xC9");
+}
+
+TEST_F(ExtractHeadersTest, TheListShowsTheFromDecodedTheRulesSeeItAsItCame)
+{
+    CMailRecord r;
+    r.m_pszText = "From: =?UTF-8?Q?Jos=C3=A9?= <j@x>\r\nSubject: =?UTF-8?B?dmlhZ3Jh?=\r\nStatus: \r\n";
+    analysis.ExtractHeaders(&r, 0);
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kFrom), "Jos\xE9 j@x");
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSubject), "viagra");
+    EXPECT_EQ(r.m_strFrom, " =?UTF-8?Q?JOS=C3=A9?= J@X");
+    EXPECT_EQ(r.m_strSubject, "VIAGRA");
+    // One log line, for the Subject.
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"Message encod\xE9" "e en RFC2047"});
 }
 
 TEST_F(ExtractHeadersTest, RowsBeyondMaxMemoMsgAreDeletedFromTheTop)

@@ -245,3 +245,52 @@ TEST_F(PipelineTest, RulesAreReloadedAtEveryRun)
     Run();
     EXPECT_TRUE(a->m_bSpam);
 }
+
+// What a new user tries first: an ASCII rule against a Subject that hides it
+// in encoded words, and a rule file with accents against mail in either
+// encoding.
+TEST_F(PipelineTest, RulesSeeEncodedWordsOfEveryCharset)
+{
+    WriteRules("SUBJECT:\r\nviagra\r\n");
+    const char* const subjects[] = {
+        "=?ISO-8859-1?B?U3DpY2lhbCB2aWFncmEgb2ZmcmU=?=",
+        "=?UTF-8?B?dmlhZ3Jh?=",
+        "=?UTF-8?Q?Sp=C3=A9cial_=76iagra?=",
+        "Offre =?utf-8?b?dmlh?=\r\n =?utf-8?b?Z3Jh?= sp\xE9" "ciale", // folded, adjacent
+        "=?Windows-1252?Q?=80_?= =?ISO-8859-15?Q?=A4?= via=?utf-8?q?gra?=",
+        "=?KOI8-R?B?8NLJ18XU?= =?utf-8?Q?=F0=9F=92=8A_v?=iagra",
+    };
+    for (const char* subject : subjects)
+        Add(Message("From: a@x\r\nSubject: " + std::string(subject) + "\r\n"));
+    Run();
+    int n = 0;
+    for (CMailRecord* r : records)
+        EXPECT_TRUE(r->m_bSpam) << subjects[n++];
+}
+
+TEST_F(PipelineTest, Utf8RuleFileMatchesLatin1AndUtf8Mail)
+{
+    WriteRules("SUBJECT:\r\nr\xC3\xA9" "duction\r\nBODY:\r\nd\xC3\xA9j\xC3\xA0 vu\r\n");
+    const std::string mails[] = {
+        Message("Subject: =?iso-8859-1?Q?R=E9duction?=\r\n"),
+        Message("Subject: =?utf-8?Q?R=C3=A9duction?=\r\n"),
+        Message("Subject: x\r\nContent-Type: text/plain; charset=iso-8859-1\r\n", "d\xE9j\xE0 vu\r\n"),
+        Message("Subject: x\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                "Content-Transfer-Encoding: quoted-printable\r\n",
+                "d=C3=A9j=C3=A0 vu\r\n"),
+        Message("Subject: x\r\nContent-Type: text/plain; charset=\"UTF-8\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n",
+                "ZMOpasOgIHZ1\r\n\r\n"),
+    };
+    for (const std::string& mail : mails)
+        Add(mail);
+    Run();
+    int n = 0;
+    for (CMailRecord* r : records)
+        EXPECT_TRUE(r->m_bSpam) << mails[n++];
+    // Mail that declares nothing keeps its bytes: UTF-8 there is not read.
+    records.clear();
+    Add(Message("Subject: x\r\n", "d\xC3\xA9j\xC3\xA0 vu\r\n"));
+    Run();
+    EXPECT_FALSE(records.first()->m_bSpam);
+}

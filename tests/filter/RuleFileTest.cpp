@@ -118,6 +118,68 @@ TEST_F(RuleFileTest, EditorEntriesAreSavedAsTyped)
     EXPECT_NE(written.find("NBRCC:\r\n3\r\nSUBJECT:"), std::string::npos);
 }
 
+TEST(RuleFileEncoding, Utf8OnlyWhenWellFormedAndNotPlainAscii)
+{
+    struct Case {
+        std::string content;
+        ERuleFileEncoding encoding;
+        std::string text;
+    };
+    using E = ERuleFileEncoding;
+    const Case cases[] = {
+        {"SUBJECT:\nabc\n", E::kWindows1252, "SUBJECT:\nabc\n"},
+        {"r\xC3\xA9" "duction", E::kUtf8, "r\xE9" "duction"},
+        {"\xEF\xBB\xBFr\xC3\xA9" "duction", E::kUtf8Bom, "r\xE9" "duction"},
+        {"\xEF\xBB\xBF" "abc", E::kUtf8Bom, "abc"},
+        {"\xE2\x82\xAC \xD0\x9F", E::kUtf8, "\x80 ?"},
+        {"r\xE9" "duction \xC3\xA9", E::kWindows1252, "r\xE9" "duction \xC3\xA9"}, // not all UTF-8
+        {"\xEF\xBB\xBFr\xE9" "duction", E::kWindows1252, "\xEF\xBB\xBFr\xE9" "duction"},
+        {std::string("\xC3\xA9\0\xE9", 4), E::kUtf8, "\xE9"}, // a zero byte ends the content
+    };
+    for (const Case& c : cases) {
+        ERuleFileEncoding encoding = E::kWindows1252;
+        EXPECT_EQ(DecodeRuleFile(c.content, &encoding), c.text) << c.content;
+        EXPECT_EQ(encoding, c.encoding) << c.content;
+    }
+}
+
+TEST_F(RuleFileTest, SavedInTheEncodingItWasReadIn)
+{
+    struct Case {
+        std::string file;
+        ERuleFileEncoding encoding;
+        std::string entry;       // as loaded, in the code page
+        std::string subjectLine; // as written back
+    };
+    const Case cases[] = {
+        {"SUBJECT:\r\nr\xE9" "duction\r\n", ERuleFileEncoding::kWindows1252, "R\xC9" "DUCTION",
+         "R\xC9" "DUCTION"},
+        {"SUBJECT:\r\nr\xC3\xA9" "duction \xE2\x82\xAC\r\n", ERuleFileEncoding::kUtf8, "R\xC9" "DUCTION \x80",
+         "R\xC3\x89" "DUCTION \xE2\x82\xAC"},
+        {"\xEF\xBB\xBFSUBJECT:\r\nr\xC3\xA9" "duction\r\n", ERuleFileEncoding::kUtf8Bom, "R\xC9" "DUCTION",
+         "R\xC3\x89" "DUCTION"},
+    };
+    for (const Case& c : cases) {
+        WriteRules(c.file);
+        rules.Load();
+        EXPECT_EQ(rules.Encoding(), c.encoding) << c.file;
+        EXPECT_EQ(Entries(rules.List(kRuleSubject)), Lines{c.entry}) << c.file;
+        ASSERT_TRUE(rules.Save());
+        std::string written;
+        ASSERT_TRUE(ReadBinaryFile(rules.FilePath(), written));
+        const std::string bom = c.encoding == ERuleFileEncoding::kUtf8Bom ? "\xEF\xBB\xBF" : "";
+        EXPECT_EQ(written.substr(0, bom.size() + 5), bom + "FROM:") << c.file;
+        EXPECT_NE(written.find("SUBJECT:\r\n" + c.subjectLine + "\r\nBODY:"), std::string::npos) << c.file;
+        rules.Load(); // and it reads back into the same set
+        EXPECT_EQ(rules.Encoding(), c.encoding) << c.file;
+        EXPECT_EQ(Entries(rules.List(kRuleSubject)), Lines{c.entry}) << c.file;
+    }
+    // A missing file is written as Windows-1252, as before.
+    std::filesystem::remove(m_folder + "/blacklist.txt");
+    rules.Load();
+    EXPECT_EQ(rules.Encoding(), ERuleFileEncoding::kWindows1252);
+}
+
 TEST_F(RuleFileTest, FolderPathTooLongIsTreatedLikeAMissingFile)
 {
     std::string deep = m_folder;
