@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -16,6 +17,16 @@ namespace {
 // How long a closed connection may still take to deliver its last output.
 constexpr int kLingerMs = 10000;
 constexpr size_t kMaxUnit = size_t(64) << 20;
+
+// flush and abort are not virtual: a TLS-capable socket is reached through
+// its own type, or they would miss its inner connection.
+void Abort(QTcpSocket* socket)
+{
+    if (auto* tls = qobject_cast<QSslSocket*>(socket))
+        tls->abort();
+    else
+        socket->abort();
+}
 
 } // namespace
 
@@ -34,7 +45,7 @@ bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrievin
 }
 
 CClientSocket::CClientSocket(CProxyServer& proxy, QTcpSocket* socket)
-    : m_proxy(proxy), m_pSocket(socket ? socket : new QTcpSocket())
+    : m_proxy(proxy), m_pSocket(socket ? socket : new QSslSocket()) // outgoing: may turn to TLS
 {
     m_pSocket->setParent(this);
     // Every answer leaves at once: otherwise the last small segment of a
@@ -46,6 +57,9 @@ CClientSocket::CClientSocket(CProxyServer& proxy, QTcpSocket* socket)
     connect(m_pSocket, &QTcpSocket::errorOccurred, this, &CClientSocket::OnError);
     connect(m_pSocket, &QTcpSocket::connected, this, [this] {
         m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_bTcpUp = true;
+        if (m_bTlsOnConnect)
+            return; // reported once the handshake is over
         m_bConnecting = false;
         if (m_pEvents)
             m_pEvents->OnConnected(this, true);
@@ -60,7 +74,8 @@ CClientSocket::~CClientSocket()
 void CClientSocket::Connect(const std::string& host, uint16_t port)
 {
     m_bConnecting = true;
-    m_pSocket->connectToHost(QString::fromStdString(host), port);
+    if (!ConnectEncrypted(host, port))
+        m_pSocket->connectToHost(QString::fromStdString(host), port);
 }
 
 bool CClientSocket::IsActive() const
@@ -88,7 +103,11 @@ bool CClientSocket::Send(const char* data, int64_t length)
 
 void CClientSocket::Flush()
 {
-    if (m_pSocket && !m_bClosed && m_pSocket->bytesToWrite() > 0)
+    if (!m_pSocket || m_bClosed || m_pSocket->bytesToWrite() <= 0)
+        return;
+    if (auto* tls = qobject_cast<QSslSocket*>(m_pSocket))
+        tls->flush();
+    else
         m_pSocket->flush();
 }
 
@@ -113,12 +132,12 @@ void CClientSocket::Close()
     if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(kLingerMs, socket, [socket] {
-            socket->abort();
+            Abort(socket);
             socket->deleteLater();
         });
         socket->disconnectFromHost();
     } else {
-        socket->abort();
+        Abort(socket);
         socket->deleteLater();
     }
 }
@@ -184,6 +203,8 @@ void CClientSocket::OnReadyRead()
 
 void CClientSocket::OnDisconnected()
 {
+    if (HandshakeBroken())
+        return;
     QPointer<CClientSocket> self(this);
     // Whatever arrived before the end is handled first; the end of the
     // stream ends the last unit.
@@ -206,6 +227,8 @@ void CClientSocket::OnDisconnected()
 
 void CClientSocket::OnError()
 {
+    if (HandshakeBroken())
+        return;
     if (!m_bConnecting || !m_pSocket)
         return;
     m_bConnecting = false;

@@ -3,6 +3,9 @@
 
 #include "base/Format.h"
 
+#include <QSslConfiguration>
+#include <QSslSocket>
+
 using namespace harness;
 
 namespace {
@@ -241,4 +244,12 @@ TEST_F(SessionLife, LastAnswerWithoutLineEndStillReachesTheClient)
     client->Send("QUIT\r\n");
     ASSERT_TRUE(client->WaitClosed());
     EXPECT_EQ(client->received, "+OK bye");
+}
+
+// Encrypted server connections need Qt's OpenSSL backend at run time and the
+// system's trust store.
+TEST(Tls, TheTlsBackendAndTheTrustStoreAreThere)
+{
+    EXPECT_TRUE(QSslSocket::supportsSsl()) << QSslSocket::activeBackend().toStdString();
+    EXPECT_FALSE(QSslConfiguration::systemCaCertificates().isEmpty());
 }
