@@ -4,9 +4,12 @@
 #   deps.sh --tests  build, unit, integration and end-to-end tests, benchmarks
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev)
+# Qt Network loads OpenSSL (libssl3) when a connection turns to TLS; the
+# server's certificate is checked against the system's trust store.
+packages=(cmake ninja-build g++ qt6-base-dev libssl3 ca-certificates)
 if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3)
+    # openssl makes the test certificates of the TLS tests.
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 openssl)
     # npm fetches the benchmark corpus; a machine may already have it from
     # another source than Debian's package, which would then conflict.
     command -v npm >/dev/null 2>&1 || packages+=(npm)
