@@ -11,6 +11,8 @@
 #include <QSslError>
 #include <QSslSocket>
 
+#include <unistd.h>
+
 namespace {
 
 // The system's trust store, read once: every connection that adds a
@@ -55,10 +57,44 @@ void LoadSystemTrust()
         SystemCertificates();
 }
 
+QSslSocket* CClientSocket::TlsSocket()
+{
+    if (auto* tls = qobject_cast<QSslSocket*>(m_pSocket))
+        return tls;
+    // A plain connection stays a plain socket until it needs TLS: in clear,
+    // a TLS socket reads straight from the system, which lets one large
+    // retrieval hold the event loop.
+    auto* tls = new QSslSocket(this);
+    if (m_pSocket->state() == QAbstractSocket::ConnectedState) {
+        // STLS: the TLS socket takes a copy of the descriptor; the plain
+        // socket's closing then leaves the connection open.
+        const int copy = ::dup(static_cast<int>(m_pSocket->socketDescriptor()));
+        if (copy < 0 || !tls->setSocketDescriptor(copy, QAbstractSocket::ConnectedState)) {
+            if (copy >= 0)
+                ::close(copy);
+            delete tls;
+            return nullptr;
+        }
+        tls->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    }
+    QTcpSocket* plain = m_pSocket;
+    plain->disconnect(this);
+    plain->setParent(nullptr);
+    plain->abort();
+    plain->deleteLater(); // it may be emitting the signal that led here
+    m_pSocket = tls;
+    Wire();
+    return tls;
+}
+
 QSslSocket* CClientSocket::PrepareTls(const TlsPeer& peer)
 {
-    auto* socket = qobject_cast<QSslSocket*>(m_pSocket);
-    if (!socket || m_bClosed || !QSslSocket::supportsSsl()) {
+    if (m_bClosed || !m_pSocket || !QSslSocket::supportsSsl()) {
+        m_nTlsFailure = TlsFailure::kUnavailable;
+        return nullptr;
+    }
+    QSslSocket* socket = TlsSocket();
+    if (!socket) {
         m_nTlsFailure = TlsFailure::kUnavailable;
         return nullptr;
     }

@@ -45,13 +45,18 @@ bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrievin
 }
 
 CClientSocket::CClientSocket(CProxyServer& proxy, QTcpSocket* socket)
-    : m_proxy(proxy), m_pSocket(socket ? socket : new QSslSocket()) // outgoing: may turn to TLS
+    : m_proxy(proxy), m_pSocket(socket ? socket : new QTcpSocket())
 {
     m_pSocket->setParent(this);
     // Every answer leaves at once: otherwise the last small segment of a
     // retrieval waits for the peer's delayed acknowledgement (about 40 ms).
     if (socket)
         m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    Wire();
+}
+
+void CClientSocket::Wire()
+{
     connect(m_pSocket, &QTcpSocket::readyRead, this, &CClientSocket::OnReadyRead);
     connect(m_pSocket, &QTcpSocket::disconnected, this, &CClientSocket::OnDisconnected);
     connect(m_pSocket, &QTcpSocket::errorOccurred, this, &CClientSocket::OnError);

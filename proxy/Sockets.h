@@ -89,6 +89,11 @@ private:
     // An error or the end of the stream while a handshake is under way.
     bool HandshakeBroken();
 
+    // Connects the socket's signals to this object.
+    void Wire();
+    // The socket as a TLS socket: a plain one is replaced, and an open
+    // connection handed over to the replacement. Null when that fails.
+    QSslSocket* TlsSocket();
     void OnReadyRead();
     void OnDisconnected();
     void OnError();
