@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+// How the connection to the POP3 server is protected (ServerSecurity):
+// auto: implicit TLS on port 995, else STLS when the server offers it, else
+// plain; tls: implicit TLS; starttls: STLS or nothing; none: plain.
+enum class ServerSecurity { kAuto, kTls, kStartTls, kNone };
+
 struct CSettings {
     std::string m_strPopServer;
     std::string m_strProxyUserName;
@@ -20,4 +25,7 @@ struct CSettings {
     // Mail-client connections open at once; 0 or less: no bound.
     int32_t m_nMaxConnections = 64;
     std::string m_strListenAddress;
+    ServerSecurity m_nServerSecurity = ServerSecurity::kAuto;
+    // A PEM file of certificates trusted besides the system's (ServerCertificate).
+    std::string m_strServerCertificate;
 };

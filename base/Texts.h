@@ -125,6 +125,44 @@ inline constexpr const char kProtocolError[] = "-ERR [SYS/TEMP] protocol error f
 inline constexpr const char kLineTooLong[] = "-ERR line too long\r\n";
 inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 
+// ---- encryption of the server connection ----------------------------------------
+// N°%d - Connexion chiffrée avec %s:%d (%s)   (protocol, cipher)
+inline constexpr const char kTlsEncrypted[] = "N\xB0" "%d - Connexion chiffr\xE9" "e avec %s:%d (%s)\r\n";
+// La connexion chiffrée à %s:%d a échoué : %s
+inline constexpr const char kTlsFailed[] =
+    "La connexion chiffr\xE9" "e \xE0 %s:%d a \xE9" "chou\xE9 : %s\r\n";
+// The client's answer: the same reason, in the protocol's language.
+inline constexpr const char kTlsFailedAnswer[] = "-ERR [SYS/PERM] TLS with %s:%d failed: %s\r\n";
+// Why, for the log (French) and for the client (English).
+inline constexpr const char kTlsWhyUnavailable[] = "TLS indisponible (biblioth\xE8" "que OpenSSL absente)";
+inline constexpr const char kTlsWhyUnavailableEn[] = "TLS not available";
+inline constexpr const char kTlsWhyCaFile[] = "fichier ServerCertificate illisible";
+inline constexpr const char kTlsWhyCaFileEn[] = "ServerCertificate file unreadable";
+inline constexpr const char kTlsWhyExpired[] = "certificat expir\xE9";          // certificat expiré
+inline constexpr const char kTlsWhyExpiredEn[] = "certificate expired";
+inline constexpr const char kTlsWhyNotYetValid[] = "certificat pas encore valide";
+inline constexpr const char kTlsWhyNotYetValidEn[] = "certificate not yet valid";
+// le certificat ne correspond pas au nom d'hôte
+inline constexpr const char kTlsWhyHostName[] = "le certificat ne correspond pas au nom d'h\xF4te";
+inline constexpr const char kTlsWhyHostNameEn[] = "host name mismatch";
+// émetteur du certificat inconnu
+inline constexpr const char kTlsWhyUntrusted[] = "\xE9" "metteur du certificat inconnu";
+inline constexpr const char kTlsWhyUntrustedEn[] = "unknown certificate issuer";
+inline constexpr const char kTlsWhyRevoked[] = "certificat r\xE9voqu\xE9"; // certificat révoqué
+inline constexpr const char kTlsWhyRevokedEn[] = "certificate revoked";
+inline constexpr const char kTlsWhyCertificate[] = "certificat refus\xE9"; // certificat refusé
+inline constexpr const char kTlsWhyCertificateEn[] = "certificate rejected";
+// échec de la négociation TLS
+inline constexpr const char kTlsWhyHandshake[] = "\xE9" "chec de la n\xE9gociation TLS";
+inline constexpr const char kTlsWhyHandshakeEn[] = "TLS handshake failed";
+inline constexpr const char kTlsWhyNoStls[] = "le serveur ne propose pas STLS";
+inline constexpr const char kTlsWhyNoStlsEn[] = "server does not offer STLS";
+inline constexpr const char kTlsWhyStlsRefused[] = "le serveur a refus\xE9 STLS"; // le serveur a refusé STLS
+inline constexpr const char kTlsWhyStlsRefusedEn[] = "server refused STLS";
+// données en clair après la réponse à STLS
+inline constexpr const char kTlsWhyInjected[] = "donn\xE9" "es en clair apr\xE8" "s la r\xE9ponse \xE0 STLS";
+inline constexpr const char kTlsWhyInjectedEn[] = "clear-text data after STLS";
+
 // ---- decoding ------------------------------------------------------------------
 inline constexpr const char kLogBase64[] = "Message encod\xE9" "e en base64\r\n";        // Message encodé en base64
 inline constexpr const char kLog8Bit[] = "Message encod\xE9" "e en 8 Bit\r\n";          // Message encodé en 8 Bit

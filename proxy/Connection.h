@@ -8,6 +8,30 @@
 
 class IConnection;
 
+// Why the encryption of a connection failed, or could not be had.
+enum class TlsFailure {
+    kNone,
+    kUnavailable,    // no TLS library, or a connection that cannot encrypt
+    kCaFile,         // the ServerCertificate file holds no readable certificate
+    kExpired,
+    kNotYetValid,
+    kHostName,       // the certificate names another host
+    kUntrusted,      // unknown issuer, or self-signed and not trusted
+    kRevoked,
+    kCertificate,    // any other fault of the certificate
+    kHandshake,      // the peer does not speak TLS, or the handshake broke off
+    kNoStls,         // STLS was required and the server does not offer it
+    kStlsRefused,    // the server refused STLS
+    kInjected,       // clear-text bytes followed the STLS answer
+};
+
+// What the server's certificate is checked against: its host name, and
+// the system's trust store plus the certificates of an optional PEM file.
+struct TlsPeer {
+    std::string host;
+    std::string extraCaFile;
+};
+
 // What a connection reports to its session, on the event-loop thread. The
 // session may end (and destroy the connection) inside any of them.
 class IConnectionEvents
@@ -22,6 +46,8 @@ public:
     virtual void OnUnit(IConnection* connection) = 0;
     // The peer closed the connection; every unit before the end was reported.
     virtual void OnClosed(IConnection* connection) = 0;
+    // The handshake that StartEncryption began is over.
+    virtual void OnEncrypted(IConnection*, bool) {}
 };
 
 class IConnection
@@ -46,4 +72,18 @@ public:
     virtual void SetRetrieving(bool retrieving) = 0;
     // Bytes have arrived that do not make a unit yet.
     virtual bool HoldsPartialUnit() const { return false; }
+
+    // ---- TLS; a connection that cannot encrypt keeps the defaults ----
+    // Before Connect: the handshake follows the TCP connection, and
+    // OnConnected reports the end of the handshake. False when the
+    // connection cannot encrypt.
+    virtual bool EncryptOnConnect(const TlsPeer&) { return false; }
+    // On the open connection (STLS): the handshake starts; OnEncrypted
+    // reports its end. Nothing may be sent until then.
+    virtual bool StartEncryption(const TlsPeer&) { return false; }
+    // After a failed handshake: why. kNone for a connection failure that
+    // has nothing to do with TLS.
+    virtual TlsFailure EncryptionFailure() const { return TlsFailure::kNone; }
+    // Once encrypted: the protocol and the cipher, e.g. "TLSv1.3, TLS_AES_256_GCM_SHA384".
+    virtual std::string EncryptionDescription() const { return std::string(); }
 };

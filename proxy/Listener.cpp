@@ -36,6 +36,8 @@ void CProxyServer::OpenListener()
         m_pListenSocket = new CListenSocket(*this);
         m_pListenSocket->setParent(this);
     }
+    if (!Settings().m_strServerCertificate.empty())
+        LoadSystemTrust();
     const int32_t port = Settings().m_nListenPort;
     if (m_pListenSocket->Listen(Settings().m_strListenAddress, port)) {
         AddLog(StrFormat(txt::kListening, ListenAddress().c_str(), Port()), true);
@@ -171,12 +173,14 @@ void CProxyServer::OnSocketClose(IConnection* socket)
         m_host.SetTrayIcon(false, false);
 }
 
-void CProxyServer::EndAfterConnectFailure(CSession* session)
+void CProxyServer::EndAfterConnectFailure(CSession* session, const char* tlsReason)
 {
     // The command the client is waiting on gets an answer that says why.
     std::string host = session->m_strServerHost;
     std::replace_if(host.begin(), host.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, '?');
-    if (host.empty())
+    if (tlsReason)
+        SendToClient(session, StrFormat(txt::kTlsFailedAnswer, host.c_str(), session->m_nServerPort, tlsReason));
+    else if (host.empty())
         SendToClient(session, txt::kNoServerNamed);
     else if (session->m_pServer && session->m_pServer->IsConnected())
         SendToClient(session, StrFormat(txt::kServerDidNotGreet, host.c_str(), session->m_nServerPort));
@@ -215,6 +219,10 @@ void CProxyServer::OnServerSilent(int32_t number)
     CSession* session = SessionByNumber(number);
     if (!session || !session->m_pSilenceTimer || session->m_pSilenceTimer->isActive())
         return;
+    if (session->m_nSecurity == CSession::Security::kHandshake) {
+        session->EndForTls(TlsFailure::kHandshake);
+        return;
+    }
     if (session->m_bGreetingPending) {
         // Still connecting, or connected without a greeting.
         AddLog(StrFormat(txt::kServerConnectFailed, session->m_strServerHost.c_str(), session->m_nServerPort),

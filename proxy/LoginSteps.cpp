@@ -32,11 +32,10 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
 {
     if (user.namesServer) {
         m_strServerHost = user.host;
-        if (user.hasPort)
-            m_nServerPort = user.port;
+        m_nServerPort = user.hasPort ? user.port : DefaultServerPort();
     } else {
         // POPServer=host or host:port.
-        m_nServerPort = 110;
+        m_nServerPort = DefaultServerPort();
         SplitServerName(m_proxy.Settings().m_strPopServer, m_strServerHost, m_nServerPort);
     }
     m_strUserCommand = user.line;
@@ -57,6 +56,8 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
         m_proxy.EndAfterConnectFailure(this);
         return;
     }
+    if (!ChooseSecurity())
+        return;
     m_pServer->Connect(m_strServerHost, static_cast<uint16_t>(m_nServerPort));
     // Connecting and greeting get the same limit as a silent server.
     ArmSilence();
@@ -197,6 +198,10 @@ void CSession::Greeting(int32_t index, const std::string& text)
     }
     const std::string greeting = std::move(m_strGreeting);
     m_strGreeting.clear();
+    // The login goes out once the connection is as ServerSecurity asks;
+    // then the greeting comes back here.
+    if (HoldLoginForSecurity(greeting))
+        return;
     m_bGreetingPending = false;
     if (!m_strPassCommand.empty()) {
         m_answers.Expect(CAnswerTracker::Kind::kSingle, CAnswerTracker::Route::kLoginUser);

@@ -52,7 +52,8 @@ public:
     void DisconnectSession(CSession* session);
     // Ends a session whose server connection could not be opened: no
     // disconnection line, the failure line says what happened.
-    void EndAfterConnectFailure(CSession* session);
+    // With `tlsReason`, the client's answer is that TLS failed and why.
+    void EndAfterConnectFailure(CSession* session, const char* tlsReason = nullptr);
     // Closes every session in list order, logging "N°%d Déconnecté" with
     // 1, 2, 3, ...; the icon is left to the caller.
     void DisconnectAll();

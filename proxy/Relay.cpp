@@ -229,6 +229,10 @@ void CSession::OnServerData(int32_t index)
         if (!m_proxy.ReceiveAll(m_pServer.get(), text, false, index))
             return;
     }
+    if (SecurityPending()) {
+        SecurityAnswer(index, text);
+        return;
+    }
     if (m_bGreetingPending) {
         Greeting(index, text);
         return;

@@ -94,12 +94,17 @@ void CSession::OnConnected(IConnection* connection, bool ok)
 {
     if (connection != m_pServer.get())
         return;
+    if (!ok && connection->EncryptionFailure() != TlsFailure::kNone) {
+        EndForTls(connection->EncryptionFailure());
+        return;
+    }
     if (!ok) {
         StopSilence();
         m_proxy.AddLog(StrFormat(txt::kServerConnectFailed, m_strServerHost.c_str(), m_nServerPort), true);
         m_proxy.EndAfterConnectFailure(this);
         return;
     }
+    LogEncryption();
     m_proxy.Host().MailCheckStarted();
 }
 

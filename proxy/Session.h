@@ -109,6 +109,30 @@ public:
     // The client has been silent past the idle limit.
     void ClientIdle();
 
+    // ---- encryption of the server connection (ServerSecurity.cpp) ----
+    // Where the protection of the server connection stands: nothing left
+    // to do before the login (plain, or implicit TLS), CAPA or STLS owed
+    // once the server greets, their answers awaited, the STLS handshake.
+    enum class Security { kSettled, kAskCapa, kRequireStls, kCapaSent, kStlsSent, kHandshake };
+    Security m_nSecurity = Security::kSettled;
+    std::string m_strHeldGreeting;    // the greeting, until the login may go out
+    std::string m_strSecurityAnswer;  // the CAPA or STLS answer so far
+    // The port when none is named: 995 for implicit TLS, else 110.
+    int32_t DefaultServerPort() const;
+    // Before Connect: the protection ServerSecurity asks for. False when
+    // the session was ended (TLS cannot be had).
+    bool ChooseSecurity();
+    // The greeting came: true when CAPA or STLS go first and the login waits.
+    bool HoldLoginForSecurity(const std::string& greeting);
+    // An answer to CAPA or STLS is being read, or the handshake runs.
+    bool SecurityPending() const;
+    void SecurityAnswer(int32_t index, const std::string& text);
+    void OnEncrypted(IConnection* connection, bool ok) override;
+    // Logs the protocol and cipher of an encrypted server connection.
+    void LogEncryption();
+    // Ends the session like a failed connection, saying why TLS failed.
+    void EndForTls(TlsFailure failure);
+
     std::unique_ptr<IConnection> m_pServer;
     std::unique_ptr<IConnection> m_pClient;
     std::string m_strServerHost;

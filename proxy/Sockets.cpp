@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -22,6 +23,16 @@ namespace {
 constexpr int kLingerMs = 10000;
 // How long accepting stops when the process has no file descriptor left.
 constexpr int kAcceptPauseMs = 1000;
+
+// flush and abort are not virtual: a TLS-capable socket is reached through
+// its own type, or they would miss its inner connection.
+void Abort(QTcpSocket* socket)
+{
+    if (auto* tls = qobject_cast<QSslSocket*>(socket))
+        tls->abort();
+    else
+        socket->abort();
+}
 
 } // namespace
 
@@ -47,11 +58,19 @@ CClientSocket::CClientSocket(CProxyServer& proxy, QTcpSocket* socket)
     // retrieval waits for the peer's delayed acknowledgement (about 40 ms).
     if (socket)
         m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    Wire();
+}
+
+void CClientSocket::Wire()
+{
     connect(m_pSocket, &QTcpSocket::readyRead, this, &CClientSocket::OnReadyRead);
     connect(m_pSocket, &QTcpSocket::disconnected, this, &CClientSocket::OnDisconnected);
     connect(m_pSocket, &QTcpSocket::errorOccurred, this, &CClientSocket::OnError);
     connect(m_pSocket, &QTcpSocket::connected, this, [this] {
         m_pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_bTcpUp = true;
+        if (m_bTlsOnConnect)
+            return; // reported once the handshake is over
         m_bConnecting = false;
         if (m_pEvents)
             m_pEvents->OnConnected(this, true);
@@ -66,7 +85,8 @@ CClientSocket::~CClientSocket()
 void CClientSocket::Connect(const std::string& host, uint16_t port)
 {
     m_bConnecting = true;
-    m_pSocket->connectToHost(QString::fromStdString(host), port);
+    if (!ConnectEncrypted(host, port))
+        m_pSocket->connectToHost(QString::fromStdString(host), port);
 }
 
 bool CClientSocket::IsActive() const
@@ -94,7 +114,11 @@ bool CClientSocket::Send(const char* data, int64_t length)
 
 void CClientSocket::Flush()
 {
-    if (m_pSocket && !m_bClosed && m_pSocket->bytesToWrite() > 0)
+    if (!m_pSocket || m_bClosed || m_pSocket->bytesToWrite() <= 0)
+        return;
+    if (auto* tls = qobject_cast<QSslSocket*>(m_pSocket))
+        tls->flush();
+    else
         m_pSocket->flush();
 }
 
@@ -119,12 +143,12 @@ void CClientSocket::Close()
     if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(kLingerMs, socket, [socket] {
-            socket->abort();
+            Abort(socket);
             socket->deleteLater();
         });
         socket->disconnectFromHost();
     } else {
-        socket->abort();
+        Abort(socket);
         socket->deleteLater();
     }
 }
@@ -190,6 +214,8 @@ void CClientSocket::OnReadyRead()
 
 void CClientSocket::OnDisconnected()
 {
+    if (HandshakeBroken())
+        return;
     QPointer<CClientSocket> self(this);
     // Whatever arrived before the end is handled first; the end of the
     // stream ends the last unit.
@@ -212,6 +238,8 @@ void CClientSocket::OnDisconnected()
 
 void CClientSocket::OnError()
 {
+    if (HandshakeBroken())
+        return;
     if (!m_bConnecting || !m_pSocket)
         return;
     m_bConnecting = false;

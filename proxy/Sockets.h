@@ -18,6 +18,8 @@
 
 class CProxyServer;
 class QSocketNotifier;
+class QSslError;
+class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
 
@@ -29,6 +31,11 @@ class QTcpSocket;
 inline constexpr int32_t kReadChunk = 102400;
 bool ChunkEndsUnit(std::string_view chunk);
 bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrieving, bool moreWaiting);
+
+// Reads the system's trust store now (about 0.2 s): done at start-up when a
+// certificate file is trusted besides it, rather than when the first
+// session's connection needs it.
+void LoadSystemTrust();
 
 class CClientSocket : public QObject, public IConnection
 {
@@ -69,7 +76,30 @@ public:
     // as they are (a mail client's lines are bounded far below a server's).
     void SetUnitLimit(size_t limit) { m_nMaxUnit = limit; }
 
+    // ---- TLS of an outgoing connection (SocketTls.cpp) ----
+    bool EncryptOnConnect(const TlsPeer& peer) override;
+    bool StartEncryption(const TlsPeer& peer) override;
+    TlsFailure EncryptionFailure() const override { return m_nTlsFailure; }
+    std::string EncryptionDescription() const override;
+
 private:
+    // The outgoing socket with its certificate checks set for `peer`; null
+    // (and the reason noted) when TLS cannot be had.
+    QSslSocket* PrepareTls(const TlsPeer& peer);
+    // Connects with the handshake to follow, when EncryptOnConnect asked for it.
+    bool ConnectEncrypted(const std::string& host, uint16_t port);
+    void OnEncrypted();
+    void OnSslErrors(const QList<QSslError>& errors);
+    // The handshake is over without success: the session hears of it once.
+    void HandshakeFailed();
+    // An error or the end of the stream while a handshake is under way.
+    bool HandshakeBroken();
+
+    // Connects the socket's signals to this object.
+    void Wire();
+    // The socket as a TLS socket: a plain one is replaced, and an open
+    // connection handed over to the replacement. Null when that fails.
+    QSslSocket* TlsSocket();
     void OnReadyRead();
     void OnDisconnected();
     void OnError();
@@ -90,6 +120,12 @@ private:
     bool m_bUnitReady = false;
     bool m_bConnecting = false;
     bool m_bClosed = false;
+    // TLS: the handshake follows the TCP connection (which is up), or was
+    // started on the open connection; and why it failed.
+    bool m_bTlsOnConnect = false;
+    bool m_bTcpUp = false;
+    bool m_bHandshaking = false;
+    TlsFailure m_nTlsFailure = TlsFailure::kNone;
 };
 
 class CListenSocket : public QObject

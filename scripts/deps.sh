@@ -6,11 +6,14 @@ set -euo pipefail
 
 # libxcb1-dev and pkg-config: the window's look-up of the "Connections Tray"
 # window on X11 (without them the program builds and never finds it).
-packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config)
+# Qt Network loads OpenSSL (libssl3) when a connection turns to TLS; the
+# server's certificate is checked against the system's trust store.
+packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config libssl3 ca-certificates)
 if [[ "${1:-}" == "--tests" ]]; then
     # xvfb: the one window test that needs a real X server (skipped without
-    # it) and scripts/screenshots.sh.
-    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth)
+    # it) and scripts/screenshots.sh. openssl makes the test certificates of
+    # the TLS tests.
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth openssl)
     # npm fetches the benchmark corpus; a machine may already have it from
     # another source than Debian's package, which would then conflict.
     command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -4,8 +4,23 @@
 #include "base/Win1252.h"
 
 #include <limits>
+#include <utility>
 
 namespace {
+
+// An unknown word keeps the value before it.
+void ReadSecurity(std::string_view value, ServerSecurity& security)
+{
+    static constexpr std::pair<std::string_view, ServerSecurity> kWords[] = {
+        {"auto", ServerSecurity::kAuto},
+        {"tls", ServerSecurity::kTls},
+        {"starttls", ServerSecurity::kStartTls},
+        {"none", ServerSecurity::kNone},
+    };
+    for (const auto& [word, meaning] : kWords)
+        if (w1252::EqualsNoCase(value, word))
+            security = meaning;
+}
 
 void ApplyLine(std::string_view line, CSettings& s)
 {
@@ -36,6 +51,10 @@ void ApplyLine(std::string_view line, CSettings& s)
         s.m_nMaxConnections = AtoiSaturating(value);
     else if (w1252::EqualsNoCase(key, "ListenAddress"))
         s.m_strListenAddress = value;
+    else if (w1252::EqualsNoCase(key, "ServerSecurity"))
+        ReadSecurity(value, s.m_nServerSecurity);
+    else if (w1252::EqualsNoCase(key, "ServerCertificate"))
+        s.m_strServerCertificate = value;
 }
 
 } // namespace

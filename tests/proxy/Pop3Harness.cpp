@@ -193,6 +193,9 @@ std::unique_ptr<CMainDialog> MakeHub()
     hub->Settings().m_nListenPort = 0;
     hub->Settings().m_strListenAddress = "127.0.0.1";
     hub->Settings().m_strPopServer = "127.0.0.1";
+    // The scripted server speaks plain POP3 and answers no CAPA before the
+    // login; the tests of the encryption choose their mode themselves.
+    hub->Settings().m_nServerSecurity = ServerSecurity::kNone;
     hub->Proxy().m_nGraceMs = 150;
     hub->Proxy().m_nSilenceMs = 400;
     hub->SetMessageBox([](const std::string&, const std::string&) {});

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <sys/resource.h>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 using namespace harness;
 
@@ -323,4 +325,12 @@ TEST_F(SessionLife, OutOfFileDescriptorsPausesAccepting)
     EXPECT_LT(cpu, 0.12); // woken for the same connection again and again: 0.19 here
     // Descriptors are free again: the waiting client is taken.
     ASSERT_TRUE(clients.back()->WaitFor("+OK Orvelane", 3000));
+}
+
+// Encrypted server connections need Qt's OpenSSL backend at run time and the
+// system's trust store.
+TEST(Tls, TheTlsBackendAndTheTrustStoreAreThere)
+{
+    EXPECT_TRUE(QSslSocket::supportsSsl()) << QSslSocket::activeBackend().toStdString();
+    EXPECT_FALSE(QSslConfiguration::systemCaCertificates().isEmpty());
 }

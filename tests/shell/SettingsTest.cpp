@@ -124,6 +124,26 @@ TEST(Settings, ListenKeys)
     EXPECT_EQ(Parse("").m_nMaxConnections, 64);
 }
 
+TEST(Settings, ServerSecurityKeys)
+{
+    const struct {
+        const char* text;
+        ServerSecurity want;
+    } cases[] = {
+        {"", ServerSecurity::kAuto},
+        {"ServerSecurity=tls\n", ServerSecurity::kTls},
+        {"serversecurity = STARTTLS\n", ServerSecurity::kStartTls},
+        {"SERVERSECURITY=None\n", ServerSecurity::kNone},
+        {"ServerSecurity=tls\nServerSecurity=auto\n", ServerSecurity::kAuto},
+        // an unknown word keeps what was there
+        {"ServerSecurity=starttls\nServerSecurity=ssl\n", ServerSecurity::kStartTls},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Parse(c.text).m_nServerSecurity, c.want) << c.text;
+    EXPECT_EQ(Parse("ServerCertificate=/etc/orvelane/Server.pem\n").m_strServerCertificate,
+              "/etc/orvelane/Server.pem");
+}
+
 TEST(Settings, EightBitValuesAreKeptAsBytes)
 {
     // Accented capitals in a value survive untouched; keys compare by the code page.

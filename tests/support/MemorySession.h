@@ -31,6 +31,8 @@ public:
     bool Send(const char* data, int64_t length) override
     {
         sent.append(data, static_cast<size_t>(length));
+        if (transcript)
+            transcript->append(data, static_cast<size_t>(length));
         return m_bConnected;
     }
     void Close() override { m_bActive = m_bConnected = false; }
@@ -43,6 +45,20 @@ public:
         return std::move(m_unit);
     }
     void SetRetrieving(bool) override {}
+    bool EncryptOnConnect(const TlsPeer& peer) override
+    {
+        tlsPeer = peer.host;
+        encryptOnConnect = encrypted = canEncrypt;
+        return canEncrypt;
+    }
+    bool StartEncryption(const TlsPeer& peer) override
+    {
+        tlsPeer = peer.host;
+        handshaking = canEncrypt;
+        return canEncrypt;
+    }
+    TlsFailure EncryptionFailure() const override { return failure; }
+    std::string EncryptionDescription() const override { return encrypted ? "TLSv1.3, TEST_CIPHER" : ""; }
 
     // The test's side.
     // An outgoing connection reports that it is open; an accepted one is.
@@ -59,6 +75,23 @@ public:
         m_pEvents->OnUnit(this);
     }
     std::string Sent() { return std::exchange(sent, std::string()); }
+    // The STLS handshake ends.
+    void FinishHandshake(TlsFailure why)
+    {
+        handshaking = false;
+        failure = why;
+        encrypted = why == TlsFailure::kNone;
+        m_pEvents->OnEncrypted(this, encrypted);
+    }
+
+    // Also gets what is sent: it outlives the connection.
+    std::string* transcript = nullptr;
+    bool canEncrypt = false;
+    bool encryptOnConnect = false;
+    bool handshaking = false;
+    bool encrypted = false;
+    TlsFailure failure = TlsFailure::kNone;
+    std::string tlsPeer;
 
     std::string sent;
     std::string target;

@@ -1,6 +1,7 @@
 """A private Dovecot POP3 server in a temporary folder: its own configuration,
-one passwd-file user with a maildir, plaintext login without TLS, listening on
-127.0.0.1 on a free port. Works for root (the mail user is then "nobody") and
+one passwd-file user with a maildir, plaintext login, listening on 127.0.0.1
+on a free port; with a certificate also POP3S on a second port and STLS on the
+first. Works for root (the mail user is then "nobody") and
 for an unprivileged user (everything runs as that user)."""
 import grp
 import os
@@ -22,7 +23,7 @@ instance_name = orvelane-test-{port}
 log_path = {root}/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+{ssl}
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 first_valid_uid = 1
@@ -44,7 +45,8 @@ service pop3-login {{
     port = {port}
   }}
   inet_listener pop3s {{
-    port = 0
+    address = 127.0.0.1
+    port = {pop3s_port}
   }}
 {login_chroot}
 }}
@@ -57,12 +59,16 @@ class Dovecot:
     killed on exit, whatever happened."""
 
     def __init__(self, root, user="alice", password="secret", start_timeout=20,
-                 uidl_format="%08Xu%08Xv"):
+                 uidl_format="%08Xu%08Xv", tls=None):
+        """`tls`: (certificate, key) paths; then STLS is offered and
+        `pop3s_port` serves implicit TLS."""
         self.root = root
         self.user = user
         self.users = {}
         self.uidl_format = uidl_format
         self.port = net.free_port()
+        self.tls = tls
+        self.pop3s_port = net.free_port() if tls else 0
         self.start_timeout = start_timeout
         self.process = None
         self._sequence = 0
@@ -90,8 +96,11 @@ class Dovecot:
         self.add_user(user, password)
 
     def _write_config(self):
+        ssl = (f"ssl = yes\nssl_cert = <{self.tls[0]}\nssl_key = <{self.tls[1]}"
+               if self.tls else "ssl = no")
         with open(self.config_path, "w") as f:
-            f.write(CONFIG.format(port=self.port, **self._settings))
+            f.write(CONFIG.format(port=self.port, ssl=ssl, pop3s_port=self.pop3s_port,
+                                  **self._settings))
 
     def add_user(self, user, password):
         """A further mailbox; call before start()."""
@@ -156,6 +165,8 @@ class Dovecot:
                 if attempt + 1 == attempts:
                     raise RuntimeError(f"Dovecot did not start: {e}\n{self.log_tail()}") from e
                 self.port = net.free_port()
+                if self.tls:
+                    self.pop3s_port = net.free_port()
                 self._write_config()
 
     def stop(self, timeout=5):
@@ -178,6 +189,22 @@ class Dovecot:
             pass
         self.process = None
         self._stderr.close()
+
+    def restart(self, tls):
+        """Starts again with another certificate, or (None) without TLS."""
+        self.stop()
+        self.tls = tls
+        self.pop3s_port = net.free_port() if tls else 0
+        self._write_config()
+        return self.start()
+
+    def logins(self):
+        """Dovecot's login lines so far ("... TLS, session=..." when encrypted)."""
+        try:
+            with open(os.path.join(self.root, "dovecot.log"), errors="replace") as f:
+                return [r for r in f.read().splitlines() if "pop3-login" in r and "Login: user=" in r]
+        except OSError:
+            return []
 
     def logouts(self, user=None):
         """Dovecot's logout lines so far, e.g. "... retr=3/1200, del=0/3 ...",

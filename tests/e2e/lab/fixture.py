@@ -8,6 +8,7 @@ import tempfile
 import unittest
 
 from . import mail
+from .certs import Certificates
 from .dovecot import Dovecot
 from .orvelane import Orvelane
 from .proc import exit_on_sigterm
@@ -23,6 +24,9 @@ class MailboxTest(unittest.TestCase):
     # may change them.
     UIDL_FORMAT = "%08Xu%08Xv"
     EXTRA_USERS = {}
+    # Dovecot with a certificate for 127.0.0.1 from a test authority
+    # (self.certs): STLS on its port, POP3S on dovecot.pop3s_port.
+    TLS = False
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="orvelane-e2e-")
@@ -30,8 +34,12 @@ class MailboxTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root, True)
         self.orvelane = None
         self.mailbox = mail.mailbox()
+        tls = None
+        if self.TLS:
+            self.certs = Certificates(os.path.join(self.root, "certs"))
+            tls = self.certs.server("server")
         self.dovecot = Dovecot(os.path.join(self.root, "dovecot"), USER, PASSWORD,
-                               uidl_format=self.UIDL_FORMAT)
+                               uidl_format=self.UIDL_FORMAT, tls=tls)
         for user, password in self.EXTRA_USERS.items():
             self.dovecot.add_user(user, password)
         for _, data in self.mailbox.values():

@@ -11,8 +11,11 @@ class PopError(Exception):
 
 
 class RawPop:
-    def __init__(self, port, timeout=20, host=LOOPBACK):
+    def __init__(self, port, timeout=20, host=LOOPBACK, tls=None):
+        """`tls`: an ssl.SSLContext for implicit TLS (POP3S)."""
         self.sock = socket.create_connection((host, port), timeout=timeout)
+        if tls:
+            self.sock = tls.wrap_socket(self.sock, server_hostname=host)
         self.buffer = b""
         self.greeting = self.line()
 

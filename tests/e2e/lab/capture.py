@@ -1,0 +1,67 @@
+"""A TCP relay on 127.0.0.1 that records every byte a client sends the
+server behind it, to show what went over the wire in clear."""
+import socket
+import threading
+
+from .net import LOOPBACK
+
+
+class Capture:
+    def __init__(self, target_port):
+        self.target_port = target_port
+        self.listener = socket.create_server((LOOPBACK, 0))
+        self.port = self.listener.getsockname()[1]
+        self.lock = threading.Lock()
+        self._sent = bytearray()
+        self.connections = 0
+        self._open = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def sent(self):
+        """Everything the clients sent, over all connections."""
+        with self.lock:
+            return bytes(self._sent)
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            try:
+                server = socket.create_connection((LOOPBACK, self.target_port))
+            except OSError:
+                client.close()
+                continue
+            with self.lock:
+                self.connections += 1
+                self._open += [client, server]
+            threading.Thread(target=self._pump, args=(client, server, True), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
+
+    def _pump(self, source, sink, record):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                if record:
+                    with self.lock:
+                        self._sent += data
+                sink.sendall(data)
+        except OSError:
+            pass
+        for s in (sink, source):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def close(self):
+        self.listener.close()
+        with self.lock:
+            for s in self._open:
+                try:
+                    s.close()
+                except OSError:
+                    pass
