@@ -70,24 +70,9 @@ bool ReadTextFile(const std::string& path, std::string& text, int64_t* diskLengt
     return true;
 }
 
-bool WriteTextFile(const std::string& path, const std::string& text)
-{
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (char c : text) {
-        if (c == '\n')
-            out.push_back('\r');
-        out.push_back(c);
-    }
-    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 namespace {
 
+// Text-mode writing: every LF becomes CR LF.
 std::string ToDosLines(const std::string& text)
 {
     std::string out;
@@ -101,6 +86,16 @@ std::string ToDosLines(const std::string& text)
 }
 
 } // namespace
+
+bool WriteTextFile(const std::string& path, const std::string& text)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const std::string out = ToDosLines(text);
+    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    return std::fclose(f) == 0 && ok;
+}
 
 bool ReplaceTextFile(const std::string& path, const std::string& text)
 {
