@@ -122,7 +122,8 @@ TEST_F(Modes, EventLoopKeepsAnsweringWhileAHugeMessageArrivesSlowly)
     auto other = Connect();
     qint64 worst = 0;
     int probes = 0;
-    QElapsedTimer clock;
+    QElapsedTimer clock, download;
+    download.start();
     while (sent < answer.size() && probes < 200) {
         other->received.clear();
         clock.start();
@@ -132,10 +133,16 @@ TEST_F(Modes, EventLoopKeepsAnsweringWhileAHugeMessageArrivesSlowly)
         ++probes;
         Spin(10);
     }
+    // A loop held by the download would answer a handful of probes at most,
+    // each after a long share of the whole transfer. How fast the answers
+    // come is a budget for a benchmark, not for this test: on a loaded
+    // machine or under the sanitizers it varies tenfold.
+    const qint64 whole = download.elapsed();
     EXPECT_GT(probes, 5);
     RecordProperty("worst_ms", static_cast<int>(worst));
+    RecordProperty("download_ms", static_cast<int>(whole));
     RecordProperty("probes", probes);
-    EXPECT_LT(worst, 100) << "slowest answer during the download, ms";
+    EXPECT_LT(worst * 3, whole) << "slowest answer " << worst << " ms during a download of " << whole << " ms";
 
     ASSERT_TRUE(downloading->WaitFor("\r\n", 20000));
     EXPECT_EQ(downloading->received,
