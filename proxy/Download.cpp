@@ -164,18 +164,8 @@ CSession::StatusRead CSession::ReadRetrStatus(std::string_view& rest, std::strin
     m_strRetrStatus.append(rest.substr(0, take));
     rest.remove_prefix(take);
     const pop3::AnswerCut cut = pop3::CutAnswer(m_strRetrStatus, false, pop3::kMaxStatusLine);
-    switch (cut.kind) {
-    case pop3::AnswerCut::Kind::kIncomplete:
-        return StatusRead::kWaiting;
-    case pop3::AnswerCut::Kind::kNotStatus:
-        ProtocolError(Breach::kNotStatus);
-        return StatusRead::kBroken;
-    case pop3::AnswerCut::Kind::kTooLong:
-        ProtocolError(Breach::kTooLong);
-        return StatusRead::kBroken;
-    case pop3::AnswerCut::Kind::kComplete:
-        break;
-    }
+    if (!AnswerWhole(cut))
+        return cut.kind == pop3::AnswerCut::Kind::kIncomplete ? StatusRead::kWaiting : StatusRead::kBroken;
     status = std::move(m_strRetrStatus);
     m_strRetrStatus.clear();
     m_bRetrStatusPending = false;

@@ -190,10 +190,10 @@ void CSession::Greeting(int32_t index, const std::string& text)
         m_proxy.DisconnectSession(this);
         return;
     }
-    if (cut.kind != pop3::AnswerCut::Kind::kComplete || cut.length < m_strGreeting.size()) {
-        ProtocolError(cut.kind == pop3::AnswerCut::Kind::kNotStatus ? Breach::kNotStatus
-                      : cut.kind == pop3::AnswerCut::Kind::kTooLong ? Breach::kTooLong
-                                                                     : Breach::kUnowed);
+    if (!AnswerWhole(cut))
+        return;
+    if (cut.length < m_strGreeting.size()) {
+        ProtocolError(Breach::kUnowed);
         return;
     }
     const std::string greeting = std::move(m_strGreeting);

@@ -142,6 +142,21 @@ bool EndsRetrieval(std::string_view stored)
     return EndsMultiLine(stored);
 }
 
+bool ListsCapability(std::string_view answer, std::string_view capability)
+{
+    size_t pos = answer.find('\n');
+    while (pos != std::string_view::npos && pos + 1 < answer.size()) {
+        const size_t start = pos + 1;
+        pos = answer.find('\n', start);
+        std::string_view line = answer.substr(start, (pos == std::string_view::npos ? answer.size() : pos) - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        if (BeginsWith(line, capability) && (line.size() == capability.size() || line[capability.size()] == ' '))
+            return true;
+    }
+    return false;
+}
+
 AnswerCut CutAnswer(std::string_view bytes, bool multiLine, size_t maxLength)
 {
     AnswerCut cut;

@@ -43,6 +43,10 @@ bool EndsRetrieval(std::string_view stored);
 // that ends after `after`, or npos.
 size_t ClosingLineEnd(std::string_view text, size_t after);
 
+// True when a CAPA answer lists `capability` on a line of its own (perhaps
+// followed by arguments), compared without regard to case.
+bool ListsCapability(std::string_view answer, std::string_view capability);
+
 // A status line longer than this is not a POP3 answer.
 inline constexpr size_t kMaxStatusLine = 65536;
 

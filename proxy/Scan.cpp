@@ -3,7 +3,6 @@
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "base/Texts.h"
-#include "base/Win1252.h"
 #include "proxy/Pop3Text.h"
 #include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
@@ -15,39 +14,16 @@ namespace {
 // A listing longer than this is not believed (about five million messages).
 constexpr size_t kMaxListing = size_t(64) << 20;
 
-// The capability list names PIPELINING on a line of its own (perhaps
-// followed by arguments).
-bool ListsPipelining(const std::string& answer)
-{
-    size_t pos = answer.find('\n');
-    while (pos != std::string::npos && pos + 1 < answer.size()) {
-        const size_t start = pos + 1;
-        pos = answer.find('\n', start);
-        std::string_view line(answer.data() + start, (pos == std::string::npos ? answer.size() : pos) - start);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
-            line.remove_suffix(1);
-        if (line.size() >= 10 && w1252::EqualsNoCase(std::string(line.substr(0, 10)), "PIPELINING") &&
-            (line.size() == 10 || line[10] == ' '))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
-// STAT or LIST refused: the client gets the server's error (or one of its
-// own for a garbled answer) and the session relays again.
+// STAT or LIST refused: the client gets the server's "-ERR" line and the
+// session relays again.
 void CSession::ScanRefused(const std::string& answer)
 {
     StopSilence();
     EnterState(kStateRelay);
     m_strTriggerLine.clear();
-    if (answer.starts_with("-ERR")) {
-        const size_t lf = answer.find('\n');
-        SendToClient(lf == std::string::npos ? answer + "\r\n" : answer.substr(0, lf + 1));
-    } else {
-        SendToClient(txt::kServerBadAnswer);
-    }
+    SendToClient(answer.substr(0, answer.find('\n') + 1));
     ProcessClientLines();
 }
 
@@ -162,18 +138,8 @@ bool CSession::TakeScanAnswer(std::string& buffer, const std::string& text, bool
 {
     buffer += text;
     const pop3::AnswerCut cut = pop3::CutAnswer(buffer, multiLine, maxLength);
-    switch (cut.kind) {
-    case pop3::AnswerCut::Kind::kIncomplete:
+    if (!AnswerWhole(cut))
         return false;
-    case pop3::AnswerCut::Kind::kNotStatus:
-        ProtocolError(Breach::kNotStatus);
-        return false;
-    case pop3::AnswerCut::Kind::kTooLong:
-        ProtocolError(Breach::kTooLong);
-        return false;
-    case pop3::AnswerCut::Kind::kComplete:
-        break;
-    }
     if (cut.length < buffer.size()) {
         // One command, one answer: what follows belongs to the next
         // command asked for, or to none.
@@ -236,7 +202,7 @@ void CSession::ScanStep(const std::string& text)
         if (!TakeScanAnswer(m_strCapaAnswer, text, true, pop3::kMaxStatusLine))
             return;
         const std::string& answer = m_strCapaAnswer;
-        m_bPipelining = answer.starts_with("+OK") && ListsPipelining(answer);
+        m_bPipelining = answer.starts_with("+OK") && pop3::ListsCapability(answer, "PIPELINING");
         m_bCapaKnown = true;
         m_strCapaAnswer.clear();
         SendStat();

@@ -5,7 +5,6 @@
 // to clear text: the session ends like a failed connection, saying why.
 #include "base/Format.h"
 #include "base/Texts.h"
-#include "base/Win1252.h"
 #include "proxy/Pop3Text.h"
 #include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
@@ -41,22 +40,6 @@ const Why& WhyOf(TlsFailure failure)
     return WhyOf(TlsFailure::kUnavailable); // kNone: the connection could not encrypt
 }
 
-// A complete CAPA answer lists STLS.
-bool OffersStls(std::string_view answer)
-{
-    size_t pos = answer.find('\n');
-    while (pos != std::string_view::npos && pos + 1 < answer.size()) {
-        const size_t next = answer.find('\n', pos + 1);
-        std::string_view line = answer.substr(pos + 1, next == std::string_view::npos ? answer.npos : next - pos - 1);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.remove_suffix(1);
-        if (w1252::EqualsNoCase(line, "STLS"))
-            return true;
-        pos = next;
-    }
-    return false;
-}
-
 } // namespace
 
 int32_t CSession::DefaultServerPort() const
@@ -87,14 +70,6 @@ bool CSession::HoldLoginForSecurity(const std::string& greeting)
 {
     if (m_nSecurity != Security::kAskCapa && m_nSecurity != Security::kRequireStls)
         return false;
-    if (!pop3::BeginsWith(greeting, "+OK")) {
-        // Not a greeting: nothing is asked of this server, and nothing of
-        // the login goes out.
-        m_proxy.AddLog(StrFormat(txt::kServerConnectFailed, m_strServerHost.c_str(), m_nServerPort), true);
-        StopSilence();
-        m_proxy.EndAfterConnectFailure(this);
-        return true;
-    }
     m_strHeldGreeting = greeting;
     if (m_nSecurity == Security::kRequireStls) {
         m_nSecurity = Security::kStlsSent;
@@ -125,7 +100,7 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
     if (m_nSecurity == Security::kCapaSent) {
         if (ok && !pop3::EndsMultiLine(answer))
             return;
-        const bool offered = ok && OffersStls(answer);
+        const bool offered = ok && pop3::ListsCapability(answer, "STLS");
         m_strSecurityAnswer.clear();
         if (!offered) {
             // auto, and nothing better on offer: plain, as asked.

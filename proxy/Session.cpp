@@ -3,6 +3,7 @@
 #include "base/Format.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "proxy/Pop3Text.h"
 #include "proxy/ProxyServer.h"
 
 #include <QTimer>
@@ -164,6 +165,15 @@ void CSession::SendToServer(const std::string& text)
     m_proxy.SendToServer(this, text);
 }
 
+bool CSession::AnswerWhole(const pop3::AnswerCut& cut)
+{
+    if (cut.kind == pop3::AnswerCut::Kind::kNotStatus)
+        ProtocolError(Breach::kNotStatus);
+    else if (cut.kind == pop3::AnswerCut::Kind::kTooLong)
+        ProtocolError(Breach::kTooLong);
+    return cut.kind == pop3::AnswerCut::Kind::kComplete;
+}
+
 void CSession::ProtocolError(Breach breach)
 {
     static constexpr const char* kLog[] = {txt::kWhyNotStatusLog, txt::kWhyTooLongLog, txt::kWhyUnowedLog};
@@ -189,10 +199,8 @@ bool CSession::AnswerBegun() const
     case kStateUidlWait:
         return !m_strUidlAnswer.empty();
     case kStateDownload:
-        if (!m_strRetrStatus.empty() || (!m_bRetrStatusPending && !m_bPipelining))
-            return true;
-        // Pipelined: the front answer has begun once its status line is read.
-        return m_bPipelining && !m_pipeline.empty() && !m_bRetrStatusPending;
+        // The status line of the answer being read has begun or is read.
+        return !m_strRetrStatus.empty() || !m_bRetrStatusPending;
     default:
         return m_answers.Begun();
     }

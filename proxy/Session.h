@@ -15,6 +15,9 @@
 #include <vector>
 
 class CProxyServer;
+namespace pop3 {
+struct AnswerCut;
+}
 struct CUserLine;
 class QTimer;
 
@@ -104,6 +107,9 @@ public:
     // kept, the client is told why, and the session ends without QUIT (so the
     // server deletes nothing). The session is gone afterwards.
     void ProtocolError(Breach breach);
+    // True for a whole answer; a broken one (not a status line, or past its
+    // bound) ends the session, an incomplete one waits.
+    bool AnswerWhole(const pop3::AnswerCut& cut);
     // Part of the answer the proxy waits on has arrived.
     bool AnswerBegun() const;
     // The client has been silent past the idle limit.
