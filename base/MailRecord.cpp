@@ -21,4 +21,5 @@ void CMailRecord::assignFrom(const CMailRecord& other)
     m_bAnalysed = other.m_bAnalysed;
     m_bTrusted = other.m_bTrusted;
     m_bDownloaded = other.m_bDownloaded;
+    m_bTextStored = other.m_bTextStored;
 }

@@ -54,9 +54,13 @@ public:
     // The retrieval of the message ended (whatever bytes it brought).
     bool m_bDownloaded = false;
     bool IsDownloaded() const { return m_bDownloaded; }
+    // The text is not held here: the message store keeps it (its m_nSize
+    // bytes), and whoever needs it reads it from there.
+    bool m_bTextStored = false;
 
     // Copies size, received count, the first m_nSize bytes of text, the header
-    // values, labels, UIDL, the three flags and the downloaded state; keeps the
-    // listed size, relays, recipient counts and client number of this record.
+    // values, labels, UIDL, the three flags, the downloaded state and where
+    // the text is; keeps the listed size, relays, recipient counts and client
+    // number of this record.
     void assignFrom(const CMailRecord& other);
 };

@@ -18,6 +18,11 @@ struct CSettings {
     int32_t m_nMaxMsgSize = 500000; // bytes; the file gives kilobytes
     int32_t m_nMaxLogSize = 0;      // bytes of log kept; 0 = no cap
     int32_t m_nMaxMemoMsg = 100;    // analysed messages remembered
+    // Megabytes of message text kept on disk across runs; 0: none kept.
+    int32_t m_nMaxStoreMB = 1024;
+    // Seconds a scan may run before the client is answered with the messages
+    // finished so far; 0: the client waits for the whole mailbox.
+    int32_t m_nScanAnswerSeconds = 30;
     std::vector<std::string> m_plugInNames;
     // Where the proxy listens. Port 110 needs privileges on Linux, hence the
     // two keys; an empty address means the loopback address 127.0.0.1.

@@ -12,6 +12,7 @@ inline constexpr const char kListenFailed[] = "Ouverture du port 110 en local im
 inline constexpr const char kListenFailedCaption[] = "Socket Error";
 inline constexpr const char kLoading[] = "Chargement de ";
 inline constexpr const char kSettingsFileName[] = "Orvelane.ini";
+inline constexpr const char kStoreFileName[] = "Orvelane.db";
 inline constexpr const char kSettingsUnreadable[] = "Impossible de lire Orvelane.ini\r\n";
 inline constexpr const char kSettingsSearch[] = "Recherche de %s dans %s\r\n";
 inline constexpr const char kDebugEnable[] = "Debug enable\r\n";
@@ -96,6 +97,22 @@ inline constexpr const char kClientIdle[] =
 // Plus de descripteur de fichier libre : nouvelles connexions suspendues
 inline constexpr const char kAcceptPaused[] =
     "Plus de descripteur de fichier libre : nouvelles connexions suspendues\r\n";
+// ---- the store of analysed messages -----------------------------------------------
+// Base des messages analysés illisible (%s) : mise de côté sous %s, une base vide la remplace
+inline constexpr const char kStoreSetAside[] =
+    "Base des messages analys\xE9s illisible (%s) : mise de c\xF4t\xE9 sous %s, une base vide la remplace\r\n";
+// Base des messages analysés indisponible (%s) : les messages ne sont gardés qu'en mémoire
+inline constexpr const char kStoreUnavailable[] =
+    "Base des messages analys\xE9s indisponible (%s) : les messages ne sont gard\xE9s qu'en m\xE9moire\r\n";
+// Texte du message %s endommagé dans la base, il sera téléchargé de nouveau
+inline constexpr const char kStoreRecordDamaged[] =
+    "Texte du message %s endommag\xE9 dans la base, il sera t\xE9l\xE9" "charg\xE9 de nouveau\r\n";
+// N°%d - Message n°%d introuvable dans la base des messages analysés
+inline constexpr const char kStoredTextMissing[] =
+    "N\xB0" "%d - Message n\xB0%d introuvable dans la base des messages analys\xE9s\r\n";
+// N°%d - Relevé long : le client reçoit les messages 1 à %d sur %d, la suite au prochain relevé
+inline constexpr const char kScanWindow[] =
+    "N\xB0" "%d - Relev\xE9 long : le client re\xE7oit les messages 1 \xE0 %d sur %d, la suite au prochain relev\xE9\r\n";
 // POP3 answers of the proxy itself.
 inline constexpr const char kAuthMechanisms[] = "+OK Supported authentication mechanisms:\r\nLOGIN\r\n.\r\n";
 inline constexpr const char kCapabilities[] =
@@ -123,6 +140,7 @@ inline constexpr const char kServerDidNotGreet[] = "-ERR [SYS/TEMP] %s:%d did no
 inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
 inline constexpr const char kProtocolError[] = "-ERR [SYS/TEMP] protocol error from the POP3 server: %s\r\n";
 inline constexpr const char kLineTooLong[] = "-ERR line too long\r\n";
+inline constexpr const char kTextUnavailable[] = "-ERR [SYS/TEMP] message text unavailable, try again later\r\n";
 inline constexpr const char kListingFollows[] = "+OK Mailbox scan listing follows\r\n";
 
 // ---- encryption of the server connection ----------------------------------------

@@ -25,55 +25,16 @@ void CProxyServer::OnTimer(int32_t id)
 
 void CProxyServer::CompleteScan(CSession* session)
 {
-    const int32_t number = session->m_nNumber;
     m_host.Progress().Set(0, m_host.Progress().m_nMessage);
     m_host.Progress().SetStatus(std::string());
     session->StopSilence();
     if (session->m_pServer)
         session->m_pServer->SetRetrieving(false);
 
-    if (!m_host.AnalysisOff()) {
-        // Messages the server would not hand over stay out of the analysis.
-        std::vector<CMailRecord*> held;
-        for (CMailRecord* record : session->m_messages)
-            if (record->m_bRelayed && !record->m_bAnalysed) {
-                record->m_bAnalysed = true;
-                held.push_back(record);
-            }
-        m_host.AnalyseMessages(session);
-        if (!Alive(session, number))
-            return;
-        for (CMailRecord* record : held)
-            record->m_bAnalysed = false;
-
-        // Copies of what was analysed, for later scans of the same account.
-        const std::string account = session->Account();
-        for (CMailRecord* record : session->m_messages) {
-            if (record->m_bRelayed || !record->IsDownloaded() || record->m_bUidlShared)
-                continue;
-            if (ReusableCopy(*record, account))
-                continue;
-            // A copy of an earlier form of the message (another size under
-            // the same UIDL) is out of date.
-            if (!record->m_strUidl.empty()) {
-                std::vector<CMailRecord*> stale;
-                for (CMailRecord* old : m_processedMails)
-                    if (old->m_strUidl == record->m_strUidl && old->m_strAccount == account)
-                        stale.push_back(old);
-                for (CMailRecord* old : stale)
-                    m_processedMails.remove(old);
-            }
-            auto copy = std::make_unique<CMailRecord>();
-            copy->assignFrom(*record);
-            copy->m_nListedSize = record->m_nListedSize;
-            copy->m_bAnalysed = true;
-            copy->m_nClientNumber = session->m_nNumber;
-            copy->m_strAccount = account;
-            session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
-            while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
-                m_processedMails.remove(m_processedMails.head());
-        }
-    }
+    session->StopScanAnswer();
+    // What arrived is analysed and kept, for later scans of the same account.
+    if (!m_host.AnalysisOff() && !AnalyseFinished(session, true, false))
+        return;
 
     // Preparations the analysis did not take (it was off, or the message
     // was left out) are of no further use.
@@ -81,20 +42,11 @@ void CProxyServer::CompleteScan(CSession* session)
         record->m_pPrepareJob.reset();
 
     session->EnterState(kStateServing);
-    // The RETR or TOP that started the scan is answered from the copies.
-    session->AnswerScanTrigger();
+    // The RETR or TOP that started the scan is answered from the copies;
+    // a client answered early has had its answer.
+    if (!session->m_bWindowed)
+        session->AnswerScanTrigger();
     session->ProcessClientLines();
-}
-
-void CProxyServer::ForgetCopies(CSession* session)
-{
-    for (const CMailRecord* copy : session->m_scanCopies) {
-        // Copies leave the list from its head: one already gone may have
-        // left its address to another session's copy.
-        if (m_processedMails.indexOf(copy) >= 0 && copy->m_nClientNumber == session->m_nNumber)
-            m_processedMails.remove(copy);
-    }
-    session->m_scanCopies.clear();
 }
 
 void CSession::ArmGrace()
@@ -152,6 +104,10 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
     record->m_bDownloaded = true;
     m_bTimerFired = false;
     m_proxy.Host().PrepareAnalysis(record);
+    const int32_t number = m_nNumber;
+    m_proxy.KeepDownload(this, record);
+    if (!m_proxy.Alive(this, number))
+        return Stored::kEnded;
     const int32_t count = std::max(m_nMessageCount, 1);
     m_proxy.Host().Progress().Set(std::min(Clamp32(int64_t(n) * 100 / count), 100), 0);
     return Stored::kComplete;

@@ -235,6 +235,12 @@ void CProxyServer::OnServerSilent(int32_t number)
     if (!session->Scanning() && session->m_answers.Idle())
         return;
     AddLog(StrFormat(txt::kServerSilent, SessionIndex(session)), true);
+    // A client answered early waits on nothing: it is not told of a
+    // download it never asked for.
+    if (session->m_bWindowed && !session->m_bDraining) {
+        DisconnectSession(session);
+        return;
+    }
     // A server that began its answer did respond: the client hears that it
     // stopped halfway.
     SendToClient(session, session->AnswerBegun() ? txt::kServerStalled : txt::kServerNotResponding);

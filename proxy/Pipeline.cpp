@@ -37,7 +37,9 @@ bool CSession::Refill()
     for (const int32_t n : m_pipeline)
         if (const CMailRecord* record = m_proxy.RecordAt(this, n))
             inFlight += std::max(record->m_nListedSize, 0);
-    while (m_pipeline.size() < kMaxOutstanding) {
+    // A draining session asks for nothing more: a command of its client
+    // waits for the server.
+    while (!m_bDraining && m_pipeline.size() < kMaxOutstanding) {
         // m_nNextRequest is a place in the list; the pipeline holds the
         // server's numbers of the messages asked for.
         const CMailRecord* record = nullptr;

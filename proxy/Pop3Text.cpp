@@ -14,6 +14,14 @@ bool BeginsWith(std::string_view text, std::string_view word)
     return text.size() >= word.size() && w1252::EqualsNoCase(text.substr(0, word.size()), word);
 }
 
+bool IsCommand(std::string_view line, std::string_view word)
+{
+    if (!BeginsWith(line, word))
+        return false;
+    return line.size() == word.size() || line[word.size()] == ' ' || line[word.size()] == '\r' ||
+           line[word.size()] == '\n' || line[word.size()] == '\t';
+}
+
 int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second)
 {
     if (!text.starts_with("+OK"))

@@ -16,6 +16,9 @@ namespace pop3 {
 
 // True when `text` begins with `word`, compared without regard to case.
 bool BeginsWith(std::string_view text, std::string_view word);
+// True when the command line `line` is the command `word` (any case),
+// alone or followed by a blank or the line's end.
+bool IsCommand(std::string_view line, std::string_view word);
 
 // "+OK %d %d": how many of the two numbers could be read (0, 1 or 2).
 int ReadOkNumbers(std::string_view text, int32_t& first, int32_t& second);

@@ -11,6 +11,7 @@
 
 class CMailRecord;
 class CSession;
+class IMessageStore;
 
 class IProxyHost : public ILogSink
 {
@@ -31,4 +32,6 @@ public:
     virtual void AnalyseMessages(CSession* session) = 0;
     // A failure at start-up that the user must see (a message box).
     virtual void ShowStartupMessage(const std::string& text, const std::string& caption) = 0;
+    // The analysed messages kept across runs; null when none are kept.
+    virtual IMessageStore* Store() { return nullptr; }
 };

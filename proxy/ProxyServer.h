@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/MailRecord.h"
+#include "base/MessageStore.h"
 #include "base/OwnedList.h"
 #include "proxy/ProxyHost.h"
 #include "proxy/Session.h"
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CClientSocket;
@@ -81,8 +83,33 @@ public:
     // Session number `number` has waited on its server past the silence limit.
     void OnServerSilent(int32_t number);
     void CompleteScan(CSession* session);
-    // Drops the copies the session's last scan added.
+    // ScanAnswerSeconds have passed for session number `number`.
+    void OnScanAnswerDue(int32_t number);
+    // Drops the copies the session's last scan added, in memory and in the store.
     void ForgetCopies(CSession* session);
+
+    // ---- what is kept of a scan (Keeping.cpp) ----
+    // The store of analysed messages; null when there is none.
+    IMessageStore* Store();
+    // The record is one the store may keep: a UIDL of its own, and a store.
+    bool Keeps(const CMailRecord& record);
+    // The listing is in: messages analysed (or downloaded) before take their
+    // copy from memory or from the store, and the store forgets what the
+    // server no longer lists.
+    void ReuseKept(CSession* session);
+    // A download has ended: the store keeps it at once, and past the bound
+    // of text held the finished messages are analysed and their texts left
+    // to the store.
+    void KeepDownload(CSession* session, CMailRecord* record);
+    // Analyses the messages that have arrived and not been analysed, then
+    // keeps them; with `release` their texts wait in the store. `always`
+    // runs the analysis (which reloads the rules) even with nothing new.
+    // False when the session ended meanwhile.
+    bool AnalyseFinished(CSession* session, bool always, bool release);
+    // The text the client is sent for `record`: its own, or read from the
+    // store into `holder` when it waits there. False when the store no
+    // longer has it.
+    bool TextOf(const CMailRecord& record, std::string& holder, std::string_view& text);
 
     // ---- look-ups ----
     // Session holding `socket` as client or server connection, with its
@@ -122,12 +149,16 @@ public:
     // With a pipelining server: the listed bytes of the RETRs outstanding at
     // most (one is always asked for, whatever its size).
     int64_t m_nPipelineBytes = int64_t(4) << 20;
+    // Message text a session holds in memory before the messages finished
+    // so far are analysed and their texts left to the store.
+    int64_t m_nHeldTextBytes = int64_t(64) << 20;
     // Makes the server connections; empty: network sockets. Tests hand
     // sessions connections kept in memory.
     std::function<std::unique_ptr<IConnection>()> m_makeServerConnection;
 
 private:
     void FlushPending();
+    void Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release);
 
     IProxyHost& m_host;
     // A child object; null until OpenListener.

@@ -36,14 +36,6 @@ void QueueClientUnit(CSession* session, const std::string& text)
     }
 }
 
-bool IsWord(const std::string& line, std::string_view word)
-{
-    if (!pop3::BeginsWith(line, word))
-        return false;
-    return line.size() == word.size() || line[word.size()] == ' ' || line[word.size()] == '\r' ||
-           line[word.size()] == '\n' || line[word.size()] == '\t';
-}
-
 // The server's connection is open and has greeted.
 bool LoggedIn(const CSession* session)
 {
@@ -62,12 +54,12 @@ bool Opening(const CSession* session)
 // line is left without an answer.
 void CSession::AnswerBeforeLogin(const std::string& line)
 {
-    if (IsWord(line, "CAPA"))
+    if (pop3::IsCommand(line, "CAPA"))
         SendToClient(txt::kCapabilities);
-    else if (IsWord(line, "QUIT")) {
+    else if (pop3::IsCommand(line, "QUIT")) {
         SendToClient(txt::kQuitBeforeLogin);
         m_proxy.DisconnectSession(this);
-    } else if (IsWord(line, "STLS"))
+    } else if (pop3::IsCommand(line, "STLS"))
         SendToClient(txt::kNoTls);
     else
         SendToClient(txt::kNotLoggedIn);
@@ -97,6 +89,10 @@ void CSession::HandleClientLine(const std::string& line)
         PassToServer(line);
         return;
     }
+    if (m_bWindowed) {
+        WindowLine(line);
+        return;
+    }
     if (pop3::BeginsWith(line, "STAT")) {
         m_bAnswerAsList = false;
         StartScan(ScanTrigger::kStat, line);
@@ -107,7 +103,7 @@ void CSession::HandleClientLine(const std::string& line)
         return;
     }
     const bool retr = pop3::BeginsWith(line, "RETR");
-    const bool top = IsWord(line, "TOP");
+    const bool top = pop3::IsCommand(line, "TOP");
     if ((retr || top) && !m_bScanStarted) {
         // The first mailbox command scans the mailbox whatever it is.
         StartScan(ScanTrigger::kOther, line);
@@ -132,8 +128,8 @@ void CSession::HandleClientLine(const std::string& line)
 void CSession::PassToServer(const std::string& line)
 {
     // The answers to DELE and RSET decide which messages the client still sees.
-    const bool dele = IsWord(line, "DELE");
-    if (dele || IsWord(line, "RSET")) {
+    const bool dele = pop3::IsCommand(line, "DELE");
+    if (dele || pop3::IsCommand(line, "RSET")) {
         size_t pos = 4;
         int32_t n = 0;
         if (dele && (!ReadSaturated(line, pos, n) || n < 1))
@@ -209,7 +205,9 @@ void CSession::ProcessClientLines()
         // A line waits while the proxy scans, while the server connection
         // opens, and while an answer it asked for is still coming, so that
         // answers reach the client in the order of its lines.
-        if (Scanning() || Opening(this) || !m_answers.Idle())
+        // A client answered early is served while the download goes on,
+        // unless a line of it waits for the server.
+        if ((Scanning() && !(m_bWindowed && !m_bDraining)) || Opening(this) || !m_answers.Idle())
             return;
         const std::string line = std::move(m_clientLines.front());
         m_clientLines.pop_front();

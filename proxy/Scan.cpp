@@ -64,10 +64,7 @@ void CSession::AnswerScanTrigger()
         LocalList(m_strTriggerLine.empty() ? std::string("LIST\r\n") : m_strTriggerLine);
         m_strTriggerLine.clear();
     } else {
-        int64_t sum = 0;
-        for (CMailRecord* record : m_messages)
-            sum += std::max(record->m_nSize, 0);
-        SendToClient(StrFormat("+OK %d %d\r\n", m_nMessageCount, Clamp32(sum)));
+        SendToClient(StatLine());
     }
 }
 
@@ -75,7 +72,7 @@ std::string CSession::Listing() const
 {
     std::string answer = txt::kListingFollows;
     for (const CMailRecord* record : m_messages)
-        if (!record->m_bDeleted)
+        if (!record->m_bDeleted && !(m_bWindowed && record->m_nNumber > m_nWindowLast))
             answer += StrFormat("%d %d\r\n", record->m_nNumber, record->m_nSize);
     answer += ".\r\n";
     return answer;
@@ -83,7 +80,6 @@ std::string CSession::Listing() const
 
 void CSession::StartDownload(bool uidlRefused)
 {
-    const std::string account = Account();
     // UIDLs go by the server's message numbers, like the listing.
     const std::map<int32_t, std::string> uidls =
         uidlRefused ? std::map<int32_t, std::string>() : pop3::ParseUidls(m_strUidlAnswer);
@@ -93,27 +89,21 @@ void CSession::StartDownload(bool uidlRefused)
         if (uidl != uidls.end())
             ++given[record->m_strUidl = uidl->second];
     }
-    std::string found;
-    int32_t foundCount = 0;
-    for (CMailRecord* record : m_messages) {
-        // A UIDL given to two messages identifies neither.
+    // A UIDL given to two messages identifies neither.
+    for (CMailRecord* record : m_messages)
         record->m_bUidlShared = !record->m_strUidl.empty() && given[record->m_strUidl] > 1;
-        if (CMailRecord* copy = m_proxy.ReusableCopy(*record, account)) {
-            record->assignFrom(*copy);
-            found += std::to_string(record->m_nNumber) + ", ";
-            ++foundCount;
-        }
-    }
-    if (foundCount > 0) {
-        found.resize(found.size() - 2);
-        m_proxy.AddLog(StrFormat(foundCount == 1 ? txt::kAlreadyOne : txt::kAlreadyMany, found.c_str()), false);
-    }
+    m_bUidlsListed = !uidlRefused;
+    m_proxy.ReuseKept(this);
     EnterState(kStateDownload);
     m_nCurrentMessage = 0;
+    const int32_t number = m_nNumber;
     if (m_bPipelining)
         StartPipeline();
     else
         RequestNext();
+    // The client's time ran out while the mailbox was being listed.
+    if (m_proxy.Alive(this, number) && m_nState == kStateDownload && m_bAnswerDue)
+        OpenWindow();
 }
 
 void CSession::StartScan(ScanTrigger trigger, const std::string& line)
@@ -122,6 +112,7 @@ void CSession::StartScan(ScanTrigger trigger, const std::string& line)
     m_bScanStarted = true;
     m_nScanTrigger = trigger;
     m_strTriggerLine = trigger == ScanTrigger::kStat ? std::string() : line;
+    StartScanAnswer();
     if (m_bCapaKnown) {
         SendStat();
     } else {
@@ -253,7 +244,7 @@ void CSession::RequestNext()
             break;
         }
     }
-    if (!next) {
+    if (!next || m_bDraining) {
         m_proxy.CompleteScan(this);
         return;
     }

@@ -101,6 +101,12 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
         if (ok && !pop3::EndsMultiLine(answer))
             return;
         const bool offered = ok && pop3::ListsCapability(answer, "STLS");
+        if (!offered && ok) {
+            // The connection stays as it is, and so do its capabilities:
+            // the scan need not ask again.
+            m_bCapaKnown = true;
+            m_bPipelining = pop3::ListsCapability(answer, "PIPELINING");
+        }
         m_strSecurityAnswer.clear();
         if (!offered) {
             // auto, and nothing better on offer: plain, as asked.

@@ -16,17 +16,13 @@ bool Served(const CMailRecord* record)
     return record && !record->m_bRelayed && record->IsDownloaded();
 }
 
-// The stored text as far as the size the client was told, never past what arrived.
-std::string_view StoredText(const CMailRecord* record)
-{
-    const int32_t size = std::clamp(record->m_nSize, 0, static_cast<int32_t>(record->m_pszText.size()));
-    return std::string_view(record->m_pszText).substr(0, static_cast<size_t>(size));
-}
-
 } // namespace
 
 CMailRecord* CSession::VisibleRecord(int32_t n)
 {
+    // A client answered early sees the messages finished by then.
+    if (m_bWindowed && n > m_nWindowLast)
+        return nullptr;
     CMailRecord* record = m_proxy.RecordAt(this, n);
     return record && !record->m_bDeleted ? record : nullptr;
 }
@@ -58,11 +54,7 @@ void CSession::LocalRetr(const std::string& line)
         PassToServer(line);
         return;
     }
-    const std::string_view text = StoredText(record);
-    SendToClient(StrFormat("+OK %d octets\r\n", record->m_nSize));
-    m_bQuiet = true;
-    SendToClient(text.data(), static_cast<int32_t>(text.size()), true);
-    m_bQuiet = false;
+    SendStoredText(record, n, StrFormat("+OK %d octets\r\n", record->m_nSize), 0, false);
 }
 
 void CSession::LocalTop(const std::string& line)
@@ -82,9 +74,25 @@ void CSession::LocalTop(const std::string& line)
         PassToServer(line);
         return;
     }
-    const std::string top = pop3::TopOfMessage(StoredText(record), lines);
-    SendToClient(txt::kTopFollows);
+    SendStoredText(record, n, txt::kTopFollows, lines, true);
+}
+
+void CSession::SendStoredText(CMailRecord* record, int32_t n, const std::string& status, int32_t lines, bool top)
+{
+    // The text as far as the size the client was told, never past what arrived.
+    std::string holder;
+    std::string_view text;
+    if (!m_proxy.TextOf(*record, holder, text)) {
+        m_proxy.AddLog(StrFormat(txt::kStoredTextMissing, m_proxy.SessionIndex(this), n), true);
+        SendToClient(txt::kTextUnavailable);
+        return;
+    }
+    if (top) {
+        holder = pop3::TopOfMessage(text, lines);
+        text = holder;
+    }
+    SendToClient(status);
     m_bQuiet = true;
-    SendToClient(top.data(), static_cast<int32_t>(top.size()), true);
+    SendToClient(text.data(), static_cast<int32_t>(text.size()), true);
     m_bQuiet = false;
 }

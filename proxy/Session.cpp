@@ -45,6 +45,11 @@ void CSession::EnterState(int32_t state, EFresh fresh)
         m_strListAnswer.clear();
         m_strStatAnswer.clear();
         m_scanCopies.clear();
+        m_keptUidls.clear();
+        m_nUnanalysedBytes = 0;
+        m_bUidlsListed = false;
+        m_bAnswerDue = false;
+        m_bDraining = false;
         m_nMessageCount = 0;
     }
     if (fresh == EFresh::kLogin) {
@@ -58,6 +63,8 @@ void CSession::EnterState(int32_t state, EFresh fresh)
         m_strCapaAnswer.clear();
         m_strTriggerLine.clear();
         m_bQuiet = false;
+        m_bWindowed = false;
+        m_nWindowLast = 0;
         StopSilence();
     }
     m_nState = state;

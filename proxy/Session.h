@@ -115,6 +115,17 @@ public:
     // The client has been silent past the idle limit.
     void ClientIdle();
 
+    // ---- the early answer of a long scan (ScanWindow.cpp) ----
+    void StartScanAnswer();
+    void StopScanAnswer();
+    // ScanAnswerSeconds have passed since the scan began.
+    void ScanAnswerDue();
+    // Analyses what has arrived and answers the client with the messages
+    // finished so far as its whole mailbox.
+    void OpenWindow();
+    // The answer to STAT: the messages the client sees, less those it deleted.
+    std::string StatLine() const;
+
     // ---- encryption of the server connection (ServerSecurity.cpp) ----
     // Where the protection of the server connection stands: nothing left
     // to do before the login (plain, or implicit TLS), CAPA or STLS owed
@@ -194,6 +205,23 @@ public:
     std::vector<const CMailRecord*> m_scanCopies;
     std::unique_ptr<QTimer> m_pIdleTimer; // the client's idle limit
     std::string m_strClientPartial;       // a client line still without its end
+
+    // ---- what the scan keeps, and the answer a long scan gives early ----
+    bool m_bUidlsListed = false;          // the server answered UIDL
+    int64_t m_nUnanalysedBytes = 0;       // text downloaded and not analysed yet
+    // UIDLs this scan wrote to the message store: they go with the copies
+    // when the server breaks the protocol.
+    std::vector<std::string> m_keptUidls;
+    std::unique_ptr<QTimer> m_pAnswerTimer; // ScanAnswerSeconds
+    bool m_bAnswerDue = false;            // the time ran out before the download began
+    // The client was answered before the scan's end: it sees the messages
+    // finished then (server numbers up to m_nWindowLast) as its mailbox,
+    // for the rest of the session, while the download goes on.
+    bool m_bWindowed = false;
+    int32_t m_nWindowLast = 0;
+    // A client line needs the server while it downloads in the background:
+    // nothing more is asked for, and the line waits for the answers owed.
+    bool m_bDraining = false;
 
     // A single-shot timer that calls `handler` of the proxy with this
     // session's number.
@@ -275,6 +303,15 @@ private:
     void LocalList(const std::string& line);
     void LocalRetr(const std::string& line);
     void LocalTop(const std::string& line);
+    // Sends the text of a served message (its first `lines` body lines
+    // with `top`) after `status`; a text the store has lost gets -ERR.
+    void SendStoredText(CMailRecord* record, int32_t n, const std::string& status, int32_t lines, bool top);
+
+    // ---- a client answered early (ScanWindow.cpp) ----
+    void WindowLine(const std::string& line);
+    void LocalUidl(const std::string& line);
+    // The line needs the server connection (not answered from the records).
+    bool NeedsServer(const std::string& line);
 
     CProxyServer& m_proxy;
 };

@@ -8,7 +8,8 @@ set -euo pipefail
 # window on X11 (without them the program builds and never finds it).
 # Qt Network loads OpenSSL (libssl3) when a connection turns to TLS; the
 # server's certificate is checked against the system's trust store.
-packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config libssl3 ca-certificates)
+# libsqlite3-dev: the store of analysed messages kept across runs.
+packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config libssl3 ca-certificates libsqlite3-dev)
 if [[ "${1:-}" == "--tests" ]]; then
     # xvfb: the one window test that needs a real X server (skipped without
     # it) and scripts/screenshots.sh. openssl makes the test certificates of

@@ -41,6 +41,7 @@ uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)
 bool CMainDialog::OnInitDialog()
 {
     ReadSettings();
+    OpenStore();
 
     // The listener.
     OpenListener();
@@ -74,6 +75,20 @@ void CMainDialog::ReadSettings()
     }
     AddLog(std::string(txt::kLoading) + path + "\r\n", true);
     ParseSettings(bytes, m_settings);
+}
+
+void CMainDialog::OpenStore()
+{
+    m_store.Close();
+    if (m_settings.m_nMaxStoreMB > 0)
+        m_store.Open(CurrentDirectory() + "/" + txt::kStoreFileName, int64_t(m_settings.m_nMaxStoreMB) << 20);
+}
+
+std::string CMainDialog::MessageText(const CMailRecord& record)
+{
+    std::string holder;
+    std::string_view text;
+    return m_proxy.TextOf(record, holder, text) ? std::string(text) : std::string();
 }
 
 void CMainDialog::ToggleDebug(bool enable)

@@ -17,6 +17,7 @@
 #include "proxy/ProxyServer.h"
 #include "shell/LogWriter.h"
 #include "shell/Settings.h"
+#include "store/MessageStore.h"
 
 #include <QObject>
 #include <cstdint>
@@ -43,6 +44,10 @@ public:
     void SetMessageBox(std::function<void(const std::string&, const std::string&)> box);
     // The start-up self-test: analyses mail.txt of the configuration folder.
     void RunSelfTest();
+    // Opens the store of analysed messages beside the settings file (the
+    // current directory once they are read), unless MaxStoreMB is 0.
+    void OpenStore();
+    CMessageStore& MessageStore() { return m_store; }
     CSettings& Settings() { return m_settings; }
 
     // ---- activity log and window models ----------------------------------------
@@ -102,6 +107,9 @@ public:
     CConnectionListModel& Connections() override { return m_connections; }
     void MailCheckStarted() override;
     void ShowStartupMessage(const std::string& text, const std::string& caption) override;
+    IMessageStore* Store() override { return m_store.IsOpen() ? &m_store : nullptr; }
+    // The text of a processed message, read from the store when it waits there.
+    std::string MessageText(const CMailRecord& record);
 
     // ---- filtering (HubFilter.cpp) ---------------------------------------------
     CRuleSet& Rules() { return m_rules; }
@@ -151,6 +159,8 @@ private:
     CRuleSet m_rules{*this};
     CPlugIns m_plugIns{*this, m_settings, m_mailDecoder, m_textTools};
     CAnalysis m_analysis{*this, m_settings, m_mailList, m_rules, m_plugIns, m_mailDecoder, m_textTools};
+
+    CMessageStore m_store{*this};
 
     // Declared last: destroyed first, while its sessions can still report.
     CProxyServer m_proxy{*this};

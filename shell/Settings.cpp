@@ -3,6 +3,7 @@
 #include "base/Numbers.h"
 #include "base/Win1252.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -43,6 +44,10 @@ void ApplyLine(std::string_view line, CSettings& s)
     } else if (w1252::EqualsNoCase(key, "MaxMemoMsg")) {
         const int32_t n = AtoiSaturating(value);
         s.m_nMaxMemoMsg = n < 0 ? 0 : n;
+    } else if (w1252::EqualsNoCase(key, "MaxStoreMB")) {
+        s.m_nMaxStoreMB = std::max(AtoiSaturating(value), 0);
+    } else if (w1252::EqualsNoCase(key, "ScanAnswerSeconds")) {
+        s.m_nScanAnswerSeconds = std::max(AtoiSaturating(value), 0);
     } else if (w1252::EqualsNoCase(key, "PlugIn"))
         s.m_plugInNames.emplace_back(value);
     else if (w1252::EqualsNoCase(key, "ListenPort"))

@@ -111,7 +111,7 @@ void CAnalyseDialog::Refill()
         m_strSummary += StrFormat(txt::kVerdictFormat, r.m_strSpamType.c_str(), r.m_strFilterLabel.c_str(),
                                   r.m_strRuleText.c_str());
     m_pSummary->setPlainText(ui::PaneText(m_strSummary));
-    SetMessage(r.m_pszText);
+    SetMessage(m_hub.MessageText(r));
 }
 
 void CAnalyseDialog::SetMessage(std::string text)

@@ -47,6 +47,10 @@ TEST(Settings, SizesAreKilobytes)
     EXPECT_EQ(Parse("MaxLogSize=-5").m_nMaxLogSize, 0);
     EXPECT_EQ(Parse("MaxMemoMsg=-3").m_nMaxMemoMsg, 0);
     EXPECT_EQ(Parse("MaxMemoMsg=7").m_nMaxMemoMsg, 7);
+    EXPECT_EQ(Parse("MaxStoreMB=-2").m_nMaxStoreMB, 0);
+    EXPECT_EQ(Parse("maxstoremb=5").m_nMaxStoreMB, 5);
+    EXPECT_EQ(Parse("ScanAnswerSeconds=-1").m_nScanAnswerSeconds, 0);
+    EXPECT_EQ(Parse("ScanAnswerSeconds=12").m_nScanAnswerSeconds, 12);
 }
 
 TEST(Settings, NumbersReadLikeAtoi)

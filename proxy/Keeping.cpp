@@ -1,0 +1,181 @@
+// What the proxy keeps of a scan: the processed copies in memory, the records
+// in the message store (each download as soon as it ends, then its analysed
+// form), and the texts that wait in the store rather than in memory.
+#include "base/Format.h"
+#include "base/MessageStore.h"
+#include "base/Texts.h"
+#include "proxy/ProxyServer.h"
+#include "proxy/Session.h"
+
+#include <algorithm>
+
+IMessageStore* CProxyServer::Store()
+{
+    return m_host.Store();
+}
+
+bool CProxyServer::Keeps(const CMailRecord& record)
+{
+    return Store() && !record.m_strUidl.empty() && !record.m_bUidlShared;
+}
+
+void CProxyServer::ReuseKept(CSession* session)
+{
+    IMessageStore* store = Store();
+    const std::string account = session->Account();
+    if (store && session->m_bUidlsListed) {
+        // What the server no longer lists is gone for good.
+        std::vector<std::string> listed;
+        for (const CMailRecord* record : session->m_messages)
+            if (Keeps(*record))
+                listed.push_back(record->m_strUidl);
+        store->Listed(account, listed);
+    }
+    std::string found;
+    int32_t foundCount = 0;
+    for (CMailRecord* record : session->m_messages) {
+        CMailRecord* copy = ReusableCopy(*record, account);
+        CMailRecord stored;
+        // A copy whose text waits in the store is good while the store has it.
+        if (copy && copy->m_bTextStored &&
+            !(Keeps(*record) && store->Find(account, record->m_strUidl, record->m_nListedSize, stored, false)))
+            copy = nullptr;
+        if (!copy && Keeps(*record) && store->Find(account, record->m_strUidl, record->m_nListedSize, stored, false)) {
+            // A download the analysis has not seen yet is analysed with
+            // the others; its text is needed for that.
+            if (stored.m_bAnalysed || store->LoadText(account, record->m_strUidl, stored.m_pszText)) {
+                stored.m_bTextStored = stored.m_bAnalysed;
+                copy = &stored;
+            }
+        }
+        if (!copy)
+            continue;
+        record->assignFrom(*copy);
+        if (!record->m_bAnalysed) {
+            session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
+            m_host.PrepareAnalysis(record);
+            continue;
+        }
+        found += std::to_string(record->m_nNumber) + ", ";
+        ++foundCount;
+    }
+    if (foundCount > 0) {
+        found.resize(found.size() - 2);
+        AddLog(StrFormat(foundCount == 1 ? txt::kAlreadyOne : txt::kAlreadyMany, found.c_str()), false);
+    }
+}
+
+void CProxyServer::KeepDownload(CSession* session, CMailRecord* record)
+{
+    session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
+    if (!Keeps(*record) || m_host.AnalysisOff())
+        return;
+    // Kept at once, so that a scan cut short resumes where it stopped.
+    if (Store()->Put(session->Account(), *record))
+        session->m_keptUidls.push_back(record->m_strUidl);
+    if (session->m_nUnanalysedBytes >= m_nHeldTextBytes)
+        AnalyseFinished(session, false, true);
+}
+
+bool CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
+{
+    const int32_t number = session->m_nNumber;
+    // Only what has arrived is analysed; the others wait as if analysed.
+    std::vector<CMailRecord*> fresh, held;
+    for (CMailRecord* record : session->m_messages) {
+        if (record->m_bAnalysed)
+            continue;
+        if (record->IsDownloaded() && !record->m_bRelayed)
+            fresh.push_back(record);
+        else
+            held.push_back(record);
+    }
+    if (fresh.empty() && !always)
+        return true;
+    for (CMailRecord* record : held)
+        record->m_bAnalysed = true;
+    m_host.AnalyseMessages(session);
+    if (!Alive(session, number))
+        return false;
+    for (CMailRecord* record : held)
+        record->m_bAnalysed = false;
+    for (CMailRecord* record : fresh) {
+        record->m_bAnalysed = true;
+        record->m_pPrepareJob.reset();
+    }
+    session->m_nUnanalysedBytes = 0;
+    Keep(session, fresh, release);
+    return true;
+}
+
+void CProxyServer::Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release)
+{
+    const std::string account = session->Account();
+    for (CMailRecord* record : analysed) {
+        if (record->m_bUidlShared)
+            continue;
+        const bool stored = Keeps(*record) && Store()->Put(account, *record);
+        if (stored)
+            session->m_keptUidls.push_back(record->m_strUidl);
+        if (!ReusableCopy(*record, account)) {
+            // A copy of an earlier form of the message (another size under
+            // the same UIDL) is out of date.
+            if (!record->m_strUidl.empty()) {
+                std::vector<CMailRecord*> stale;
+                for (CMailRecord* old : m_processedMails)
+                    if (old->m_strUidl == record->m_strUidl && old->m_strAccount == account)
+                        stale.push_back(old);
+                for (CMailRecord* old : stale)
+                    m_processedMails.remove(old);
+            }
+            auto copy = std::make_unique<CMailRecord>();
+            copy->assignFrom(*record);
+            copy->m_nListedSize = record->m_nListedSize;
+            copy->m_bAnalysed = true;
+            copy->m_nClientNumber = session->m_nNumber;
+            copy->m_strAccount = account;
+            if (stored) {
+                // The store has the text: the copy does not hold it twice.
+                copy->m_pszText = std::string();
+                copy->m_bTextStored = true;
+            }
+            session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
+            while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
+                m_processedMails.remove(m_processedMails.head());
+        }
+        if (stored && release) {
+            // Past the bound the session's texts wait in the store.
+            record->m_pszText = std::string();
+            record->m_bTextStored = true;
+        }
+    }
+}
+
+bool CProxyServer::TextOf(const CMailRecord& record, std::string& holder, std::string_view& text)
+{
+    if (!record.m_bTextStored) {
+        const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
+        text = std::string_view(record.m_pszText).substr(0, size);
+        return true;
+    }
+    IMessageStore* store = Store();
+    if (!store || !store->LoadText(record.m_strAccount, record.m_strUidl, holder) ||
+        holder.size() != static_cast<size_t>(std::max(record.m_nSize, 0)))
+        return false;
+    text = holder;
+    return true;
+}
+
+void CProxyServer::ForgetCopies(CSession* session)
+{
+    for (const CMailRecord* copy : session->m_scanCopies) {
+        // Copies leave the list from its head: one already gone may have
+        // left its address to another session's copy.
+        if (m_processedMails.indexOf(copy) >= 0 && copy->m_nClientNumber == session->m_nNumber)
+            m_processedMails.remove(copy);
+    }
+    session->m_scanCopies.clear();
+    if (IMessageStore* store = Store())
+        store->Remove(session->Account(), session->m_keptUidls);
+    session->m_keptUidls.clear();
+}

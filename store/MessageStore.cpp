@@ -1,0 +1,416 @@
+#include "store/MessageStore.h"
+
+#include "base/Format.h"
+#include "base/Texts.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Marks a database laid out as below; any other value is not ours.
+constexpr int kSchemaVersion = 1;
+
+constexpr const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS messages("
+    " account BLOB NOT NULL, uidl BLOB NOT NULL, listed_size INTEGER NOT NULL,"
+    " size INTEGER NOT NULL, received INTEGER NOT NULL,"
+    " analysed INTEGER NOT NULL, spam INTEGER NOT NULL, trusted INTEGER NOT NULL,"
+    " spam_type BLOB, filter_label BLOB, rule_text BLOB, return_path BLOB,"
+    " sender BLOB, recipients BLOB, cc BLOB, subject BLOB,"
+    " text BLOB NOT NULL, checksum INTEGER NOT NULL, used INTEGER NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS by_uidl ON messages(account, uidl);"
+    "CREATE INDEX IF NOT EXISTS by_use ON messages(used);";
+
+// FNV-1a over the text: a record whose bytes changed on disk is not served.
+int64_t Checksum(std::string_view text)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return static_cast<int64_t>(hash);
+}
+
+bool Damaged(int code)
+{
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+std::string Stamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y%m%d-%H%M%S", &local);
+    return buffer;
+}
+
+} // namespace
+
+// One prepared statement, finalised when it goes out of scope.
+class CMessageStore::CStatement
+{
+public:
+    CStatement(sqlite3* db, const char* sql) { m_nCode = sqlite3_prepare_v2(db, sql, -1, &m_pStmt, nullptr); }
+    ~CStatement() { sqlite3_finalize(m_pStmt); }
+    CStatement(const CStatement&) = delete;
+    CStatement& operator=(const CStatement&) = delete;
+
+    bool Ok() const { return m_nCode == SQLITE_OK || m_nCode == SQLITE_ROW || m_nCode == SQLITE_DONE; }
+    int Code() const { return m_nCode; }
+    CStatement& Bind(int index, std::string_view bytes)
+    {
+        if (Ok())
+            m_nCode = sqlite3_bind_blob64(m_pStmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+        return *this;
+    }
+    CStatement& Bind(int index, int64_t value)
+    {
+        if (Ok())
+            m_nCode = sqlite3_bind_int64(m_pStmt, index, value);
+        return *this;
+    }
+    // True for a row; false at the end or on an error (Ok() tells which).
+    bool Step()
+    {
+        if (!Ok())
+            return false;
+        m_nCode = sqlite3_step(m_pStmt);
+        return m_nCode == SQLITE_ROW;
+    }
+    int64_t Int(int column) const { return sqlite3_column_int64(m_pStmt, column); }
+    std::string Bytes(int column) const
+    {
+        const void* data = sqlite3_column_blob(m_pStmt, column);
+        const int length = sqlite3_column_bytes(m_pStmt, column);
+        return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(length)) : std::string();
+    }
+
+private:
+    sqlite3_stmt* m_pStmt = nullptr;
+    int m_nCode = SQLITE_OK;
+};
+
+CMessageStore::CMessageStore(ILogSink& log) : m_log(log) {}
+
+CMessageStore::~CMessageStore()
+{
+    Close();
+}
+
+void CMessageStore::Close()
+{
+    if (m_pDb)
+        sqlite3_close_v2(m_pDb);
+    m_pDb = nullptr;
+}
+
+bool CMessageStore::Open(const std::string& path, int64_t maxBytes)
+{
+    Close();
+    m_strPath = path;
+    m_nMaxBytes = maxBytes;
+    // The file is created for its owner alone; the journal files SQLite adds
+    // beside it take the same mode.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        m_log.AddLog(StrFormat(txt::kStoreUnavailable, std::strerror(errno)), true);
+        return false;
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    const int code = sqlite3_open_v2(path.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (code != SQLITE_OK) {
+        m_log.AddLog(StrFormat(txt::kStoreUnavailable, sqlite3_errstr(code)), true);
+        Close();
+        return false;
+    }
+    sqlite3_busy_timeout(m_pDb, 2000);
+    if (Prepare())
+        return true;
+    SetAside(m_pDb ? sqlite3_errmsg(m_pDb) : "?");
+    return IsOpen();
+}
+
+bool CMessageStore::Exec(const char* sql)
+{
+    const int code = sqlite3_exec(m_pDb, sql, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        Failed(code);
+    return code == SQLITE_OK;
+}
+
+bool CMessageStore::Prepare()
+{
+    // WAL: a transaction is whole or absent after a crash, and readers do not
+    // wait on the writer. NORMAL syncs at checkpoints, which WAL keeps safe.
+    if (sqlite3_exec(m_pDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
+        SQLITE_OK)
+        return false;
+    int64_t version = -1;
+    {
+        CStatement read(m_pDb, "PRAGMA user_version");
+        if (read.Step())
+            version = read.Int(0);
+        if (!read.Ok())
+            return false;
+    }
+    if (version == 0) {
+        // A new file, or one without our mark: only an empty one is taken.
+        CStatement tables(m_pDb, "SELECT count(*) FROM sqlite_master");
+        if (!tables.Step() || tables.Int(0) != 0)
+            return false;
+        const std::string create = std::string(kSchema) + StrFormat("PRAGMA user_version=%d;", kSchemaVersion);
+        if (sqlite3_exec(m_pDb, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            return false;
+    } else if (version != kSchemaVersion) {
+        return false;
+    }
+    CStatement totals(m_pDb, "SELECT total(length(text)), max(used) FROM messages");
+    if (!totals.Step())
+        return false;
+    m_nBytes = totals.Int(0);
+    m_nStamp = totals.Int(1);
+    return true;
+}
+
+void CMessageStore::Failed(int code)
+{
+    if (Damaged(code))
+        SetAside(sqlite3_errstr(code));
+}
+
+void CMessageStore::SetAside(const std::string& why)
+{
+    Close();
+    const std::string aside = m_strPath + ".damaged-" + Stamp();
+    m_log.AddLog(StrFormat(txt::kStoreSetAside, why.c_str(), aside.c_str()), true);
+    // The journal files go with the file they belong to.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string from = m_strPath + suffix;
+        if (std::rename(from.c_str(), (aside + suffix).c_str()) != 0 && errno != ENOENT)
+            std::remove(from.c_str());
+    }
+    m_nBytes = 0;
+    m_nStamp = 0;
+    const int fd = ::open(m_strPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    if (sqlite3_open_v2(m_strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
+        !Prepare()) {
+        m_log.AddLog(StrFormat(txt::kStoreUnavailable, m_pDb ? sqlite3_errmsg(m_pDb) : "?"), true);
+        Close();
+    }
+}
+
+int64_t CMessageStore::Count()
+{
+    if (!m_pDb)
+        return 0;
+    CStatement count(m_pDb, "SELECT count(*) FROM messages");
+    const int64_t n = count.Step() ? count.Int(0) : 0;
+    if (!count.Ok())
+        Failed(count.Code());
+    return n;
+}
+
+bool CMessageStore::Find(const std::string& account, const std::string& uidl, int32_t listedSize, CMailRecord& out,
+                         bool withText)
+{
+    if (!m_pDb)
+        return false;
+    CStatement find(m_pDb, withText ? "SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
+                                      " filter_label, rule_text, return_path, sender, recipients, cc, subject,"
+                                      " text, checksum FROM messages WHERE account=?1 AND uidl=?2"
+                                    : "SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
+                                      " filter_label, rule_text, return_path, sender, recipients, cc, subject,"
+                                      " length(text) FROM messages WHERE account=?1 AND uidl=?2");
+    find.Bind(1, account).Bind(2, uidl);
+    if (!find.Step()) {
+        if (!find.Ok())
+            Failed(find.Code());
+        return false;
+    }
+    if (find.Int(0) != listedSize)
+        return false;
+    std::string text;
+    if (withText) {
+        text = find.Bytes(14);
+        if (Checksum(text) != find.Int(15) || static_cast<int64_t>(text.size()) != find.Int(1)) {
+            m_log.AddLog(StrFormat(txt::kStoreRecordDamaged, uidl.c_str()), true);
+            Remove(account, {uidl});
+            return false;
+        }
+    } else if (find.Int(14) != find.Int(1)) {
+        return false;
+    }
+    out.m_nSize = static_cast<int32_t>(find.Int(1));
+    out.m_nReceived = static_cast<int32_t>(find.Int(2));
+    out.m_bAnalysed = find.Int(3) != 0;
+    out.m_bSpam = find.Int(4) != 0;
+    out.m_bTrusted = find.Int(5) != 0;
+    out.m_strSpamType = find.Bytes(6);
+    out.m_strFilterLabel = find.Bytes(7);
+    out.m_strRuleText = find.Bytes(8);
+    out.m_strReturnPath = find.Bytes(9);
+    out.m_strFrom = find.Bytes(10);
+    out.m_strTo = find.Bytes(11);
+    out.m_strCc = find.Bytes(12);
+    out.m_strSubject = find.Bytes(13);
+    out.m_strUidl = uidl;
+    out.m_bDownloaded = true;
+    out.m_bTextStored = !withText;
+    out.m_pszText = std::move(text);
+    return true;
+}
+
+bool CMessageStore::LoadText(const std::string& account, const std::string& uidl, std::string& text)
+{
+    if (!m_pDb)
+        return false;
+    CStatement load(m_pDb, "SELECT text, checksum, size FROM messages WHERE account=?1 AND uidl=?2");
+    load.Bind(1, account).Bind(2, uidl);
+    if (!load.Step()) {
+        if (!load.Ok())
+            Failed(load.Code());
+        return false;
+    }
+    text = load.Bytes(0);
+    if (Checksum(text) != load.Int(1) || static_cast<int64_t>(text.size()) != load.Int(2)) {
+        m_log.AddLog(StrFormat(txt::kStoreRecordDamaged, uidl.c_str()), true);
+        text.clear();
+        Remove(account, {uidl});
+        return false;
+    }
+    return true;
+}
+
+bool CMessageStore::Put(const std::string& account, const CMailRecord& record)
+{
+    if (!m_pDb || record.m_strUidl.empty())
+        return false;
+    if (record.m_bTextStored) {
+        // The text is kept already: only what the analysis wrote changes.
+        CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
+                                 " filter_label=?7, rule_text=?8 WHERE account=?1 AND uidl=?2");
+        update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
+        update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
+        update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText);
+        update.Step();
+        if (!update.Ok())
+            Failed(update.Code());
+        return update.Ok();
+    }
+    const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
+    const std::string_view text(record.m_pszText.data(), size);
+    if (static_cast<int64_t>(size) > m_nMaxBytes)
+        return false;
+    if (!Exec("BEGIN IMMEDIATE"))
+        return false;
+    int64_t old = 0;
+    {
+        CStatement previous(m_pDb, "SELECT length(text) FROM messages WHERE account=?1 AND uidl=?2");
+        previous.Bind(1, account).Bind(2, record.m_strUidl);
+        if (previous.Step())
+            old = previous.Int(0);
+    }
+    CStatement put(m_pDb, "INSERT OR REPLACE INTO messages(account, uidl, listed_size, size, received, analysed,"
+                          " spam, trusted, spam_type, filter_label, rule_text, return_path, sender, recipients,"
+                          " cc, subject, text, checksum, used)"
+                          " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)");
+    put.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_nListedSize));
+    put.Bind(4, int64_t(size)).Bind(5, int64_t(record.m_nReceived)).Bind(6, int64_t(record.m_bAnalysed));
+    put.Bind(7, int64_t(record.m_bSpam)).Bind(8, int64_t(record.m_bTrusted)).Bind(9, record.m_strSpamType);
+    put.Bind(10, record.m_strFilterLabel).Bind(11, record.m_strRuleText).Bind(12, record.m_strReturnPath);
+    put.Bind(13, record.m_strFrom).Bind(14, record.m_strTo).Bind(15, record.m_strCc).Bind(16, record.m_strSubject);
+    put.Bind(17, text).Bind(18, Checksum(text)).Bind(19, ++m_nStamp);
+    put.Step();
+    const int64_t before = m_nBytes;
+    m_nBytes += static_cast<int64_t>(size) - old;
+    int code = put.Ok() ? SQLITE_OK : put.Code();
+    if (code == SQLITE_OK && !Evict())
+        code = sqlite3_errcode(m_pDb);
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(m_pDb, "COMMIT", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+        m_nBytes = before;
+        Failed(code);
+        return false;
+    }
+    return true;
+}
+
+bool CMessageStore::Evict()
+{
+    while (m_nBytes > m_nMaxBytes) {
+        CStatement oldest(m_pDb, "SELECT rowid, length(text) FROM messages ORDER BY used LIMIT 1");
+        if (!oldest.Step())
+            return oldest.Ok();
+        CStatement drop(m_pDb, "DELETE FROM messages WHERE rowid=?1");
+        drop.Bind(1, oldest.Int(0));
+        drop.Step();
+        if (!drop.Ok())
+            return false;
+        m_nBytes -= oldest.Int(1);
+    }
+    return true;
+}
+
+void CMessageStore::Remove(const std::string& account, const std::vector<std::string>& uidls)
+{
+    if (!m_pDb || uidls.empty() || !Exec("BEGIN IMMEDIATE"))
+        return;
+    for (const std::string& uidl : uidls) {
+        CStatement drop(m_pDb, "DELETE FROM messages WHERE account=?1 AND uidl=?2 RETURNING length(text)");
+        drop.Bind(1, account).Bind(2, uidl);
+        while (drop.Step())
+            m_nBytes -= drop.Int(0);
+        if (!drop.Ok()) {
+            sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+            Failed(drop.Code());
+            return;
+        }
+    }
+    Exec("COMMIT");
+}
+
+void CMessageStore::Listed(const std::string& account, const std::vector<std::string>& uidls)
+{
+    if (!m_pDb)
+        return;
+    const std::set<std::string> listed(uidls.begin(), uidls.end());
+    std::vector<std::string> gone;
+    {
+        CStatement kept(m_pDb, "SELECT uidl FROM messages WHERE account=?1");
+        kept.Bind(1, account);
+        while (kept.Step())
+            if (std::string uidl = kept.Bytes(0); !listed.count(uidl))
+                gone.push_back(std::move(uidl));
+        if (!kept.Ok()) {
+            Failed(kept.Code());
+            return;
+        }
+    }
+    Remove(account, gone);
+    if (!m_pDb)
+        return;
+    CStatement use(m_pDb, "UPDATE messages SET used=?2 WHERE account=?1");
+    use.Bind(1, account).Bind(2, ++m_nStamp);
+    use.Step();
+    if (!use.Ok())
+        Failed(use.Code());
+}

@@ -1,0 +1,60 @@
+// The analysed messages kept on disk: an SQLite database in the folder of the
+// settings, one row per account and UIDL, written in WAL transactions so
+// that a crash or a power cut never leaves half a record. The file is the
+// user's alone (mode 0600). A database that cannot be read is logged, set
+// aside under another name and replaced by an empty one.
+#pragma once
+
+#include "base/LogSink.h"
+#include "base/MessageStore.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+class CMessageStore final : public IMessageStore
+{
+public:
+    explicit CMessageStore(ILogSink& log);
+    ~CMessageStore() override;
+    CMessageStore(const CMessageStore&) = delete;
+    CMessageStore& operator=(const CMessageStore&) = delete;
+
+    // Opens (or creates) the database at `path`, bounded to `maxBytes` of
+    // message text. False, with a log line, when no database can be had.
+    bool Open(const std::string& path, int64_t maxBytes);
+    void Close();
+    bool IsOpen() const { return m_pDb != nullptr; }
+    const std::string& Path() const { return m_strPath; }
+    // The bytes of message text kept, and the number of records.
+    int64_t Bytes() const { return m_nBytes; }
+    int64_t Count();
+
+    bool Find(const std::string& account, const std::string& uidl, int32_t listedSize, CMailRecord& out,
+              bool withText) override;
+    bool LoadText(const std::string& account, const std::string& uidl, std::string& text) override;
+    bool Put(const std::string& account, const CMailRecord& record) override;
+    void Remove(const std::string& account, const std::vector<std::string>& uidls) override;
+    void Listed(const std::string& account, const std::vector<std::string>& uidls) override;
+
+private:
+    class CStatement;
+    // Creates the table when missing and reads the totals; false when the
+    // file is not a database of ours.
+    bool Prepare();
+    // A call failed with `code`: a damaged file is set aside and replaced.
+    void Failed(int code);
+    void SetAside(const std::string& why);
+    bool Exec(const char* sql);
+    // Drops the least recently used records until the text fits the bound.
+    bool Evict();
+
+    ILogSink& m_log;
+    sqlite3* m_pDb = nullptr;
+    std::string m_strPath;
+    int64_t m_nMaxBytes = 0;
+    int64_t m_nBytes = 0;
+    int64_t m_nStamp = 0; // the last use stamp given
+};
