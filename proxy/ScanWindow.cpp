@@ -122,10 +122,10 @@ void CSession::WindowLine(const std::string& line)
         LocalRetr(line);
     else if (pop3::IsCommand(line, "TOP"))
         LocalTop(line);
-    else if (downloading)
-        SendToClient(std::string("+OK\r\n")); // NOOP
     else if (pop3::IsCommand(line, "DELE") && !NeedsServer(line))
         SendToClient(txt::kNoSuchMessage);
+    else if (downloading)
+        SendToClient(std::string("+OK\r\n")); // NOOP
     else
         PassToServer(line);
 }

@@ -357,7 +357,7 @@ bool CMessageStore::Put(const std::string& account, const CMailRecord& record)
 bool CMessageStore::Evict()
 {
     while (m_nBytes > m_nMaxBytes) {
-        CStatement oldest(m_pDb, "SELECT rowid, length(text) FROM messages ORDER BY used LIMIT 1");
+        CStatement oldest(m_pDb, "SELECT rowid, length(text) FROM messages ORDER BY used, rowid LIMIT 1");
         if (!oldest.Step())
             return oldest.Ok();
         CStatement drop(m_pDb, "DELETE FROM messages WHERE rowid=?1");
