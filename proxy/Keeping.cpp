@@ -68,7 +68,7 @@ void CProxyServer::ReuseKept(CSession* session)
 void CProxyServer::KeepDownload(CSession* session, CMailRecord* record)
 {
     session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
-    if (!Keeps(*record) || m_host.AnalysisOff())
+    if (!Keeps(*record))
         return;
     // Kept at once, so that a scan cut short resumes where it stopped.
     if (Store()->Put(session->Account(), *record))

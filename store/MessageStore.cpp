@@ -127,6 +127,11 @@ bool CMessageStore::Open(const std::string& path, int64_t maxBytes)
     // beside it take the same mode.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
+        // A file this user may not read is set aside like a damaged one.
+        if (errno == EACCES || errno == EPERM) {
+            SetAside(std::strerror(errno));
+            return IsOpen();
+        }
         m_log.AddLog(StrFormat(txt::kStoreUnavailable, std::strerror(errno)), true);
         return false;
     }
