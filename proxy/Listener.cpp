@@ -237,7 +237,7 @@ void CProxyServer::OnServerSilent(int32_t number)
     AddLog(StrFormat(txt::kServerSilent, SessionIndex(session)), true);
     // A client answered early waits on nothing: it is not told of a
     // download it never asked for.
-    if (session->m_bWindowed && !session->m_bDraining) {
+    if (session->Scanning() && session->m_bWindowed && !session->m_bDraining) {
         DisconnectSession(session);
         return;
     }
