@@ -388,15 +388,20 @@ def main():
     os.chmod(root, 0o755)
     dovecot = bench = None
     try:
+        # one mailbox for each part, filled only when that part runs
         dovecot = Dovecot(os.path.join(root, "dovecot"), "latency", PASSWORD)
-        dovecot.add_messages(corpus[:args.latency_count], user="latency")
         dovecot.add_user("kept", PASSWORD)
-        dovecot.add_messages(distinct(corpus, args.count, "kept"), user="kept")
         dovecot.add_user("big", PASSWORD)
-        big = padded(distinct(corpus, args.count, "big"), PADDED_SIZE, filler())
-        total_mb = sum(map(len, big)) / 1e6
-        dovecot.add_messages(big, user="big")
-        del big, corpus
+        if "latency" in parts:
+            dovecot.add_messages(corpus[:args.latency_count], user="latency")
+        if "restart" in parts:
+            dovecot.add_messages(distinct(corpus, args.count, "kept"), user="kept")
+        if "scan" in parts:
+            big = padded(distinct(corpus, args.count, "big"), PADDED_SIZE, filler())
+            total_mb = sum(map(len, big)) / 1e6
+            dovecot.add_messages(big, user="big")
+            del big
+        del corpus
         dovecot.start()
         for user in ("latency", "kept", "big"):  # Dovecot indexes each mailbox once
             one_at_a_time(dovecot.port, user, retr=False, timeout=PATIENT)
