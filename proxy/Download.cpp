@@ -102,6 +102,10 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
     }
     record->m_nSize = record->m_nReceived;
     record->m_bDownloaded = true;
+    // The text grew by doubling; what it will hold is known now. (The
+    // announced size reserves nothing: it is only the server's word.)
+    if (record->m_pszText.capacity() - record->m_pszText.size() > record->m_pszText.size() / 4)
+        record->m_pszText.shrink_to_fit();
     m_bTimerFired = false;
     m_proxy.Host().PrepareAnalysis(record);
     const int32_t number = m_nNumber;

@@ -105,6 +105,9 @@ bool CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
     }
     session->m_nUnanalysedBytes = 0;
     Keep(session, fresh, release);
+    // The texts just left to the store, and their preparations, are free.
+    if (release)
+        ReturnFreeMemory();
     return true;
 }
 

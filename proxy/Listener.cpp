@@ -21,14 +21,14 @@ namespace {
 // A session that held this much message text gives the memory back when it ends.
 constexpr size_t kTrimAfterBytes = size_t(16) << 20;
 
-void ReturnFreeMemory()
+} // namespace
+
+void CProxyServer::ReturnFreeMemory()
 {
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
 }
-
-} // namespace
 
 void CProxyServer::OpenListener()
 {

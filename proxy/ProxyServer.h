@@ -110,6 +110,8 @@ public:
     // store into `holder` when it waits there. False when the store no
     // longer has it.
     bool TextOf(const CMailRecord& record, std::string& holder, std::string_view& text);
+    // Hands memory the allocator keeps for later back to the system.
+    static void ReturnFreeMemory();
 
     // ---- look-ups ----
     // Session holding `socket` as client or server connection, with its
@@ -151,7 +153,7 @@ public:
     int64_t m_nPipelineBytes = int64_t(4) << 20;
     // Message text a session holds in memory before the messages finished
     // so far are analysed and their texts left to the store.
-    int64_t m_nHeldTextBytes = int64_t(64) << 20;
+    int64_t m_nHeldTextBytes = int64_t(32) << 20;
     // Makes the server connections; empty: network sockets. Tests hand
     // sessions connections kept in memory.
     std::function<std::unique_ptr<IConnection>()> m_makeServerConnection;

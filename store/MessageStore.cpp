@@ -307,20 +307,39 @@ bool CMessageStore::Put(const std::string& account, const CMailRecord& record)
 {
     if (!m_pDb || record.m_strUidl.empty())
         return false;
-    if (record.m_bTextStored) {
-        // The text is kept already: only what the analysis wrote changes.
-        CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
-                                 " filter_label=?7, rule_text=?8 WHERE account=?1 AND uidl=?2");
-        update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
-        update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
-        update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText);
-        update.Step();
-        if (!update.Ok())
-            Failed(update.Code());
-        return update.Ok();
-    }
     const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
     const std::string_view text(record.m_pszText.data(), size);
+    const int64_t checksum = Checksum(text);
+    if (!record.m_bTextStored) {
+        // The same text kept already (a download, now analysed and left
+        // unchanged): only what the analysis wrote is written.
+        bool same = false;
+        {
+            CStatement kept(m_pDb, "SELECT length(text), checksum FROM messages WHERE account=?1 AND uidl=?2");
+            kept.Bind(1, account).Bind(2, record.m_strUidl);
+            same = kept.Step() && kept.Int(0) == static_cast<int64_t>(size) && kept.Int(1) == checksum;
+        }
+        if (!same)
+            return PutWhole(account, record, text, checksum);
+    }
+    CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
+                             " filter_label=?7, rule_text=?8, return_path=?9, sender=?10, recipients=?11, cc=?12,"
+                             " subject=?13, used=?14 WHERE account=?1 AND uidl=?2");
+    update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
+    update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
+    update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText).Bind(9, record.m_strReturnPath);
+    update.Bind(10, record.m_strFrom).Bind(11, record.m_strTo).Bind(12, record.m_strCc);
+    update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp);
+    update.Step();
+    if (!update.Ok())
+        Failed(update.Code());
+    return update.Ok() && sqlite3_changes(m_pDb) == 1;
+}
+
+bool CMessageStore::PutWhole(const std::string& account, const CMailRecord& record, std::string_view text,
+                             int64_t checksum)
+{
+    const size_t size = text.size();
     if (static_cast<int64_t>(size) > m_nMaxBytes)
         return false;
     if (!Exec("BEGIN IMMEDIATE"))
@@ -341,7 +360,7 @@ bool CMessageStore::Put(const std::string& account, const CMailRecord& record)
     put.Bind(7, int64_t(record.m_bSpam)).Bind(8, int64_t(record.m_bTrusted)).Bind(9, record.m_strSpamType);
     put.Bind(10, record.m_strFilterLabel).Bind(11, record.m_strRuleText).Bind(12, record.m_strReturnPath);
     put.Bind(13, record.m_strFrom).Bind(14, record.m_strTo).Bind(15, record.m_strCc).Bind(16, record.m_strSubject);
-    put.Bind(17, text).Bind(18, Checksum(text)).Bind(19, ++m_nStamp);
+    put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp);
     put.Step();
     const int64_t before = m_nBytes;
     m_nBytes += static_cast<int64_t>(size) - old;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -48,6 +49,8 @@ private:
     void Failed(int code);
     void SetAside(const std::string& why);
     bool Exec(const char* sql);
+    // Writes the whole record, text included, in one transaction.
+    bool PutWhole(const std::string& account, const CMailRecord& record, std::string_view text, int64_t checksum);
     // Drops the least recently used records until the text fits the bound.
     bool Evict();
 
