@@ -9,6 +9,17 @@
 
 #include <algorithm>
 
+namespace {
+
+void LeaveTextToStore(CMailRecord& record)
+{
+    // Swapped out, not assigned: an assignment may keep the old buffer.
+    std::string().swap(record.m_pszText);
+    record.m_bTextStored = true;
+}
+
+} // namespace
+
 IMessageStore* CProxyServer::Store()
 {
     return m_host.Store();
@@ -137,20 +148,15 @@ void CProxyServer::Keep(CSession* session, const std::vector<CMailRecord*>& anal
             copy->m_bAnalysed = true;
             copy->m_nClientNumber = session->m_nNumber;
             copy->m_strAccount = account;
-            if (stored) {
-                // The store has the text: the copy does not hold it twice.
-                copy->m_pszText = std::string();
-                copy->m_bTextStored = true;
-            }
+            if (stored)
+                LeaveTextToStore(*copy); // not held twice
             session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
             while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
                 m_processedMails.remove(m_processedMails.head());
         }
-        if (stored && release) {
-            // Past the bound the session's texts wait in the store.
-            record->m_pszText = std::string();
-            record->m_bTextStored = true;
-        }
+        // Past the bound the session's texts wait in the store.
+        if (stored && release)
+            LeaveTextToStore(*record);
     }
 }
 
