@@ -24,10 +24,13 @@ public:
     // The text kept for `uidl` of `account`, checked against the checksum
     // written with it. False when none is kept or it is damaged.
     virtual bool LoadText(const std::string& account, const std::string& uidl, std::string& text) = 0;
-    // Keeps `record` (its m_nSize first bytes of text) under its UIDL, in one
-    // transaction, replacing what the account kept under it; the oldest
-    // records leave when the bound is passed. False when nothing was kept.
-    virtual bool Put(const std::string& account, const CMailRecord& record) = 0;
+    // Keeps each record (its m_nSize first bytes of text, or only its
+    // analysis when the store has its text already) under its UIDL,
+    // replacing what the account kept under it, all in one transaction; the
+    // least recently used records leave when the bound is passed. Which of
+    // them were kept.
+    virtual std::vector<bool> Put(const std::string& account, const std::vector<const CMailRecord*>& records) = 0;
+    bool Put(const std::string& account, const CMailRecord& record) { return Put(account, {&record}).front(); }
     // Forgets the records of `uidls` of `account`.
     virtual void Remove(const std::string& account, const std::vector<std::string>& uidls) = 0;
     // A scan listed `uidls` for `account`: the account's other records are

@@ -79,13 +79,24 @@ void CProxyServer::ReuseKept(CSession* session)
 void CProxyServer::KeepDownload(CSession* session, CMailRecord* record)
 {
     session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
-    if (!Keeps(*record))
-        return;
-    // Kept at once, so that a scan cut short resumes where it stopped.
-    if (Store()->Put(session->Account(), *record))
-        session->m_keptUidls.push_back(record->m_strUidl);
-    if (session->m_nUnanalysedBytes >= m_nHeldTextBytes)
+    if (Keeps(*record) && session->m_nUnanalysedBytes >= m_nHeldTextBytes)
         AnalyseFinished(session, false, true);
+}
+
+void CProxyServer::KeepUnfinished(CSession* session)
+{
+    IMessageStore* store = Store();
+    if (!store || session->m_bKeepNothing || m_host.AnalysisOff())
+        return;
+    // What arrived before the session ended is kept as it came, for the
+    // analysis of the next scan, which then downloads only the rest.
+    std::vector<const CMailRecord*> arrived;
+    for (const CMailRecord* record : session->m_messages)
+        if (record->IsDownloaded() && !record->m_bAnalysed && !record->m_bRelayed && !record->m_bTextStored &&
+            Keeps(*record))
+            arrived.push_back(record);
+    if (!arrived.empty())
+        store->Put(session->Account(), arrived);
 }
 
 bool CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
@@ -125,10 +136,17 @@ bool CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
 void CProxyServer::Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release)
 {
     const std::string account = session->Account();
+    std::vector<const CMailRecord*> keep;
+    for (const CMailRecord* record : analysed)
+        if (Keeps(*record))
+            keep.push_back(record);
+    // One transaction for them all.
+    const std::vector<bool> kept = keep.empty() ? std::vector<bool>() : Store()->Put(account, keep);
+    size_t next = 0;
     for (CMailRecord* record : analysed) {
         if (record->m_bUidlShared)
             continue;
-        const bool stored = Keeps(*record) && Store()->Put(account, *record);
+        const bool stored = next < keep.size() && keep[next] == record && kept[next++];
         if (stored)
             session->m_keptUidls.push_back(record->m_strUidl);
         if (!ReusableCopy(*record, account)) {
@@ -143,13 +161,19 @@ void CProxyServer::Keep(CSession* session, const std::vector<CMailRecord*>& anal
                     m_processedMails.remove(old);
             }
             auto copy = std::make_unique<CMailRecord>();
+            // A copy whose text the store has does not hold it twice.
+            std::string text;
+            if (stored)
+                text.swap(record->m_pszText);
             copy->assignFrom(*record);
+            if (stored) {
+                text.swap(record->m_pszText);
+                copy->m_bTextStored = true;
+            }
             copy->m_nListedSize = record->m_nListedSize;
             copy->m_bAnalysed = true;
             copy->m_nClientNumber = session->m_nNumber;
             copy->m_strAccount = account;
-            if (stored)
-                LeaveTextToStore(*copy); // not held twice
             session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
             while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
                 m_processedMails.remove(m_processedMails.head());
@@ -187,4 +211,5 @@ void CProxyServer::ForgetCopies(CSession* session)
     if (IMessageStore* store = Store())
         store->Remove(session->Account(), session->m_keptUidls);
     session->m_keptUidls.clear();
+    session->m_bKeepNothing = true;
 }

@@ -97,10 +97,13 @@ public:
     // copy from memory or from the store, and the store forgets what the
     // server no longer lists.
     void ReuseKept(CSession* session);
-    // A download has ended: the store keeps it at once, and past the bound
-    // of text held the finished messages are analysed and their texts left
-    // to the store.
+    // A download has ended: past the bound of text held, the finished
+    // messages are analysed, kept and their texts left to the store.
     void KeepDownload(CSession* session, CMailRecord* record);
+    // The session ends: its downloads not analysed yet are kept as they
+    // came, so that the next scan resumes where this one stopped (not after
+    // a protocol error).
+    void KeepUnfinished(CSession* session);
     // Analyses the messages that have arrived and not been analysed, then
     // keeps them; with `release` their texts wait in the store. `always`
     // runs the analysis (which reloads the rules) even with nothing new.

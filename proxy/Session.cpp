@@ -15,6 +15,7 @@ CSession::CSession(CProxyServer& proxy) : m_proxy(proxy) {}
 CSession::~CSession()
 {
     CloseConnections();
+    m_proxy.KeepUnfinished(this);
 }
 
 void CSession::CloseConnections()
@@ -46,6 +47,7 @@ void CSession::EnterState(int32_t state, EFresh fresh)
         m_strStatAnswer.clear();
         m_scanCopies.clear();
         m_keptUidls.clear();
+        m_bKeepNothing = false;
         m_nUnanalysedBytes = 0;
         m_bUidlsListed = false;
         m_bAnswerDue = false;

@@ -212,6 +212,7 @@ public:
     // UIDLs this scan wrote to the message store: they go with the copies
     // when the server breaks the protocol.
     std::vector<std::string> m_keptUidls;
+    bool m_bKeepNothing = false;          // the scan broke the protocol
     std::unique_ptr<QTimer> m_pAnswerTimer; // ScanAnswerSeconds
     bool m_bAnswerDue = false;            // the time ran out before the download began
     // The client was answered before the scan's end: it sees the messages

@@ -303,54 +303,64 @@ bool CMessageStore::LoadText(const std::string& account, const std::string& uidl
     return true;
 }
 
-bool CMessageStore::Put(const std::string& account, const CMailRecord& record)
+std::vector<bool> CMessageStore::Put(const std::string& account, const std::vector<const CMailRecord*>& records)
 {
-    if (!m_pDb || record.m_strUidl.empty())
+    std::vector<bool> kept(records.size(), false);
+    if (!m_pDb || records.empty() || !Exec("BEGIN IMMEDIATE"))
+        return kept;
+    const int64_t before = m_nBytes;
+    int code = SQLITE_OK;
+    for (size_t i = 0; i < records.size() && code == SQLITE_OK; ++i)
+        kept[i] = PutOne(account, *records[i], code);
+    if (code == SQLITE_OK && !Evict())
+        code = sqlite3_errcode(m_pDb);
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(m_pDb, "COMMIT", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+        m_nBytes = before;
+        Failed(code);
+        return std::vector<bool>(records.size(), false);
+    }
+    return kept;
+}
+
+bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record, int& code)
+{
+    if (record.m_strUidl.empty())
         return false;
     const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
     const std::string_view text(record.m_pszText.data(), size);
     const int64_t checksum = Checksum(text);
-    if (!record.m_bTextStored) {
-        // The same text kept already (a download, now analysed and left
-        // unchanged): only what the analysis wrote is written.
-        bool same = false;
-        {
-            CStatement kept(m_pDb, "SELECT length(text), checksum FROM messages WHERE account=?1 AND uidl=?2");
-            kept.Bind(1, account).Bind(2, record.m_strUidl);
-            same = kept.Step() && kept.Int(0) == static_cast<int64_t>(size) && kept.Int(1) == checksum;
+    int64_t old = -1;
+    bool same = record.m_bTextStored;
+    {
+        CStatement kept(m_pDb, "SELECT length(text), checksum FROM messages WHERE account=?1 AND uidl=?2");
+        kept.Bind(1, account).Bind(2, record.m_strUidl);
+        if (kept.Step()) {
+            old = kept.Int(0);
+            same = same || (old == static_cast<int64_t>(size) && kept.Int(1) == checksum);
         }
-        if (!same)
-            return PutWhole(account, record, text, checksum);
     }
-    CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
-                             " filter_label=?7, rule_text=?8, return_path=?9, sender=?10, recipients=?11, cc=?12,"
-                             " subject=?13, used=?14 WHERE account=?1 AND uidl=?2");
-    update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
-    update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
-    update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText).Bind(9, record.m_strReturnPath);
-    update.Bind(10, record.m_strFrom).Bind(11, record.m_strTo).Bind(12, record.m_strCc);
-    update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp);
-    update.Step();
-    if (!update.Ok())
-        Failed(update.Code());
-    return update.Ok() && sqlite3_changes(m_pDb) == 1;
-}
-
-bool CMessageStore::PutWhole(const std::string& account, const CMailRecord& record, std::string_view text,
-                             int64_t checksum)
-{
-    const size_t size = text.size();
+    if (same) {
+        // The text is kept already (a download, now analysed and left
+        // unchanged): only what the analysis wrote is written.
+        CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
+                                 " filter_label=?7, rule_text=?8, return_path=?9, sender=?10, recipients=?11,"
+                                 " cc=?12, subject=?13, used=?14 WHERE account=?1 AND uidl=?2");
+        update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
+        update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
+        update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText).Bind(9, record.m_strReturnPath);
+        update.Bind(10, record.m_strFrom).Bind(11, record.m_strTo).Bind(12, record.m_strCc);
+        update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp);
+        update.Step();
+        if (!update.Ok())
+            code = update.Code();
+        return update.Ok() && sqlite3_changes(m_pDb) == 1;
+    }
+    // A text larger than the whole bound is not kept.
     if (static_cast<int64_t>(size) > m_nMaxBytes)
         return false;
-    if (!Exec("BEGIN IMMEDIATE"))
-        return false;
-    int64_t old = 0;
-    {
-        CStatement previous(m_pDb, "SELECT length(text) FROM messages WHERE account=?1 AND uidl=?2");
-        previous.Bind(1, account).Bind(2, record.m_strUidl);
-        if (previous.Step())
-            old = previous.Int(0);
-    }
     CStatement put(m_pDb, "INSERT OR REPLACE INTO messages(account, uidl, listed_size, size, received, analysed,"
                           " spam, trusted, spam_type, filter_label, rule_text, return_path, sender, recipients,"
                           " cc, subject, text, checksum, used)"
@@ -362,19 +372,11 @@ bool CMessageStore::PutWhole(const std::string& account, const CMailRecord& reco
     put.Bind(13, record.m_strFrom).Bind(14, record.m_strTo).Bind(15, record.m_strCc).Bind(16, record.m_strSubject);
     put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp);
     put.Step();
-    const int64_t before = m_nBytes;
-    m_nBytes += static_cast<int64_t>(size) - old;
-    int code = put.Ok() ? SQLITE_OK : put.Code();
-    if (code == SQLITE_OK && !Evict())
-        code = sqlite3_errcode(m_pDb);
-    if (code == SQLITE_OK)
-        code = sqlite3_exec(m_pDb, "COMMIT", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) {
-        sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
-        m_nBytes = before;
-        Failed(code);
+    if (!put.Ok()) {
+        code = put.Code();
         return false;
     }
+    m_nBytes += static_cast<int64_t>(size) - std::max<int64_t>(old, 0);
     return true;
 }
 

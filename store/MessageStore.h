@@ -36,7 +36,8 @@ public:
     bool Find(const std::string& account, const std::string& uidl, int32_t listedSize, CMailRecord& out,
               bool withText) override;
     bool LoadText(const std::string& account, const std::string& uidl, std::string& text) override;
-    bool Put(const std::string& account, const CMailRecord& record) override;
+    using IMessageStore::Put;
+    std::vector<bool> Put(const std::string& account, const std::vector<const CMailRecord*>& records) override;
     void Remove(const std::string& account, const std::vector<std::string>& uidls) override;
     void Listed(const std::string& account, const std::vector<std::string>& uidls) override;
 
@@ -49,8 +50,10 @@ private:
     void Failed(int code);
     void SetAside(const std::string& why);
     bool Exec(const char* sql);
-    // Writes the whole record, text included, in one transaction.
-    bool PutWhole(const std::string& account, const CMailRecord& record, std::string_view text, int64_t checksum);
+    // Writes one record inside the open transaction: the whole of it, or
+    // only what the analysis wrote when the same text is kept already. An
+    // SQLite failure is left in `code`.
+    bool PutOne(const std::string& account, const CMailRecord& record, int& code);
     // Drops the least recently used records until the text fits the bound.
     bool Evict();
 
