@@ -69,3 +69,24 @@ TEST_P(LongScan, TheClientGetsTheFinishedMessagesAndTheNextCheckTheRest)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pipelining, LongScan, ::testing::Bool());
+
+TEST_F(LongScan, TimeRunningOutBeforeTheListingIsInAnswersAnEmptyMailbox)
+{
+    hub->Settings().m_nScanAnswerSeconds = 1;
+    hub->Proxy().m_nSilenceMs = 5000;
+    server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
+    server->hook = [this](ServerConnection& c, const std::string& line) {
+        if (line != "UIDL")
+            return false;
+        QTimer::singleShot(1300, &c, [this, &c] { c.Send(server->DefaultAnswer("UIDL")); });
+        return true;
+    };
+    auto client = LoggedIn();
+    EXPECT_EQ(Ask(*client, "STAT\r\n"), "+OK 0 0\r\n");
+    EXPECT_NE(Log(*hub).find("messages 1 \xE0 0 sur 2"), std::string::npos);
+    EXPECT_EQ(Ask(*client, "RETR 1\r\n"), "-ERR no such message\r\n");
+    // QUIT waits for the retrievals under way, then ends the session.
+    EXPECT_EQ(Ask(*client, "QUIT\r\n"), "+OK bye\r\n");
+    const std::string received = server->Received();
+    EXPECT_TRUE(received.ends_with("RETR 1\r\nQUIT\r\n") || received.ends_with("RETR 2\r\nQUIT\r\n")) << received;
+}
