@@ -1,6 +1,7 @@
 // What the proxy keeps of a scan: the processed copies in memory, the records
-// in the message store (each download as soon as it ends, then its analysed
-// form), and the texts that wait in the store rather than in memory.
+// in the message store (each batch of analysed messages in one transaction,
+// and what arrived unanalysed when a session ends), and the texts that wait
+// in the store rather than in memory.
 #include "base/Format.h"
 #include "base/MessageStore.h"
 #include "base/Texts.h"
