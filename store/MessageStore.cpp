@@ -144,10 +144,17 @@ bool CMessageStore::Open(const std::string& path, int64_t maxBytes)
         return false;
     }
     sqlite3_busy_timeout(m_pDb, 2000);
-    if (Prepare())
+    const int prepared = Prepare();
+    if (prepared == SQLITE_OK)
         return true;
-    SetAside(m_pDb ? sqlite3_errmsg(m_pDb) : "?");
-    return IsOpen();
+    if (Damaged(prepared)) {
+        SetAside(sqlite3_errstr(prepared));
+        return IsOpen();
+    }
+    // Busy elsewhere, or the disk failed: the file is left as it is.
+    m_log.AddLog(StrFormat(txt::kStoreUnavailable, sqlite3_errstr(prepared)), true);
+    Close();
+    return false;
 }
 
 bool CMessageStore::Exec(const char* sql)
@@ -158,38 +165,41 @@ bool CMessageStore::Exec(const char* sql)
     return code == SQLITE_OK;
 }
 
-bool CMessageStore::Prepare()
+int CMessageStore::Prepare()
 {
     // WAL: a transaction is whole or absent after a crash, and readers do not
     // wait on the writer. NORMAL syncs at checkpoints, which WAL keeps safe.
-    if (sqlite3_exec(m_pDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
-        SQLITE_OK)
-        return false;
+    int code = sqlite3_exec(m_pDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return code;
     int64_t version = -1;
     {
         CStatement read(m_pDb, "PRAGMA user_version");
         if (read.Step())
             version = read.Int(0);
         if (!read.Ok())
-            return false;
+            return read.Code();
     }
     if (version == 0) {
         // A new file, or one without our mark: only an empty one is taken.
         CStatement tables(m_pDb, "SELECT count(*) FROM sqlite_master");
-        if (!tables.Step() || tables.Int(0) != 0)
-            return false;
+        if (!tables.Step())
+            return tables.Code();
+        if (tables.Int(0) != 0)
+            return SQLITE_NOTADB;
         const std::string create = std::string(kSchema) + StrFormat("PRAGMA user_version=%d;", kSchemaVersion);
-        if (sqlite3_exec(m_pDb, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-            return false;
+        code = sqlite3_exec(m_pDb, create.c_str(), nullptr, nullptr, nullptr);
+        if (code != SQLITE_OK)
+            return code;
     } else if (version != kSchemaVersion) {
-        return false;
+        return SQLITE_NOTADB;
     }
     CStatement totals(m_pDb, "SELECT total(length(text)), max(used) FROM messages");
     if (!totals.Step())
-        return false;
+        return totals.Code();
     m_nBytes = totals.Int(0);
     m_nStamp = totals.Int(1);
-    return true;
+    return SQLITE_OK;
 }
 
 void CMessageStore::Failed(int code)
@@ -215,7 +225,7 @@ void CMessageStore::SetAside(const std::string& why)
     if (fd >= 0)
         ::close(fd);
     if (sqlite3_open_v2(m_strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
-        !Prepare()) {
+        Prepare() != SQLITE_OK) {
         m_log.AddLog(StrFormat(txt::kStoreUnavailable, m_pDb ? sqlite3_errmsg(m_pDb) : "?"), true);
         Close();
     }

@@ -43,9 +43,9 @@ public:
 
 private:
     class CStatement;
-    // Creates the table when missing and reads the totals; false when the
-    // file is not a database of ours.
-    bool Prepare();
+    // Creates the table when missing and reads the totals: SQLITE_OK, the
+    // failure's code, or SQLITE_NOTADB for a database that is not ours.
+    int Prepare();
     // A call failed with `code`: a damaged file is set aside and replaced.
     void Failed(int code);
     void SetAside(const std::string& why);
