@@ -60,6 +60,7 @@ void CSession::OpenWindow()
     // The messages finished without a gap from the first: each downloaded
     // and analysed, or left to the server.
     int32_t k = 0;
+    m_nWindowLast = 0;
     for (const CMailRecord* record : m_messages) {
         if (!record->m_bRelayed && !(record->IsDownloaded() && record->m_bAnalysed))
             break;
