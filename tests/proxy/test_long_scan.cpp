@@ -20,6 +20,16 @@ protected:
         EXPECT_TRUE(client.WaitFor(end, 5000)) << line;
         return client.received;
     }
+    // The server answers `slow` `ms` after it is asked.
+    void Slow(const std::string& slow, int ms)
+    {
+        server->hook = [this, slow, ms](ServerConnection& c, const std::string& line) {
+            if (line != slow)
+                return false;
+            QTimer::singleShot(ms, &c, [this, &c, slow] { c.Send(server->DefaultAnswer(slow)); });
+            return true;
+        };
+    }
 };
 
 // Without and with PIPELINING (all three RETRs outstanding at once).
@@ -30,12 +40,7 @@ TEST_P(LongScan, TheClientGetsTheFinishedMessagesAndTheNextCheckTheRest)
     hub->Proxy().m_nSilenceMs = 5000;
     server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}, {Mail("Three"), "u3"}};
     // Message 3 comes slowly: the client's second runs out before it is in.
-    server->hook = [this](ServerConnection& c, const std::string& line) {
-        if (line != "RETR 3")
-            return false;
-        QTimer::singleShot(1600, &c, [this, &c] { c.Send(server->DefaultAnswer("RETR 3")); });
-        return true;
-    };
+    Slow("RETR 3", 1600);
     auto client = LoggedIn();
     const int32_t both = Stored(0) + Stored(1);
     EXPECT_EQ(Ask(*client, "STAT\r\n"), StrFormat("+OK 2 %d\r\n", both));
@@ -75,12 +80,7 @@ TEST_F(LongScan, TimeRunningOutBeforeTheListingIsInAnswersAnEmptyMailbox)
     hub->Settings().m_nScanAnswerSeconds = 1;
     hub->Proxy().m_nSilenceMs = 5000;
     server->mailbox = {{Mail("One"), "u1"}, {Mail("Two"), "u2"}};
-    server->hook = [this](ServerConnection& c, const std::string& line) {
-        if (line != "UIDL")
-            return false;
-        QTimer::singleShot(1300, &c, [this, &c] { c.Send(server->DefaultAnswer("UIDL")); });
-        return true;
-    };
+    Slow("UIDL", 1300);
     auto client = LoggedIn();
     EXPECT_EQ(Ask(*client, "STAT\r\n"), "+OK 0 0\r\n");
     EXPECT_NE(Log(*hub).find("messages 1 \xE0 0 sur 2"), std::string::npos);
