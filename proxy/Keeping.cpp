@@ -47,12 +47,14 @@ void CProxyServer::ReuseKept(CSession* session)
     int32_t foundCount = 0;
     for (CMailRecord* record : session->m_messages) {
         CMailRecord* copy = ReusableCopy(*record, account);
+        // The store is asked when no copy holds the text: a copy whose text
+        // waits in the store is good while the store has it.
         CMailRecord stored;
-        // A copy whose text waits in the store is good while the store has it.
-        if (copy && copy->m_bTextStored &&
-            !(Keeps(*record) && store->Find(account, record->m_strUidl, record->m_nListedSize, stored, false)))
+        const bool kept = (!copy || copy->m_bTextStored) && Keeps(*record) &&
+                          store->Find(account, record->m_strUidl, record->m_nListedSize, stored, false);
+        if (copy && copy->m_bTextStored && !kept)
             copy = nullptr;
-        if (!copy && Keeps(*record) && store->Find(account, record->m_strUidl, record->m_nListedSize, stored, false)) {
+        if (!copy && kept) {
             // A download the analysis has not seen yet is analysed with
             // the others; its text is needed for that.
             if (stored.m_bAnalysed || store->LoadText(account, record->m_strUidl, stored.m_pszText)) {
@@ -147,42 +149,50 @@ void CProxyServer::Keep(CSession* session, const std::vector<CMailRecord*>& anal
     for (CMailRecord* record : analysed) {
         if (record->m_bUidlShared)
             continue;
-        const bool stored = next < keep.size() && keep[next] == record && kept[next++];
+        // `keep` lists the records to keep in the order of `analysed`.
+        bool stored = false;
+        if (next < keep.size() && keep[next] == record)
+            stored = kept[next++];
         if (stored)
             session->m_keptUidls.push_back(record->m_strUidl);
-        if (!ReusableCopy(*record, account)) {
-            // A copy of an earlier form of the message (another size under
-            // the same UIDL) is out of date.
-            if (!record->m_strUidl.empty()) {
-                std::vector<CMailRecord*> stale;
-                for (CMailRecord* old : m_processedMails)
-                    if (old->m_strUidl == record->m_strUidl && old->m_strAccount == account)
-                        stale.push_back(old);
-                for (CMailRecord* old : stale)
-                    m_processedMails.remove(old);
-            }
-            auto copy = std::make_unique<CMailRecord>();
-            // A copy whose text the store has does not hold it twice.
-            std::string text;
-            if (stored)
-                text.swap(record->m_pszText);
-            copy->assignFrom(*record);
-            if (stored) {
-                text.swap(record->m_pszText);
-                copy->m_bTextStored = true;
-            }
-            copy->m_nListedSize = record->m_nListedSize;
-            copy->m_bAnalysed = true;
-            copy->m_nClientNumber = session->m_nNumber;
-            copy->m_strAccount = account;
-            session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
-            while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
-                m_processedMails.remove(m_processedMails.head());
-        }
+        if (!ReusableCopy(*record, account))
+            AddCopy(session, record, stored);
         // Past the bound the session's texts wait in the store.
         if (stored && release)
             LeaveTextToStore(*record);
     }
+}
+
+void CProxyServer::AddCopy(CSession* session, CMailRecord* record, bool textStored)
+{
+    const std::string account = session->Account();
+    // A copy of an earlier form of the message (another size under the same
+    // UIDL) is out of date.
+    if (!record->m_strUidl.empty()) {
+        std::vector<CMailRecord*> stale;
+        for (CMailRecord* old : m_processedMails)
+            if (old->m_strUidl == record->m_strUidl && old->m_strAccount == account)
+                stale.push_back(old);
+        for (CMailRecord* old : stale)
+            m_processedMails.remove(old);
+    }
+    auto copy = std::make_unique<CMailRecord>();
+    // A copy whose text the store has does not hold it twice.
+    std::string text;
+    if (textStored)
+        text.swap(record->m_pszText);
+    copy->assignFrom(*record);
+    if (textStored) {
+        text.swap(record->m_pszText);
+        copy->m_bTextStored = true;
+    }
+    copy->m_nListedSize = record->m_nListedSize;
+    copy->m_bAnalysed = true;
+    copy->m_nClientNumber = session->m_nNumber;
+    copy->m_strAccount = account;
+    session->m_scanCopies.push_back(m_processedMails.append(std::move(copy)));
+    while (m_processedMails.count() > std::max(Settings().m_nMaxMemoMsg, 0))
+        m_processedMails.remove(m_processedMails.head());
 }
 
 bool CProxyServer::TextOf(const CMailRecord& record, std::string& holder, std::string_view& text)

@@ -164,6 +164,9 @@ public:
 private:
     void FlushPending();
     void Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release);
+    // A processed copy of `record` for later scans (without the text when
+    // the store has it), replacing copies of its earlier forms.
+    void AddCopy(CSession* session, CMailRecord* record, bool textStored);
 
     IProxyHost& m_host;
     // A child object; null until OpenListener.

@@ -106,7 +106,8 @@ bool CSession::NeedsServer(const std::string& line)
 void CSession::WindowLine(const std::string& line)
 {
     const bool downloading = m_nState == kStateDownload;
-    if (downloading && NeedsServer(line)) {
+    const bool needsServer = NeedsServer(line);
+    if (downloading && needsServer) {
         // The line waits for the answers the server still owes; nothing
         // more is asked for, and the download ends there.
         m_bDraining = true;
@@ -123,7 +124,7 @@ void CSession::WindowLine(const std::string& line)
         LocalRetr(line);
     else if (pop3::IsCommand(line, "TOP"))
         LocalTop(line);
-    else if (pop3::IsCommand(line, "DELE") && !NeedsServer(line))
+    else if (pop3::IsCommand(line, "DELE") && !needsServer)
         SendToClient(txt::kNoSuchMessage);
     else if (downloading)
         SendToClient(std::string("+OK\r\n")); // NOOP

@@ -123,38 +123,43 @@ bool CMessageStore::Open(const std::string& path, int64_t maxBytes)
     Close();
     m_strPath = path;
     m_nMaxBytes = maxBytes;
-    // The file is created for its owner alone; the journal files SQLite adds
-    // beside it take the same mode.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        // A file this user may not read is set aside like a damaged one.
-        if (errno == EACCES || errno == EPERM) {
-            SetAside(std::strerror(errno));
-            return IsOpen();
-        }
-        m_log.AddLog(StrFormat(txt::kStoreUnavailable, std::strerror(errno)), true);
-        return false;
-    }
-    ::fchmod(fd, 0600);
-    ::close(fd);
-    const int code = sqlite3_open_v2(path.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (code != SQLITE_OK) {
-        m_log.AddLog(StrFormat(txt::kStoreUnavailable, sqlite3_errstr(code)), true);
-        Close();
-        return false;
-    }
-    sqlite3_busy_timeout(m_pDb, 2000);
-    const int prepared = Prepare();
-    if (prepared == SQLITE_OK)
+    const int code = Connect();
+    if (code == SQLITE_OK)
         return true;
-    if (Damaged(prepared)) {
-        SetAside(sqlite3_errstr(prepared));
+    const char* why = Reason(code);
+    // A file this user may not open is set aside like a damaged one.
+    if (Damaged(code) || code == SQLITE_PERM) {
+        SetAside(why);
         return IsOpen();
     }
     // Busy elsewhere, or the disk failed: the file is left as it is.
-    m_log.AddLog(StrFormat(txt::kStoreUnavailable, sqlite3_errstr(prepared)), true);
-    Close();
+    m_log.AddLog(StrFormat(txt::kStoreUnavailable, why), true);
     return false;
+}
+
+const char* CMessageStore::Reason(int code) const
+{
+    return m_nOpenErrno ? std::strerror(m_nOpenErrno) : sqlite3_errstr(code);
+}
+
+int CMessageStore::Connect()
+{
+    // The file is created for its owner alone; the journal files SQLite adds
+    // beside it take the same mode.
+    const int fd = ::open(m_strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_nOpenErrno = fd < 0 ? errno : 0;
+    if (fd < 0)
+        return m_nOpenErrno == EACCES || m_nOpenErrno == EPERM ? SQLITE_PERM : SQLITE_CANTOPEN;
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    int code = sqlite3_open_v2(m_strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (code == SQLITE_OK) {
+        sqlite3_busy_timeout(m_pDb, 2000);
+        code = Prepare();
+    }
+    if (code != SQLITE_OK)
+        Close();
+    return code;
 }
 
 bool CMessageStore::Exec(const char* sql)
@@ -221,14 +226,8 @@ void CMessageStore::SetAside(const std::string& why)
     }
     m_nBytes = 0;
     m_nStamp = 0;
-    const int fd = ::open(m_strPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    if (sqlite3_open_v2(m_strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
-        Prepare() != SQLITE_OK) {
-        m_log.AddLog(StrFormat(txt::kStoreUnavailable, m_pDb ? sqlite3_errmsg(m_pDb) : "?"), true);
-        Close();
-    }
+    if (const int code = Connect(); code != SQLITE_OK)
+        m_log.AddLog(StrFormat(txt::kStoreUnavailable, Reason(code)), true);
 }
 
 int64_t CMessageStore::Count()
@@ -247,12 +246,12 @@ bool CMessageStore::Find(const std::string& account, const std::string& uidl, in
 {
     if (!m_pDb)
         return false;
-    CStatement find(m_pDb, withText ? "SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
-                                      " filter_label, rule_text, return_path, sender, recipients, cc, subject,"
-                                      " text, checksum FROM messages WHERE account=?1 AND uidl=?2"
-                                    : "SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
-                                      " filter_label, rule_text, return_path, sender, recipients, cc, subject,"
-                                      " length(text) FROM messages WHERE account=?1 AND uidl=?2");
+    // Without the text, only its length is read.
+    const std::string sql = std::string("SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
+                                        " filter_label, rule_text, return_path, sender, recipients, cc, subject, ") +
+                            (withText ? "text, checksum" : "length(text)") +
+                            " FROM messages WHERE account=?1 AND uidl=?2";
+    CStatement find(m_pDb, sql.c_str());
     find.Bind(1, account).Bind(2, uidl);
     if (!find.Step()) {
         if (!find.Ok())

@@ -43,6 +43,13 @@ public:
 
 private:
     class CStatement;
+    // Opens the file at m_strPath, created for its owner alone, and prepares
+    // it: SQLITE_OK, or the code of what failed (SQLITE_PERM when the system
+    // refuses the file to this user, SQLITE_CANTOPEN for its other refusals,
+    // whose errno is kept in m_nOpenErrno).
+    int Connect();
+    // What to log of a failed Connect.
+    const char* Reason(int code) const;
     // Creates the table when missing and reads the totals: SQLITE_OK, the
     // failure's code, or SQLITE_NOTADB for a database that is not ours.
     int Prepare();
@@ -63,4 +70,5 @@ private:
     int64_t m_nMaxBytes = 0;
     int64_t m_nBytes = 0;
     int64_t m_nStamp = 0; // the last use stamp given
+    int m_nOpenErrno = 0; // why the system refused the file, or 0
 };
