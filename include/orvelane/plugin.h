@@ -10,6 +10,9 @@
  *
  * with the "Set Log" message number it was given. The call is synchronous: the
  * text is copied before it returns.
+ *
+ * Analyse and Level below are the first version of the interface; engines
+ * that give a score, a reason or learn use the second, further down.
  */
 #ifndef ORVELANE_PLUGIN_H
 #define ORVELANE_PLUGIN_H
@@ -78,6 +81,103 @@ typedef int32_t (*OrvelaneLevelFn)(void);
 int32_t Analyse(const char* text, const char* rules, const char* server, const char* user,
                 OrvelaneWindow* window, uint32_t setLogMessage);
 int32_t Level(void);
+
+/*
+ * ---- Second version: engines --------------------------------------------
+ *
+ * A plug-in may export the functions below besides, or instead of, Analyse.
+ * Each is optional: a library is loaded when it exports Analyse,
+ * OrvelaneCheck or OrvelaneLearn, and is used for what it has. When it
+ * exports OrvelaneCheck, that is what judges a message (Analyse and Level
+ * are then not called).
+ *
+ * Threads. OrvelaneCheck and OrvelaneLearn are called on the host's worker
+ * threads, possibly several at once for one instance, never on the thread
+ * of the window. OrvelaneOpen and OrvelaneClose are never called while a
+ * Check or Learn of the same instance runs. The host waits for a call at
+ * most config->timeoutMs; a call still running then counts as "not judged"
+ * and its instance is neither closed nor unloaded until it returns. Keep
+ * your own network and process waits shorter than that.
+ *
+ * Logging. window->SendMessage(window, setLogMessage, 0, (intptr_t)text)
+ * may be called from any thread; it returns once the text is copied. The
+ * lines written during a Check appear in the log with that message's
+ * analysis.
+ */
+
+/* One "<name>.<key>=<value>" line of Orvelane.ini, for the plug-in named
+ * <name> (its PlugIn value up to any ".so", after the last '/'): key and
+ * value as written, spaces removed. */
+typedef struct OrvelaneOption {
+    const char* key;
+    const char* value;
+} OrvelaneOption;
+
+typedef struct OrvelaneConfig {
+    uint32_t size;                 /* sizeof(OrvelaneConfig) as the host built it */
+    const char* name;              /* the plug-in's name ("spamd" for PlugIn=spamd) */
+    const OrvelaneOption* options; /* this plug-in's options, in file order */
+    uint32_t optionCount;
+    const char* configFolder;      /* the folder Orvelane.ini was read from */
+    uint32_t timeoutMs;            /* PlugInSeconds, in milliseconds */
+    OrvelaneWindow* window;        /* for log lines; null when there is none */
+    uint32_t setLogMessage;
+} OrvelaneConfig;
+
+/* What a check found. */
+#define ORVELANE_HAM        0 /* not spam */
+#define ORVELANE_SPAM       1 /* spam: the message is tagged */
+#define ORVELANE_UNSURE     2 /* in the engine's unsure band: not tagged, shown */
+#define ORVELANE_NOT_JUDGED 3 /* the engine could not judge (down, refused, too big, ...):
+                                 the message is treated as if the plug-in were absent */
+
+#define ORVELANE_REASON_SIZE 256
+
+typedef struct OrvelaneVerdict {
+    uint32_t size;      /* sizeof(OrvelaneVerdict) as the host built it */
+    int32_t verdict;    /* ORVELANE_HAM ... ORVELANE_NOT_JUDGED; the host presets NOT_JUDGED */
+    int32_t hasScore;   /* non-zero when score and threshold mean something */
+    double score;       /* the engine's score */
+    double threshold;   /* the score from which the plug-in says spam */
+    char reason[ORVELANE_REASON_SIZE]; /* short, NUL-terminated: rule or virus names,
+                                          or why the message was not judged */
+} OrvelaneVerdict;
+
+/* What a learning call did. */
+#define ORVELANE_LEARNED      1  /* the engine's knowledge changed */
+#define ORVELANE_LEARN_NOTHING 0 /* the engine answered but learned nothing (known already) */
+#define ORVELANE_LEARN_FAILED (-1) /* the engine could not be asked or refused */
+
+/*
+ * OrvelaneOpen: called once per load with the plug-in's configuration (the
+ * pointers are valid only during the call: copy what you keep). Returns the
+ * instance handed to the other calls, or null with a reason in `error`
+ * (NUL-terminated, errorSize bytes at most); a null answer leaves the
+ * plug-in out of that run. Without this export the instance is null.
+ *
+ * OrvelaneCheck: judges `text`, the message exactly as the server sent it
+ * (header and body, CR LF line ends, `length` bytes, NUL-terminated as well),
+ * and fills `verdict`.
+ *
+ * OrvelaneLearn: teaches the engine that `text` (as for Check) is spam
+ * (`spam` non-zero) or not; writes what the engine answered to `result`
+ * (NUL-terminated, resultSize bytes at most) and returns ORVELANE_LEARNED,
+ * ORVELANE_LEARN_NOTHING or ORVELANE_LEARN_FAILED.
+ *
+ * OrvelaneClose: releases the instance before the library is unloaded.
+ */
+typedef void* (*OrvelaneOpenFn)(const OrvelaneConfig* config, char* error, uint32_t errorSize);
+typedef void (*OrvelaneCheckFn)(void* instance, const char* text, uint32_t length,
+                                OrvelaneVerdict* verdict);
+typedef int32_t (*OrvelaneLearnFn)(void* instance, const char* text, uint32_t length, int32_t spam,
+                                   char* result, uint32_t resultSize);
+typedef void (*OrvelaneCloseFn)(void* instance);
+
+void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint32_t errorSize);
+void OrvelaneCheck(void* instance, const char* text, uint32_t length, OrvelaneVerdict* verdict);
+int32_t OrvelaneLearn(void* instance, const char* text, uint32_t length, int32_t spam, char* result,
+                      uint32_t resultSize);
+void OrvelaneClose(void* instance);
 
 #ifdef __cplusplus
 }
