@@ -717,6 +717,8 @@ void bridge_copy(char* dst, size_t size, const char* src, size_t n)
     size_t i, room;
     if (size == 0)
         return;
+    while (n > 0 && (unsigned char)src[n - 1] <= ' ')
+        --n; /* a line's end, trailing blanks */
     room = size - 1;
     if (n > room && room >= 3)
         room -= 3;

@@ -134,7 +134,8 @@ void bridge_log(const Bridge* b, const char* fmt, ...) BRIDGE_PRINTF(2, 3);
 const char* bridge_error_text(int error);
 
 /* Copies at most n bytes of src as one line into dst (size bytes, always
- * NUL-terminated): control bytes become spaces, and a cut text ends in "...". */
+ * NUL-terminated): trailing blanks and line ends go, control bytes become
+ * spaces, and a cut text ends in "...". */
 void bridge_copy(char* dst, size_t size, const char* src, size_t n);
 
 /* Appends `name` (n bytes) to the comma-separated list in `list` (size bytes)

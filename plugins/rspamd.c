@@ -523,7 +523,8 @@ BRIDGE_EXPORT void OrvelaneCheck(void* instance, const char* text, uint32_t leng
     i = parse_result(reply.body, reply.bodySize, result);
     if (reply.status != 200) {
         char why[200];
-        bridge_copy(why, sizeof why, error_text(&reply, result, i), 200);
+        const char* said = error_text(&reply, result, i);
+        bridge_copy(why, sizeof why, said, strlen(said));
         bridge_not_judged(&r->bridge, verdict, why, "erreur du moteur : %d %s", reply.status, why);
         goto done;
     }
