@@ -7,6 +7,7 @@
 #include <string>
 
 class CPrepareJob;
+class CPlugInChain;
 
 class CMailRecord
 {
@@ -44,6 +45,9 @@ public:
     // The analysis prepared in the background since the download ended;
     // the analysis collects it or drops it (see filter/PrepareWorker.h).
     std::shared_ptr<CPrepareJob> m_pPrepareJob;
+    // The plug-ins asked about the message since then, on worker threads
+    // (see filter/PlugInRunner.h); the analysis takes their answers or drops them.
+    std::shared_ptr<CPlugInChain> m_pPlugInJob;
 
     // The listing gave this UIDL to another message too: it identifies
     // neither, so no copy is reused or kept for it.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // How the connection to the POP3 server is protected (ServerSecurity):
@@ -24,6 +25,10 @@ struct CSettings {
     // finished so far; 0: the client waits for the whole mailbox.
     int32_t m_nScanAnswerSeconds = 30;
     std::vector<std::string> m_plugInNames;
+    // Seconds a plug-in call may take before it counts as "not judged".
+    int32_t m_nPlugInSeconds = 10;
+    // The plug-ins' own lines, "<name>.<key>" and value, in file order.
+    std::vector<std::pair<std::string, std::string>> m_plugInOptions;
     // Where the proxy listens. Port 110 needs privileges on Linux, hence the
     // two keys; an empty address means the loopback address 127.0.0.1.
     int32_t m_nListenPort = 110;

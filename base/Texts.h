@@ -217,6 +217,25 @@ inline constexpr const char kSearchWithoutRepeats[] =
     "Recherche apr\xE8" "s avoir enlev\xE9" " tous les carat\xE8" "res r\xE9" "p\xE9" "t\xE9" "s\r\n";
 inline constexpr const char kPlugInLoaded[] = "Chargement de %s r\xE9" "ussi\r\n"; // Chargement de %s réussi
 inline constexpr const char kPlugInAnalysing[] = "Analyse via plugin %s\r\n";
+// Plugin %s non chargé : %s
+inline constexpr const char kPlugInOpenFailed[] = "Plugin %s non charg\xE9" " : %s\r\n";
+// Plugin %s : pas un spam (%s)
+inline constexpr const char kPlugInHam[] = "Plugin %s : pas un spam (%s)\r\n";
+// Plugin %s : incertain (%s), message non marqué
+inline constexpr const char kPlugInUnsure[] = "Plugin %s : incertain (%s), message non marqu\xE9" "\r\n";
+// Plugin %s : message non jugé (%s)
+inline constexpr const char kPlugInNotJudged[] = "Plugin %s : message non jug\xE9" " (%s)\r\n";
+// Plugin %s : pas de réponse en %d s, plus interrogé jusqu'à la prochaine relève
+inline constexpr const char kPlugInTimedOut[] =
+    "Plugin %s : pas de r\xE9" "ponse en %d s, plus interrog\xE9" " jusqu'\xE0" " la prochaine rel\xE8" "ve\r\n";
+// Plugin %s : apprentissage spam|non spam : %s
+inline constexpr const char kPlugInLearned[] = "Plugin %s : apprentissage %s : %s\r\n";
+inline constexpr const char kLearnSpam[] = "spam";
+inline constexpr const char kLearnHam[] = "non spam";
+inline constexpr const char kLearnNothing[] = "rien appris";
+inline constexpr const char kLearnFailed[] = "\xE9" "chec"; // �chec
+// The spam cell of a message a plug-in found unsure.
+inline constexpr const char kTypeUnsure[] = "Incertain";
 
 // Spam types.
 inline constexpr const char kTypeTrust[] = "Trust";

@@ -1,8 +1,10 @@
 #include "filter/Analysis.h"
 
+#include "filter/PlugInGate.h"
 #include "filter/PrepareWorker.h"
 #include "base/Format.h"
 #include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <cstring>
 
@@ -39,14 +41,6 @@ private:
     CRuleCache& m_cache;
 };
 
-// The Subject value, upper case, begins with "_SPAM_" once its leading blanks
-// are passed.
-bool StartsWithTag(const std::string& subject)
-{
-    const size_t first = subject.find_first_not_of(" \t");
-    return first != std::string::npos && subject.compare(first, 6, "_SPAM_") == 0;
-}
-
 } // namespace
 
 const std::string& CAnalysis::AnalysisText(const CMailRecord* record) const
@@ -72,77 +66,148 @@ CAnalysis::~CAnalysis() = default;
 void CAnalysis::AnalyseMessages(OwnedList<CMailRecord>& records, const std::string& server,
                                 const std::string& user)
 {
+    SAnalysisRun run;
+    BeginRun(run, records, server, user);
+    while (!ContinueRun(run))
+        m_plugIns.Runner().Wait(run.chain);
+}
+
+void CAnalysis::BeginRun(SAnalysisRun& run, OwnedList<CMailRecord>& records, const std::string& server,
+                         const std::string& user)
+{
     m_rules.Load();
     m_plugIns.Load();
-    CMatcherScope matchers(m_cache);
-
+    run = SAnalysisRun();
+    run.server = server;
+    run.user = user;
     int32_t n = 0;
     for (CMailRecord* record : records) {
         ++n;
-        if (!record || record->m_bAnalysed)
-            continue;
-        m_log.AddLog(StrFormat(txt::kAnalysingMsg, n), true);
-        CAnalysisScope scope(*this, record);
-        const int32_t row = ExtractHeaders(record, n - 1);
-
-        // Step 1: a known sender ends the analysis at once.
-        MatchHeaderRules(record, record->m_strFrom, m_rules.List(kRuleTrust), txt::kTypeTrust, row, false);
-        if (record->m_bTrusted) {
-            m_log.AddLog(StrFormat(txt::kTrustedSender, n), true);
-            continue;
-        }
-        // Step 2: tagged before. The stored value keeps the blank that follows
-        // "Subject:", so the tag is looked for after the leading blanks.
-        if (StartsWithTag(record->m_strSubject))
-            MarkAsSpam(record, row, txt::kTypeTagged);
-        // Steps 3 and 4: recipient counts.
-        if (!record->m_bSpam && m_rules.NbrTo() != -1 && record->m_nToCount >= m_rules.NbrTo())
-            MarkAsSpam(record, row, txt::kTypeNbrTo);
-        if (!record->m_bSpam && m_rules.NbrCc() != -1 && record->m_nCcCount >= m_rules.NbrCc())
-            MarkAsSpam(record, row, txt::kTypeNbrCc);
-        // Steps 5 to 10: the header lists, each on a copy of its field.
-        struct HeaderStep {
-            const std::string& text;
-            RuleList& list;
-            const char* label;
-        };
-        const HeaderStep headerSteps[] = {
-            {record->m_strRelays, m_rules.List(kRuleRelay), txt::kTypeRelay},
-            {record->m_strFrom, m_rules.List(kRuleFrom), txt::kTypeFrom},
-            {record->m_strReturnPath, m_rules.List(kRuleRetPath), txt::kTypeRetPath},
-            {record->m_strTo, m_rules.List(kRuleTo), txt::kTypeTo},
-            {record->m_strCc, m_rules.List(kRuleCc), txt::kTypeCc},
-            {record->m_strSubject, m_rules.List(kRuleSubject), txt::kTypeSubject},
-        };
-        for (const HeaderStep& step : headerSteps)
-            if (!record->m_bSpam)
-                MatchHeaderRules(record, step.text, step.list, step.label, row, false);
-        // Step 11: the Subject with look-alikes converted, without separators.
-        if (!record->m_bSpam) {
-            std::string converted = record->m_strSubject;
-            m_decoder.ConvertLookAlikes(converted);
-            MatchHeaderRules(record, std::move(converted), m_rules.List(kRuleSubject), txt::kTypeSubject, row, true);
-            if (record->m_bSpam)
-                record->m_strFilterLabel = txt::kLabelSubjectConverted;
-        }
-        // Step 12: the Subject with repeated characters squeezed.
-        if (!record->m_bSpam) {
-            MatchHeaderRules(record, m_tools.SqueezeRepeats(record->m_strSubject), m_rules.List(kRuleSubject),
-                             txt::kTypeSubject, row, true);
-            if (record->m_bSpam)
-                record->m_strFilterLabel = txt::kLabelSubjectRepeats;
-        }
-        // Step 13: large messages get only the header filters.
-        if (record->m_nSize >= m_settings.m_nMaxMsgSize) {
-            m_log.AddLog(txt::kMessageTooLarge, true);
-        } else {
-            // Step 14: the body passes.
-            if (!record->m_bSpam && AnalyseBody(record) != -1)
-                MarkAsSpam(record, row, txt::kTypeBody);
-            // Step 15: the plug-ins.
-            if (!record->m_bSpam && m_plugIns.Run(record, m_rules.List(kRuleBody), server, user))
-                MarkAsSpam(record, row, txt::kTypePlugIn);
-        }
-        m_log.AddLog(StrFormat(txt::kAnalysisEnd, n), true);
+        if (record && !record->m_bAnalysed)
+            run.records.emplace_back(record, n);
     }
+}
+
+bool CAnalysis::ContinueRun(SAnalysisRun& run)
+{
+    // The rule set may have been loaded again by another run meanwhile.
+    CMatcherScope matchers(m_cache);
+    if (run.chain) {
+        if (!run.chain->Settled())
+            return false;
+        FinishPlugIns(run);
+        ++run.next;
+    }
+    for (; run.next < run.records.size(); ++run.next) {
+        auto [record, n] = run.records[run.next];
+        int32_t row = -1;
+        if (!AnalyseBuiltIn(record, n, row))
+            continue;
+        // Step 15: the plug-ins, on the worker threads.
+        run.chain = ChainFor(record, run);
+        run.row = row;
+        if (run.chain) {
+            m_plugIns.Runner().Start(run.chain);
+            if (!run.chain->Settled())
+                return false;
+        }
+        FinishPlugIns(run);
+    }
+    return true;
+}
+
+std::shared_ptr<CPlugInChain> CAnalysis::ChainFor(CMailRecord* record, const SAnalysisRun& run)
+{
+    std::shared_ptr<CPlugInChain> chain = std::move(record->m_pPlugInJob);
+    if (m_plugIns.Loaded().empty())
+        return nullptr;
+    const std::string rules = CPlugIns::JoinRules(m_rules.List(kRuleBody));
+    // A chain decided ahead not to ask is of no use now that they are asked.
+    if (chain && m_plugIns.Fits(*chain, record->m_pszText, rules, run.server, run.user) && !chain->Skipped())
+        return chain;
+    return m_plugIns.MakeChain(record->m_pszText, rules, run.server, run.user);
+}
+
+void CAnalysis::FinishPlugIns(SAnalysisRun& run)
+{
+    auto [record, n] = run.records[run.next];
+    std::shared_ptr<CPlugInChain> chain = std::move(run.chain);
+    if (chain) {
+        const SPlugInResult result = m_plugIns.Apply(record, *chain);
+        if (result.spam)
+            MarkAsSpam(record, run.row, txt::kTypePlugIn);
+        else if (!result.unsure.empty() && run.row >= 0 && run.row < m_mailList.RowCount())
+            m_mailList.SetCell(run.row, CMailListModel::kSpam,
+                               std::string(txt::kTypeUnsure) + w1252::Lower(" (" + result.unsure + ")"));
+    }
+    m_log.AddLog(StrFormat(txt::kAnalysisEnd, n), true);
+}
+
+bool CAnalysis::AnalyseBuiltIn(CMailRecord* record, int32_t n, int32_t& row)
+{
+    m_log.AddLog(StrFormat(txt::kAnalysingMsg, n), true);
+    CAnalysisScope scope(*this, record);
+    row = ExtractHeaders(record, n - 1);
+
+    // Step 1: a known sender ends the analysis at once.
+    MatchHeaderRules(record, record->m_strFrom, m_rules.List(kRuleTrust), txt::kTypeTrust, row, false);
+    if (record->m_bTrusted) {
+        m_log.AddLog(StrFormat(txt::kTrustedSender, n), true);
+        record->m_pPlugInJob.reset();
+        return false;
+    }
+    // Step 2: tagged before. The stored value keeps the blank that follows
+    // "Subject:", so the tag is looked for after the leading blanks.
+    if (StartsWithTag(record->m_strSubject))
+        MarkAsSpam(record, row, txt::kTypeTagged);
+    // Steps 3 and 4: recipient counts.
+    if (!record->m_bSpam && m_rules.NbrTo() != -1 && record->m_nToCount >= m_rules.NbrTo())
+        MarkAsSpam(record, row, txt::kTypeNbrTo);
+    if (!record->m_bSpam && m_rules.NbrCc() != -1 && record->m_nCcCount >= m_rules.NbrCc())
+        MarkAsSpam(record, row, txt::kTypeNbrCc);
+    // Steps 5 to 10: the header lists, each on a copy of its field.
+    struct HeaderStep {
+        const std::string& text;
+        RuleList& list;
+        const char* label;
+    };
+    const HeaderStep headerSteps[] = {
+        {record->m_strRelays, m_rules.List(kRuleRelay), txt::kTypeRelay},
+        {record->m_strFrom, m_rules.List(kRuleFrom), txt::kTypeFrom},
+        {record->m_strReturnPath, m_rules.List(kRuleRetPath), txt::kTypeRetPath},
+        {record->m_strTo, m_rules.List(kRuleTo), txt::kTypeTo},
+        {record->m_strCc, m_rules.List(kRuleCc), txt::kTypeCc},
+        {record->m_strSubject, m_rules.List(kRuleSubject), txt::kTypeSubject},
+    };
+    for (const HeaderStep& step : headerSteps)
+        if (!record->m_bSpam)
+            MatchHeaderRules(record, step.text, step.list, step.label, row, false);
+    // Step 11: the Subject with look-alikes converted, without separators.
+    if (!record->m_bSpam) {
+        std::string converted = record->m_strSubject;
+        m_decoder.ConvertLookAlikes(converted);
+        MatchHeaderRules(record, std::move(converted), m_rules.List(kRuleSubject), txt::kTypeSubject, row, true);
+        if (record->m_bSpam)
+            record->m_strFilterLabel = txt::kLabelSubjectConverted;
+    }
+    // Step 12: the Subject with repeated characters squeezed.
+    if (!record->m_bSpam) {
+        MatchHeaderRules(record, m_tools.SqueezeRepeats(record->m_strSubject), m_rules.List(kRuleSubject),
+                         txt::kTypeSubject, row, true);
+        if (record->m_bSpam)
+            record->m_strFilterLabel = txt::kLabelSubjectRepeats;
+    }
+    // Step 13: large messages get only the header filters.
+    if (record->m_nSize >= m_settings.m_nMaxMsgSize) {
+        m_log.AddLog(txt::kMessageTooLarge, true);
+    } else if (!record->m_bSpam && AnalyseBody(record) != -1) {
+        // Step 14: the body passes.
+        MarkAsSpam(record, row, txt::kTypeBody);
+    }
+    if (record->m_bSpam || record->m_nSize >= m_settings.m_nMaxMsgSize) {
+        record->m_pPlugInJob.reset();
+        m_log.AddLog(StrFormat(txt::kAnalysisEnd, n), true);
+        return false;
+    }
+    return true;
 }

@@ -26,9 +26,25 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class CPrepareWorker;
 struct SPreparedAnalysis;
+
+// One analysis run over the records of a list not analysed yet. It may stop
+// at a message whose plug-ins have not answered yet, and go on once they have.
+struct SAnalysisRun {
+    // The records, each with its number in the list (from 1).
+    std::vector<std::pair<CMailRecord*, int32_t>> records;
+    std::string server;
+    std::string user;
+    size_t next = 0;
+    // While the run waits: the chain asking the plug-ins about records[next],
+    // and that message's mail-list row.
+    std::shared_ptr<CPlugInChain> chain;
+    int32_t row = -1;
+};
 
 class CAnalysis
 {
@@ -51,8 +67,16 @@ public:
     // plug-ins, then filters, marks and lists each record not analysed yet.
     // `server` and `user` (the server's host name and the USER line sent to
     // it) are handed to the plug-ins.
+    // The plug-ins are asked on worker threads; this waits for them.
     void AnalyseMessages(OwnedList<CMailRecord>& records, const std::string& server,
                          const std::string& user);
+    // The same without waiting: BeginRun reloads the rule file and the
+    // plug-ins and takes the records not analysed yet; ContinueRun goes on
+    // until the run has ended (true) or waits for `run.chain` (false: call
+    // it again once that chain has settled).
+    void BeginRun(SAnalysisRun& run, OwnedList<CMailRecord>& records, const std::string& server,
+                  const std::string& user);
+    bool ContinueRun(SAnalysisRun& run);
     // The four body passes over one message; the position of the match or -1.
     // Sets the filter label of the pass that matched; never marks. A verdict
     // prepared in the background is used when it was computed from the same
@@ -61,7 +85,10 @@ public:
 
     // A message has finished downloading: starts the preparation of its
     // analysis in the background, with the rule file as it stands now.
-    void PrepareAnalysis(CMailRecord* record);
+    // The plug-ins (when the built-in filters would leave the message to
+    // them) are asked at once too, with `server` and `user`.
+    void PrepareAnalysis(CMailRecord* record, const std::string& server = std::string(),
+                         const std::string& user = std::string());
     // Reads the rule file for the preparations when it may have changed,
     // and has a new content compiled in the background; false when it
     // cannot be read.
@@ -110,6 +137,14 @@ public:
     void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
 
 private:
+    // Steps 1 to 14 of one record; true when the plug-ins are to be asked.
+    bool AnalyseBuiltIn(CMailRecord* record, int32_t n, int32_t& row);
+    // The chain for the plug-ins of `record`: the one begun ahead when it
+    // fits, else a new one; null when no plug-in judges.
+    std::shared_ptr<CPlugInChain> ChainFor(CMailRecord* record, const SAnalysisRun& run);
+    // The plug-ins' answers for the record the run waited on, and its end.
+    void FinishPlugIns(SAnalysisRun& run);
+
     // The compiled form of `list`: from the run's compiled lists when it is
     // one of the rule set's, or built for this call into `local`.
     CRuleMatcher& MatcherFor(std::optional<CRuleMatcher>& local, const RuleList& list,

@@ -27,9 +27,10 @@ int CPrepareWorker::DefaultThreads()
 }
 
 std::shared_ptr<CPrepareJob> CPrepareWorker::Submit(std::string analysisText,
-                                                    std::shared_ptr<const CCompiledRuleFile> rules, bool debug)
+                                                    std::shared_ptr<const CCompiledRuleFile> rules, bool debug,
+                                                    CPrepareJob::Then then)
 {
-    auto job = std::make_shared<CPrepareJob>(std::move(analysisText), std::move(rules), debug);
+    auto job = std::make_shared<CPrepareJob>(std::move(analysisText), std::move(rules), debug, std::move(then));
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         StartThreads();
@@ -72,6 +73,10 @@ void CPrepareWorker::Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock)
     job.m_state = CPrepareJob::EState::kRunning;
     lock.unlock();
     job.m_result = Prepare(std::move(job.m_strText), job.m_pRules.get(), job.m_bDebug);
+    if (job.m_then) {
+        job.m_then(job.m_result);
+        job.m_then = nullptr;
+    }
     lock.lock();
     job.m_state = CPrepareJob::EState::kDone;
     m_done.notify_all();

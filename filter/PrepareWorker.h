@@ -15,6 +15,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,8 +37,13 @@ struct SPreparedAnalysis {
 class CPrepareJob
 {
 public:
-    CPrepareJob(std::string analysisText, std::shared_ptr<const CCompiledRuleFile> rules, bool debug)
-        : m_strText(std::move(analysisText)), m_pRules(std::move(rules)), m_bDebug(debug)
+    // What is done with the result as soon as it is there, on the thread
+    // that prepared it.
+    using Then = std::function<void(const SPreparedAnalysis&)>;
+
+    CPrepareJob(std::string analysisText, std::shared_ptr<const CCompiledRuleFile> rules, bool debug,
+                Then then = {})
+        : m_strText(std::move(analysisText)), m_pRules(std::move(rules)), m_bDebug(debug), m_then(std::move(then))
     {
     }
 private:
@@ -47,6 +53,7 @@ private:
     std::string m_strText; // handed on to the result
     const std::shared_ptr<const CCompiledRuleFile> m_pRules;
     const bool m_bDebug;
+    Then m_then;
     EState m_state = EState::kPending; // guarded by the worker's mutex
     SPreparedAnalysis m_result;
 };
@@ -67,7 +74,7 @@ public:
     // Queues the preparation of a message from its analysis text (see
     // WithStatusLine) with `rules`.
     std::shared_ptr<CPrepareJob> Submit(std::string analysisText, std::shared_ptr<const CCompiledRuleFile> rules,
-                                        bool debug);
+                                        bool debug, CPrepareJob::Then then = {});
     // Has `rules` compiled by a background thread before any job needs them.
     void CompileAhead(std::shared_ptr<const CCompiledRuleFile> rules);
     // The job's result, once; runs the job on this thread when no thread has

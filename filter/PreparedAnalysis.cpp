@@ -2,6 +2,7 @@
 // download ends, and taking it, or doing the work itself, during the run.
 #include "filter/Analysis.h"
 #include "filter/MessageHeader.h"
+#include "filter/PlugInGate.h"
 #include "filter/PrepareWorker.h"
 #include "filter/RuleCache.h"
 
@@ -21,14 +22,33 @@ bool CAnalysis::RefreshPreparedRules()
         [this](const std::shared_ptr<const CCompiledRuleFile>& file) { PrepareWorker().CompileAhead(file); });
 }
 
-void CAnalysis::PrepareAnalysis(CMailRecord* record)
+void CAnalysis::PrepareAnalysis(CMailRecord* record, const std::string& server, const std::string& user)
 {
     if (!m_bPrepareAhead || !record || record->m_nSize >= m_settings.m_nMaxMsgSize)
         return;
     if (!RefreshPreparedRules())
         return;
-    record->m_pPrepareJob =
-        PrepareWorker().Submit(WithStatusLine(record->m_pszText), m_cache.FileReading(), m_bDebug);
+    const std::shared_ptr<const CCompiledRuleFile>& reading = m_cache.FileReading();
+    // The plug-ins are asked as soon as the preparation shows that no
+    // built-in filter decides, while the download goes on.
+    CPrepareJob::Then then;
+    record->m_pPlugInJob.reset();
+    if (!m_settings.m_plugInNames.empty() && reading) {
+        m_plugIns.LoadAhead();
+        std::shared_ptr<CPlugInChain> chain = m_plugIns.MakeChain(
+            record->m_pszText, CPlugIns::JoinRules(reading->Lists().lists[kRuleBody]), server, user);
+        if (chain) {
+            record->m_pPlugInJob = chain;
+            CPlugInRunner* runner = &m_plugIns.Runner();
+            then = [runner, chain, reading](const SPreparedAnalysis& prepared) {
+                if (BuiltInsDecideAhead(prepared, *reading))
+                    runner->Skip(chain);
+                else
+                    runner->Start(chain);
+            };
+        }
+    }
+    record->m_pPrepareJob = PrepareWorker().Submit(WithStatusLine(record->m_pszText), reading, m_bDebug, std::move(then));
 }
 
 void CAnalysis::BeginAnalysisOf(CMailRecord* record)

@@ -72,6 +72,18 @@ SBodyMatchers CCompiledRuleFile::Matchers() const
     return matchers;
 }
 
+bool CCompiledRuleFile::HeaderMatches(ERuleList which, bool stripSeparators, std::string_view text) const
+{
+    const RuleList& list = m_lists.lists[static_cast<size_t>(which)];
+    if (list.empty())
+        return false;
+    std::lock_guard<std::mutex> lock(m_sharedHeaderLock);
+    std::unique_ptr<CRuleMatcher>& matcher = m_sharedHeader[{which, stripSeparators}];
+    if (!matcher)
+        matcher = std::make_unique<CRuleMatcher>(list, CRuleMatcher::kHeaderTest, stripSeparators);
+    return matcher->FirstHeaderMatch(text) >= 0;
+}
+
 std::unique_ptr<CRuleMatcher> CCompiledRuleFile::TakeHeaderMatcher(ERuleList which,
                                                                    bool stripSeparators) const
 {

@@ -53,6 +53,10 @@ public:
     // The compiled header test of a list, handed over once: null before
     // Compile has finished, after it was taken, and for an empty list.
     std::unique_ptr<CRuleMatcher> TakeHeaderMatcher(ERuleList which, bool stripSeparators) const;
+    // The header test of a list on `text`, for any thread, with compiled
+    // lists of its own (true when an entry matches; false for an empty list).
+    bool HeaderMatches(ERuleList which, bool stripSeparators, std::string_view text) const;
+    const SRuleLists& Lists() const { return m_lists; }
 
     // The header tests of the analysis: (list, without separators).
     static constexpr std::array<std::pair<ERuleList, bool>, 8> kHeaderTests = {{
@@ -76,6 +80,8 @@ private:
     mutable std::optional<CRuleMatcher> m_stripped;
     mutable std::mutex m_headerLock;
     mutable std::map<std::pair<ERuleList, bool>, std::unique_ptr<CRuleMatcher>> m_header;
+    mutable std::mutex m_sharedHeaderLock;
+    mutable std::map<std::pair<ERuleList, bool>, std::unique_ptr<CRuleMatcher>> m_sharedHeader;
 };
 
 class CRuleCache

@@ -33,8 +33,13 @@ void CProxyServer::CompleteScan(CSession* session)
 
     session->StopScanAnswer();
     // What arrived is analysed and kept, for later scans of the same account.
-    if (!m_host.AnalysisOff() && !AnalyseFinished(session, true, false))
-        return;
+    if (!m_host.AnalysisOff()) {
+        const EAnalysed analysed = AnalyseFinished(session, true, false);
+        if (analysed == EAnalysed::kWaiting)
+            session->m_bCompleteAfterAnalysis = true; // goes on from AnalysisSettled
+        if (analysed != EAnalysed::kDone)
+            return;
+    }
 
     // Preparations the analysis did not take (it was off, or the message
     // was left out) are of no further use.
@@ -107,7 +112,7 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
     if (record->m_pszText.capacity() - record->m_pszText.size() > record->m_pszText.size() / 4)
         record->m_pszText.shrink_to_fit();
     m_bTimerFired = false;
-    m_proxy.Host().PrepareAnalysis(record);
+    m_proxy.Host().PrepareAnalysis(this, record);
     const int32_t number = m_nNumber;
     m_proxy.KeepDownload(this, record);
     if (!m_proxy.Alive(this, number))

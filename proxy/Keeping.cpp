@@ -67,7 +67,7 @@ void CProxyServer::ReuseKept(CSession* session)
         record->assignFrom(*copy);
         if (!record->m_bAnalysed) {
             session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
-            m_host.PrepareAnalysis(record);
+            m_host.PrepareAnalysis(session, record);
             continue;
         }
         found += std::to_string(record->m_nNumber) + ", ";
@@ -102,10 +102,15 @@ void CProxyServer::KeepUnfinished(CSession* session)
         store->Put(session->Account(), arrived);
 }
 
-bool CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
+CProxyServer::EAnalysed CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
 {
+    if (session->m_bAnalysing) {
+        session->m_bAnalysingRelease = session->m_bAnalysingRelease || release;
+        return EAnalysed::kWaiting;
+    }
     const int32_t number = session->m_nNumber;
-    // Only what has arrived is analysed; the others wait as if analysed.
+    // Only what has arrived is analysed; the others wait as if analysed
+    // while the run takes its records.
     std::vector<CMailRecord*> fresh, held;
     for (CMailRecord* record : session->m_messages) {
         if (record->m_bAnalysed)
@@ -116,24 +121,66 @@ bool CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
             held.push_back(record);
     }
     if (fresh.empty() && !always)
-        return true;
+        return EAnalysed::kDone;
     for (CMailRecord* record : held)
         record->m_bAnalysed = true;
-    m_host.AnalyseMessages(session);
+    session->m_bAnalysing = true;
+    session->m_analysing = std::move(fresh);
+    session->m_bAnalysingRelease = release;
+    const bool ended = m_host.AnalyseMessages(session);
     if (!Alive(session, number))
-        return false;
+        return EAnalysed::kEnded;
     for (CMailRecord* record : held)
         record->m_bAnalysed = false;
+    if (!ended)
+        return EAnalysed::kWaiting;
+    FinishAnalysis(session);
+    return EAnalysed::kDone;
+}
+
+void CProxyServer::FinishAnalysis(CSession* session)
+{
+    const std::vector<CMailRecord*> fresh = std::move(session->m_analysing);
+    const bool release = session->m_bAnalysingRelease;
+    session->m_analysing.clear();
+    session->m_bAnalysing = false;
     for (CMailRecord* record : fresh) {
         record->m_bAnalysed = true;
         record->m_pPrepareJob.reset();
+        record->m_pPlugInJob.reset();
     }
+    // What arrived while the run waited is still to be analysed.
     session->m_nUnanalysedBytes = 0;
+    for (const CMailRecord* record : session->m_messages)
+        if (record->IsDownloaded() && !record->m_bAnalysed && !record->m_bRelayed)
+            session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
     Keep(session, fresh, release);
     // The texts just left to the store, and their preparations, are free.
     if (release)
         ReturnFreeMemory();
-    return true;
+}
+
+void CProxyServer::AnalysisSettled(CSession* session)
+{
+    if (!session || !session->m_bAnalysing)
+        return;
+    const int32_t number = session->m_nNumber;
+    FinishAnalysis(session);
+    if (session->m_bCompleteAfterAnalysis) {
+        session->m_bCompleteAfterAnalysis = false;
+        session->m_bWindowAfterAnalysis = false;
+        CompleteScan(session);
+        return;
+    }
+    if (session->m_bWindowAfterAnalysis) {
+        session->m_bWindowAfterAnalysis = false;
+        if (session->Scanning() && !session->m_bWindowed)
+            session->OpenWindow();
+        if (!Alive(session, number))
+            return;
+    }
+    if (session->m_nUnanalysedBytes >= m_nHeldTextBytes && Store())
+        AnalyseFinished(session, false, true);
 }
 
 void CProxyServer::Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release)

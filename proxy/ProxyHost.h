@@ -26,10 +26,13 @@ public:
     virtual void SetTrayIcon(bool busy, bool forceAdd) = 0;
     // A session's server connection is open: a new mail check begins.
     virtual void MailCheckStarted() = 0;
-    // A message has finished downloading; its analysis may start early.
-    virtual void PrepareAnalysis(CMailRecord* record) = 0;
-    // The session's mailbox is in: filter, mark and list its messages.
-    virtual void AnalyseMessages(CSession* session) = 0;
+    // A message of the session has finished downloading; its analysis may
+    // start early.
+    virtual void PrepareAnalysis(CSession* session, CMailRecord* record) = 0;
+    // The session's mailbox is in: filter, mark and list its messages. False
+    // when the analysis waits for the plug-ins: the host then calls the
+    // proxy's AnalysisSettled once it has ended.
+    virtual bool AnalyseMessages(CSession* session) = 0;
     // A failure at start-up that the user must see (a message box).
     virtual void ShowStartupMessage(const std::string& text, const std::string& caption) = 0;
     // The analysed messages kept across runs; null when none are kept.

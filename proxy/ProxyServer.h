@@ -107,8 +107,13 @@ public:
     // Analyses the messages that have arrived and not been analysed, then
     // keeps them; with `release` their texts wait in the store. `always`
     // runs the analysis (which reloads the rules) even with nothing new.
-    // False when the session ended meanwhile.
-    bool AnalyseFinished(CSession* session, bool always, bool release);
+    // kWaiting while a run of the session waits for the plug-ins (this one
+    // or an earlier one); kEnded when the session ended meanwhile.
+    enum class EAnalysed { kDone, kWaiting, kEnded };
+    EAnalysed AnalyseFinished(CSession* session, bool always, bool release);
+    // The session's analysis that waited for the plug-ins has ended: its
+    // messages are kept, and what waited for it goes on.
+    void AnalysisSettled(CSession* session);
     // The text the client is sent for `record`: its own, or read from the
     // store into `holder` when it waits there. False when the store no
     // longer has it.
@@ -164,6 +169,8 @@ public:
 private:
     void FlushPending();
     void Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release);
+    // The records of the session's run are analysed: marked so and kept.
+    void FinishAnalysis(CSession* session);
     // A processed copy of `record` for later scans (without the text when
     // the store has it), replacing copies of its earlier forms.
     void AddCopy(CSession* session, CMailRecord* record, bool textStored);

@@ -55,7 +55,10 @@ void CSession::OpenWindow()
 {
     m_bAnswerDue = false;
     const int32_t number = m_nNumber;
-    if (!m_proxy.AnalyseFinished(this, false, false) || !m_proxy.Alive(this, number))
+    const CProxyServer::EAnalysed analysed = m_proxy.AnalyseFinished(this, false, false);
+    if (analysed == CProxyServer::EAnalysed::kWaiting)
+        m_bWindowAfterAnalysis = true; // goes on from AnalysisSettled
+    if (analysed != CProxyServer::EAnalysed::kDone || !m_proxy.Alive(this, number))
         return;
     // The messages finished without a gap from the first: each downloaded
     // and analysed, or left to the server.

@@ -209,6 +209,14 @@ public:
     // ---- what the scan keeps, and the answer a long scan gives early ----
     bool m_bUidlsListed = false;          // the server answered UIDL
     int64_t m_nUnanalysedBytes = 0;       // text downloaded and not analysed yet
+    // An analysis run waits for the plug-ins: the records it analyses, whether
+    // their texts then wait in the store, and what waits for its end (the
+    // end of the scan, the early answer).
+    bool m_bAnalysing = false;
+    std::vector<CMailRecord*> m_analysing;
+    bool m_bAnalysingRelease = false;
+    bool m_bCompleteAfterAnalysis = false;
+    bool m_bWindowAfterAnalysis = false;
     // UIDLs this scan wrote to the message store: they go with the copies
     // when the server breaks the protocol.
     std::vector<std::string> m_keptUidls;

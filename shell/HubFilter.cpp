@@ -2,15 +2,49 @@
 // to the components: what they need of a session goes in as plain values.
 #include "shell/MainDialog.h"
 
-void CMainDialog::AnalyseMessages(CSession* session)
+#include <QMetaObject>
+
+bool CMainDialog::AnalyseMessages(CSession* session)
 {
     if (!session) {
         m_rules.Load();
         m_plugIns.Load();
-        return;
+        return true;
     }
-    m_analysis.AnalyseMessages(session->m_messages, session->m_strServerHost,
-                               session->m_strUserCommand);
+    const int32_t number = session->m_nNumber;
+    if (!m_proxy.Alive(session, number)) {
+        m_analysis.AnalyseMessages(session->m_messages, session->m_strServerHost, session->m_strUserCommand);
+        return true;
+    }
+    auto run = std::make_unique<SAnalysisRun>();
+    m_analysis.BeginRun(*run, session->m_messages, session->m_strServerHost, session->m_strUserCommand);
+    return ContinueAnalysis(number, std::move(run));
+}
+
+bool CMainDialog::ContinueAnalysis(int32_t number, std::unique_ptr<SAnalysisRun> run)
+{
+    if (m_analysis.ContinueRun(*run))
+        return true;
+    // The answer comes on a worker thread; the run goes on in the event loop.
+    const std::shared_ptr<CPlugInChain> chain = run->chain;
+    m_runs[number] = std::move(run);
+    m_plugIns.Runner().WhenSettled(chain, [this, number] {
+        QMetaObject::invokeMethod(this, [this, number] { OnPlugInsSettled(number); }, Qt::QueuedConnection);
+    });
+    return false;
+}
+
+void CMainDialog::OnPlugInsSettled(int32_t number)
+{
+    const auto it = m_runs.find(number);
+    if (it == m_runs.end())
+        return;
+    std::unique_ptr<SAnalysisRun> run = std::move(it->second);
+    m_runs.erase(it);
+    // A session that ended meanwhile took its records with it.
+    CSession* session = m_proxy.SessionByNumber(number);
+    if (session && ContinueAnalysis(number, std::move(run)))
+        m_proxy.AnalysisSettled(session);
 }
 
 bool CMainDialog::RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session)
@@ -19,9 +53,13 @@ bool CMainDialog::RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession*
                          session ? session->m_strUserCommand : std::string());
 }
 
-void CMainDialog::PrepareAnalysis(CMailRecord* record)
+void CMainDialog::PrepareAnalysis(CSession* session, CMailRecord* record)
 {
-    if (!m_bAnalysisOff)
+    if (m_bAnalysisOff)
+        return;
+    if (session)
+        m_analysis.PrepareAnalysis(record, session->m_strServerHost, session->m_strUserCommand);
+    else
         m_analysis.PrepareAnalysis(record);
 }
 

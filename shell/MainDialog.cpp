@@ -121,12 +121,12 @@ intptr_t CMainDialog::WindowSendMessage(OrvelaneWindow* window, uint32_t message
         return 0;
     if (QThread::currentThread() == self->thread()) {
         self->OnSetLog(wParam, lParam);
-    } else {
-        // Another thread: deliver on the event-loop thread and wait, so the
-        // sender's text stays valid until it has been copied.
+    } else if (const char* text = reinterpret_cast<const char*>(lParam)) {
+        // Another thread: the text is copied here and logged on the
+        // event-loop thread, in the order the lines were sent. The sender
+        // never waits for that thread, which may itself be waiting.
         QMetaObject::invokeMethod(
-            self, [self, wParam, lParam] { self->OnSetLog(wParam, lParam); },
-            Qt::BlockingQueuedConnection);
+            self, [self, copy = std::string(text)] { self->AddLog(copy, true); }, Qt::QueuedConnection);
     }
     return 0;
 }
@@ -149,6 +149,8 @@ void CMainDialog::MailCheckStarted()
     // Without a cap the log holds the current mail check only.
     if (m_settings.m_nMaxLogSize == 0)
         m_logWriter.Log().Clear();
+    // A plug-in left out after a time-out is asked again.
+    m_plugIns.Runner().NewCheck();
 }
 
 void CMainDialog::SetMessageBox(std::function<void(const std::string&, const std::string&)> box)

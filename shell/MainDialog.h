@@ -22,6 +22,8 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -116,10 +118,14 @@ public:
     CPlugIns& PlugIns() { return m_plugIns; }
     CAnalysis& Analysis() { return m_analysis; }
     // The session's records, with its server and USER line for the plug-ins;
-    // without a session the rule file and plug-ins are only reloaded.
-    void AnalyseMessages(CSession* session) override;
+    // without a session the rule file and plug-ins are only reloaded. A
+    // session of the proxy's list is not waited for: false while its
+    // plug-ins work, and the proxy hears of the end (AnalysisSettled); any
+    // other session is analysed to the end at once.
+    bool AnalyseMessages(CSession* session) override;
     // Nothing is prepared while the analysis is off.
-    void PrepareAnalysis(CMailRecord* record) override;
+    void PrepareAnalysis(CSession* session, CMailRecord* record) override;
+    void PrepareAnalysis(CMailRecord* record) { PrepareAnalysis(nullptr, record); }
     int32_t AnalyseBody(CMailRecord* record);
     void LoadRuleFile();
     bool SaveRuleFile();
@@ -133,6 +139,12 @@ public:
     bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session);
 
 private:
+    // Goes on with a session's run; false when it waits for the plug-ins
+    // again (it is then kept until they have answered).
+    bool ContinueAnalysis(int32_t number, std::unique_ptr<SAnalysisRun> run);
+    // The plug-ins a run of session `number` waited for have answered.
+    void OnPlugInsSettled(int32_t number);
+
     static intptr_t WindowSendMessage(OrvelaneWindow* window, uint32_t message, uintptr_t wParam,
                                       intptr_t lParam);
 
@@ -161,6 +173,8 @@ private:
     CAnalysis m_analysis{*this, m_settings, m_mailList, m_rules, m_plugIns, m_mailDecoder, m_textTools};
 
     CMessageStore m_store{*this};
+    // The runs that wait for the plug-ins, by session number.
+    std::map<int32_t, std::unique_ptr<SAnalysisRun>> m_runs;
 
     // Declared last: destroyed first, while its sessions can still report.
     CProxyServer m_proxy{*this};

@@ -26,7 +26,7 @@ void CMainDialog::RunSelfTest()
         // The size is the file's length on disk, as the file reports it.
         record->m_nSize = Clamp32(length);
         session->m_messages.append(std::move(record));
-        AnalyseMessages(session);
+        m_analysis.AnalyseMessages(session->m_messages, session->m_strServerHost, session->m_strUserCommand);
     }
     // Nothing of the test stays behind.
     m_proxy.m_sessions.remove(session);

@@ -60,6 +60,10 @@ void ApplyLine(std::string_view line, CSettings& s)
         ReadSecurity(value, s.m_nServerSecurity);
     else if (w1252::EqualsNoCase(key, "ServerCertificate"))
         s.m_strServerCertificate = value;
+    else if (w1252::EqualsNoCase(key, "PlugInSeconds"))
+        s.m_nPlugInSeconds = std::clamp(AtoiSaturating(value), 1, 3600);
+    else if (const size_t dot = key.find('.'); dot != std::string_view::npos && dot > 0 && dot + 1 < key.size())
+        s.m_plugInOptions.emplace_back(key, value);
 }
 
 } // namespace

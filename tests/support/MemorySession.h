@@ -116,11 +116,12 @@ public:
     CConnectionListModel& Connections() override { return connections; }
     void SetTrayIcon(bool, bool) override {}
     void MailCheckStarted() override {}
-    void PrepareAnalysis(CMailRecord*) override {}
-    void AnalyseMessages(CSession* session) override
+    void PrepareAnalysis(CSession*, CMailRecord*) override {}
+    bool AnalyseMessages(CSession* session) override
     {
         for (CMailRecord* record : session->m_messages)
             record->m_bAnalysed = true;
+        return true;
     }
     void ShowStartupMessage(const std::string&, const std::string&) override {}
 
