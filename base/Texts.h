@@ -52,6 +52,9 @@ inline constexpr const char kLabelFromClient[] = "C->O   P | ";
 inline constexpr const char kLabelFromServer[] = "C   O<-P | ";
 // La connexion à %s:%d (POP3) a échouée
 inline constexpr const char kServerConnectFailed[] = "La connexion \xE0 %s:%d (POP3) a \xE9" "chou\xE9" "e\r\n";
+// Nom de serveur POP3 ambigu : %s (une adresse IPv6 s'écrit entre crochets, par exemple [%s]:%s)
+inline constexpr const char kServerNameAmbiguous[] =
+    "Nom de serveur POP3 ambigu : %s (une adresse IPv6 s'\xE9" "crit entre crochets, par exemple [%s]:%s)\r\n";
 // N°%d - Connection à %s:%d
 inline constexpr const char kServerGreeted[] = "N\xB0" "%d - Connection \xE0 %s:%d\r\n";
 // Le client POP3 demande la méthode d'authentification
@@ -135,6 +138,9 @@ inline constexpr const char kTooManyConnections[] = "-ERR [SYS/TEMP] too many co
 // The answer to the held login command when no server connection could be had.
 inline constexpr const char kNoServerNamed[] =
     "-ERR [SYS/PERM] no POP3 server named: set POPServer in Orvelane.ini or log in as user(host:port)\r\n";
+// The answer when the server's name reads both as an IPv6 address and as one with a port.
+inline constexpr const char kServerNameAmbiguousAnswer[] =
+    "-ERR [SYS/PERM] ambiguous POP3 server %s: write an IPv6 address in brackets, as in [%s]:%s\r\n";
 inline constexpr const char kCannotReach[] = "-ERR [SYS/TEMP] cannot reach %s:%d\r\n";
 inline constexpr const char kServerDidNotGreet[] = "-ERR [SYS/TEMP] %s:%d did not greet\r\n";
 inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";

@@ -115,5 +115,10 @@ CHeaderFields ReadHeaderFields(std::string_view text, CMailDecoder& decoder)
 {
     CHeaderFields fields = ScanHeaderFields(text);
     fields.m_strSubject = decoder.DecodeHeaderText(std::move(fields.m_strSubject), true);
+    // The other fields keep their encoded words, but raw UTF-8 reaches the
+    // rules in the code page, as the Subject does.
+    for (std::string* field : {&fields.m_strReturnPath, &fields.m_strFrom, &fields.m_strTo, &fields.m_strCc,
+                               &fields.m_strRelays})
+        *field = CMailDecoder::RawHeaderText(std::move(*field));
     return fields;
 }

@@ -25,7 +25,9 @@ CHeaderFields ScanHeaderFields(std::string_view text);
 
 // The fields as the analysis takes them: ScanHeaderFields, then the encoded
 // words of the Subject decoded into the code page by `decoder`
-// (CMailDecoder::DecodeHeaderText, which logs when it decodes).
+// (CMailDecoder::DecodeHeaderText, which logs when it decodes), and every
+// field written in raw UTF-8 brought into the code page
+// (CMailDecoder::RawHeaderText). The message text itself is not changed.
 class CMailDecoder;
 CHeaderFields ReadHeaderFields(std::string_view text, CMailDecoder& decoder);
 

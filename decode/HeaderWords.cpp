@@ -1,6 +1,7 @@
 // Encoded words of a header value (=?charset?encoding?text?=): into their
 // bytes, the charset never read (DecodeHeaderWords), or into the code page
-// by their charsets (DecodeHeaderText).
+// by their charsets (DecodeHeaderText); a value in raw UTF-8 without them
+// into the code page too (RawHeaderText).
 #include "decode/MailDecoder.h"
 
 #include "decode/Base64.h"
@@ -299,13 +300,31 @@ std::string CMailDecoder::DecodeHeaderWords(std::string value)
 std::string CMailDecoder::DecodeHeaderText(std::string value, bool log)
 {
     if (value.find("=?") == std::string::npos)
-        return value;
+        return RawHeaderText(std::move(value));
     // Where an ISO word stands, every word is decoded the way it always was;
     // only the bytes of the other charsets are then converted.
     const bool iso = w1252::Upper(value).find("=?ISO-") != std::string::npos;
     bool decoded = false;
     std::string out = DecodeWords(value, iso ? EWordMode::kConverted : EWordMode::kWellFormed, &decoded);
-    if (decoded && log)
+    if (!decoded)
+        return RawHeaderText(std::move(out));
+    if (log)
         Write(txt::kLogHeaderWords, true);
     return out;
+}
+
+std::string CMailDecoder::RawHeaderText(std::string value)
+{
+    const bool ascii =
+        std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !w1252::IsUtf8(value))
+        return value;
+    // Only a value without a single encoded word is raw text.
+    CWordScanner scanner(value);
+    for (size_t at = value.find("=?"); at != std::string::npos; at = value.find("=?", at + 1)) {
+        size_t encoding = 0, encodingLength = 0, text = 0, textEnd = 0;
+        if (scanner.ReadWord(at, &encoding, &encodingLength, &text, &textEnd))
+            return value;
+    }
+    return w1252::FromUtf8(value);
 }

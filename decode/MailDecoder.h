@@ -53,7 +53,14 @@ public:
     // words are decoded and converted (B or Q with valid base64); malformed ones
     // stay as they stand. Adjacent words in one charset are converted together.
     // Logs like DecodeHeaderWords when `log` is set and a word was decoded.
+    // A value without a word to decode goes through RawHeaderText.
     std::string DecodeHeaderText(std::string value, bool log);
+    // A header value whose encoded words stay as they stand: when it holds
+    // none and its bytes are valid UTF-8 with at least one character beyond
+    // ASCII (a header written in raw UTF-8), it is brought into the code page
+    // as the text of an encoded word would be ('?' for what the code page
+    // cannot hold); any other value keeps its bytes.
+    static std::string RawHeaderText(std::string value);
 
     // Applies LookAlikeChar to every byte after the first "Status:" (the whole
     // text when there is none), in place; returns the converted text.

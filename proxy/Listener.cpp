@@ -179,13 +179,18 @@ void CProxyServer::EndAfterConnectFailure(CSession* session, const char* tlsReas
     std::string host = session->m_strServerHost;
     std::replace_if(host.begin(), host.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, '?');
     if (tlsReason)
-        SendToClient(session, StrFormat(txt::kTlsFailedAnswer, host.c_str(), session->m_nServerPort, tlsReason));
+        EndWithAnswer(session, StrFormat(txt::kTlsFailedAnswer, host.c_str(), session->m_nServerPort, tlsReason));
     else if (host.empty())
-        SendToClient(session, txt::kNoServerNamed);
+        EndWithAnswer(session, txt::kNoServerNamed);
     else if (session->m_pServer && session->m_pServer->IsConnected())
-        SendToClient(session, StrFormat(txt::kServerDidNotGreet, host.c_str(), session->m_nServerPort));
+        EndWithAnswer(session, StrFormat(txt::kServerDidNotGreet, host.c_str(), session->m_nServerPort));
     else
-        SendToClient(session, StrFormat(txt::kCannotReach, host.c_str(), session->m_nServerPort));
+        EndWithAnswer(session, StrFormat(txt::kCannotReach, host.c_str(), session->m_nServerPort));
+}
+
+void CProxyServer::EndWithAnswer(CSession* session, const std::string& answer)
+{
+    SendToClient(session, answer);
     session->CloseConnections();
     const std::string address = session->m_strClientAddress;
     m_sessions.remove(session);

@@ -3,9 +3,22 @@
 #include "base/Numbers.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 
-bool SplitServerName(std::string_view server, std::string& host, int32_t& port)
+namespace {
+
+bool IsV6Address(std::string_view text)
 {
+    in6_addr address{};
+    return inet_pton(AF_INET6, std::string(text).c_str(), &address) == 1;
+}
+
+} // namespace
+
+bool SplitServerName(std::string_view server, std::string& host, int32_t& port, bool* ambiguous)
+{
+    if (ambiguous)
+        *ambiguous = false;
     // "[v6 address]" or "[v6 address]:port".
     if (server.starts_with('[')) {
         const size_t close = server.find(']');
@@ -22,6 +35,12 @@ bool SplitServerName(std::string_view server, std::string& host, int32_t& port)
     // No colon, or more than one: a host name, or a v6 address without a port.
     if (colon == std::string_view::npos || server.find(':', colon + 1) != std::string_view::npos) {
         host = std::string(server);
+        if (ambiguous && colon != std::string_view::npos) {
+            const size_t last = server.rfind(':');
+            const std::string_view tail = server.substr(last + 1);
+            *ambiguous = !tail.empty() && tail.find_first_not_of("0123456789") == std::string_view::npos &&
+                         IsV6Address(server.substr(0, last));
+        }
         return false;
     }
     host = std::string(server.substr(0, colon));
@@ -39,7 +58,7 @@ CUserLine ParseUserLine(std::string_view text)
         user.namesServer = true;
         const std::string_view server =
             close > open ? text.substr(open + 1, close - open - 1) : std::string_view();
-        user.hasPort = SplitServerName(server, user.host, user.port);
+        user.hasPort = SplitServerName(server, user.host, user.port, &user.ambiguous);
         size_t end = open;
         while (end > 0 && text[end - 1] == ' ')
             --end;

@@ -15,12 +15,16 @@ struct CUserLine {
     std::string host;      // set when namesServer
     int32_t port = 0;      // set when namesServer and a port is given
     bool hasPort = false;
+    bool ambiguous = false; // the name may be read with or without a port (see SplitServerName)
     std::string rest;      // client lines that followed the USER line in its unit
 };
 
 // "host", "host:port", "[v6 address]" or "[v6 address]:port": the host, and
-// the port when one is given (true).
-bool SplitServerName(std::string_view server, std::string& host, int32_t& port);
+// the port when one is given (true). A v6 address without brackets is the
+// host, unless its last group could also be a port after a shorter address
+// ("::1:23290", "2001:db8::1:110"): then *ambiguous is set, and the name
+// must not be used.
+bool SplitServerName(std::string_view server, std::string& host, int32_t& port, bool* ambiguous = nullptr);
 
 // Reads a client text that begins with USER. When it holds "(" and ")", the
 // text between the first "(" and the first ")" names the server ("host" or

@@ -12,6 +12,7 @@
 #include "proxy/Sockets.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -30,13 +31,14 @@ std::string TrimLine(std::string_view line)
 // PASS line) waits for the server's greeting.
 void CSession::OpenServer(const CUserLine& user, std::string passCommand)
 {
+    bool ambiguous = user.ambiguous;
     if (user.namesServer) {
         m_strServerHost = user.host;
         m_nServerPort = user.hasPort ? user.port : DefaultServerPort();
     } else {
         // POPServer=host or host:port.
         m_nServerPort = DefaultServerPort();
-        SplitServerName(m_proxy.Settings().m_strPopServer, m_strServerHost, m_nServerPort);
+        SplitServerName(m_proxy.Settings().m_strPopServer, m_strServerHost, m_nServerPort, &ambiguous);
     }
     m_strUserCommand = user.line;
     m_strUserName = user.userName;
@@ -50,6 +52,12 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
     m_bGreetingPending = true;
     m_strGreeting.clear();
 
+    // "::1:23290": the address ::1 port 23290, or ::1:23290 port 110? Neither
+    // is guessed.
+    if (ambiguous) {
+        EndForAmbiguousName();
+        return;
+    }
     // No server named, or no port it could listen on: nothing to try.
     if (m_strServerHost.empty() || m_nServerPort < 1 || m_nServerPort > 65535) {
         m_proxy.AddLog(StrFormat(txt::kServerConnectFailed, m_strServerHost.c_str(), m_nServerPort), true);
@@ -61,6 +69,18 @@ void CSession::OpenServer(const CUserLine& user, std::string passCommand)
     m_pServer->Connect(m_strServerHost, static_cast<uint16_t>(m_nServerPort));
     // Connecting and greeting get the same limit as a silent server.
     ArmSilence();
+}
+
+void CSession::EndForAmbiguousName()
+{
+    std::string name = m_strServerHost;
+    std::replace_if(name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, '?');
+    const size_t last = name.rfind(':');
+    const std::string address = name.substr(0, last);
+    const std::string port = name.substr(last + 1);
+    m_proxy.AddLog(StrFormat(txt::kServerNameAmbiguous, name.c_str(), address.c_str(), port.c_str()), true);
+    m_proxy.EndWithAnswer(this,
+                          StrFormat(txt::kServerNameAmbiguousAnswer, name.c_str(), address.c_str(), port.c_str()));
 }
 
 void CSession::Login(const std::string& user, const std::string& password)

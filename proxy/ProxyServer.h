@@ -56,6 +56,9 @@ public:
     // disconnection line, the failure line says what happened.
     // With `tlsReason`, the client's answer is that TLS failed and why.
     void EndAfterConnectFailure(CSession* session, const char* tlsReason = nullptr);
+    // Ends a session that never reached its server as EndAfterConnectFailure
+    // does, with `answer` for the client.
+    void EndWithAnswer(CSession* session, const std::string& answer);
     // Closes every session in list order, logging "N°%d Déconnecté" with
     // 1, 2, 3, ...; the icon is left to the caller.
     void DisconnectAll();

@@ -254,6 +254,9 @@ private:
     void AuthCommand(const std::string& line);
     void AuthContinuation(const std::string& line);
     void OpenServer(const CUserLine& user, std::string passCommand);
+    // The server's name reads two ways: the log and the client say so, and
+    // the session ends.
+    void EndForAmbiguousName();
     void Login(const std::string& user, const std::string& password);
     void LoginPlain(const std::string& base64);
     void Greeting(int32_t index, const std::string& text);

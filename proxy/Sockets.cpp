@@ -146,7 +146,20 @@ void CClientSocket::Close()
             Abort(socket);
             socket->deleteLater();
         });
-        socket->disconnectFromHost();
+        if (qobject_cast<QSslSocket*>(socket)) {
+            socket->disconnectFromHost();
+            return;
+        }
+        // Once the last answer has left, only the sending half is closed and
+        // whatever the peer still sends is read and dropped until it closes
+        // too: a command it sent meanwhile (QUIT after an -ERR) would
+        // otherwise make the system reset the connection, and a reset may
+        // take the answer not yet read with it.
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+            if (socket->bytesToWrite() == 0)
+                ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+        });
     } else {
         Abort(socket);
         socket->deleteLater();

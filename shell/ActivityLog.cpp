@@ -51,8 +51,9 @@ void CActivityLog::Append(std::string_view entry)
 {
     m_buffer.append(entry);
     bool cut = false;
-    if (m_nCap > 0 && Size() > static_cast<size_t>(m_nCap)) {
-        m_start = m_buffer.size() - static_cast<size_t>(m_nCap);
+    const size_t bound = m_nCap > 0 ? static_cast<size_t>(m_nCap) : kUncappedBytes;
+    if (Size() > bound) {
+        m_start = m_buffer.size() - bound;
         cut = true;
         if (m_start > m_buffer.size() / 2) {
             m_buffer.erase(0, m_start);

@@ -19,7 +19,11 @@ std::string StampLogEntry(std::string_view text, int hour, int minute, int secon
 class CActivityLog
 {
 public:
-    // 0 = no cap; otherwise the content keeps its last `cap` characters.
+    // What the window keeps without a cap: the standard-output echo has
+    // every entry, memory only the newest ones.
+    static constexpr size_t kUncappedBytes = size_t(4) << 20;
+    // 0 = no cap (the content keeps its last kUncappedBytes characters);
+    // otherwise the content keeps its last `cap` characters.
     void SetCap(int32_t cap) { m_nCap = cap; }
     void Append(std::string_view entry);
     void Clear();

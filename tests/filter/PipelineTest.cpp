@@ -268,6 +268,36 @@ TEST_F(PipelineTest, RulesSeeEncodedWordsOfEveryCharset)
         EXPECT_TRUE(r->m_bSpam) << subjects[n++];
 }
 
+// Header fields written in raw UTF-8, without encoded words, reach the
+// rules in the code page; other bytes are taken as they are, and the text
+// served keeps its own bytes.
+TEST_F(PipelineTest, RawUtf8HeadersMatchLikeEncodedWords)
+{
+    WriteRules("FROM:\r\njos\xC3\xA9@\r\nTO:\r\nzo\xC3\xAB@\r\nSUBJECT:\r\nr\xC3\xA9" "duction\r\n");
+    const struct {
+        std::string header;
+        bool spam;
+    } cases[] = {
+        {"Subject: R\xC3\xA9" "duction 5 \xE2\x82\xAC\r\n", true},
+        {"From: Jos\xC3\xA9@example.org\r\nSubject: hi\r\n", true},
+        {"To: zo\xC3\xAB@example.org, b@x\r\nSubject: hi\r\n", true},
+        {"Subject: R\xE9" "duction\r\n", true},                 // Latin-1, as it is
+        {"Subject: R\xC3\xA9" "duction \xE9t\xE9\r\n", false},   // not UTF-8 throughout
+        {"Subject: R\xD0\xB5" "duction\r\n", false},             // a Cyrillic e becomes '?'
+        {"Subject: R\xC3\xA9" "duction =?utf-8?Q?x?=\r\n", false}, // beside an encoded word
+    };
+    for (const auto& c : cases)
+        Add(Message(c.header));
+    Run();
+    size_t n = 0;
+    for (CMailRecord* r : records) {
+        EXPECT_EQ(r->m_bSpam, cases[n].spam) << cases[n].header;
+        ++n;
+    }
+    EXPECT_EQ(records.first()->m_pszText, Message("Subject: _SPAM_ R\xC3\xA9" "duction 5 \xE2\x82\xAC\r\n"));
+    EXPECT_EQ(mailList.Cell(0, CMailListModel::kSubject), " R\xE9" "duction 5 \x80");
+}
+
 TEST_F(PipelineTest, Utf8RuleFileMatchesLatin1AndUtf8Mail)
 {
     WriteRules("SUBJECT:\r\nr\xC3\xA9" "duction\r\nBODY:\r\nd\xC3\xA9j\xC3\xA0 vu\r\n");

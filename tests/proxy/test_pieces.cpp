@@ -222,9 +222,17 @@ TEST(UserLine, ServerNameWithAndWithoutPort)
     };
     for (const Case& c : cases) {
         port = 0;
-        EXPECT_EQ(SplitServerName(c.server, host, port), c.port != 0) << c.server;
+        bool ambiguous = true;
+        EXPECT_EQ(SplitServerName(c.server, host, port, &ambiguous), c.port != 0) << c.server;
         EXPECT_EQ(host, c.host) << c.server;
         EXPECT_EQ(port, c.port) << c.server;
+        EXPECT_FALSE(ambiguous) << c.server;
+    }
+    // The last group of a v6 address without brackets could be a port.
+    for (const char* server : {"::1:23290", "2001:db8::1:110", "::1:1"}) {
+        bool ambiguous = false;
+        SplitServerName(server, host, port, &ambiguous);
+        EXPECT_TRUE(ambiguous) << server;
     }
 }
 

@@ -4,7 +4,12 @@
 #include "base/Format.h"
 
 #include <QDir>
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QSslConfiguration>
 #include <QSslSocket>
 
@@ -131,6 +136,57 @@ TEST_F(SessionLife, ThePopServerSettingNamesHostAndPortOrNothing)
     ASSERT_TRUE(lost->WaitClosed());
     EXPECT_TRUE(lost->received.ends_with("-ERR [SYS/PERM] no POP3 server named: set POPServer in Orvelane.ini "
                                          "or log in as user(host:port)\r\n"));
+    // A v6 address without brackets whose last group may be a port is not
+    // guessed at, in the setting or in the login.
+    hub->Settings().m_strPopServer = "::1:23290";
+    for (const char* user : {"USER alice\r\n", "USER alice(::1:23290)\r\n"}) {
+        auto refused = Connect();
+        refused->Send(user);
+        ASSERT_TRUE(refused->WaitClosed());
+        EXPECT_TRUE(refused->received.ends_with("-ERR [SYS/PERM] ambiguous POP3 server ::1:23290: write an IPv6 "
+                                                "address in brackets, as in [::1]:23290\r\n"))
+            << refused->received;
+    }
+    EXPECT_NE(Log(*hub).find(Stamp("Nom de serveur POP3 ambigu : ::1:23290 (une adresse IPv6 s'\xE9" "crit entre "
+                                   "crochets, par exemple [::1]:23290)\r\n")),
+              std::string::npos);
+}
+
+TEST_F(SessionLife, TheLastAnswerEndsInACleanCloseWhateverTheClientStillSends)
+{
+    // A client of its own socket: it keeps its end open after the proxy's.
+    hub->Settings().m_strPopServer.clear();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(HubPort(*hub));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    std::string received;
+    bool ended = false;
+    auto read = [&] {
+        char buffer[512];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            received.append(buffer, static_cast<size_t>(n));
+        ended = ended || n == 0;
+        return ended;
+    };
+    auto send = [&](const char* line) { return ::send(fd, line, std::strlen(line), MSG_NOSIGNAL) > 0; };
+    ASSERT_TRUE(WaitUntil([&] { return read(), received.find("\r\n") != std::string::npos; }));
+    ASSERT_TRUE(send("USER alice\r\n"));
+    ASSERT_TRUE(WaitUntil(read));
+    EXPECT_TRUE(received.ends_with("user(host:port)\r\n")) << received;
+    // Commands after the end are taken and dropped: no reset comes back.
+    EXPECT_TRUE(send("QUIT\r\n"));
+    Spin(100);
+    EXPECT_TRUE(send("QUIT\r\n"));
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    EXPECT_EQ(error, 0) << std::strerror(error);
+    ::close(fd);
 }
 
 TEST_F(SessionLife, ASilentServerNeverLeavesTheClientWaiting)

@@ -17,7 +17,7 @@ check() { # $1 settings file content or "" for none, $2 expected line
         mkdir -p "$home/.config/orvelane"
         printf '%s' "$1" > "$home/.config/orvelane/Orvelane.ini"
     fi
-    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "${launch[@]}" "$binary" "${flags[@]}" /default) >"$out" 2>&1 &
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "${launch[@]}" "$binary" "${args[@]}") >"$out" 2>&1 &
     local pid=$!
     for _ in $(seq 50); do
         grep -qF "$2" "$out" && break
@@ -39,11 +39,14 @@ check() { # $1 settings file content or "" for none, $2 expected line
     [[ $rc -eq 0 ]] || { echo "exit code $rc"; cat "$out"; return 1; }
 }
 
-launch=("${nodisplay[@]}") flags=()
+launch=("${nodisplay[@]}") args=(/default)
 check "" "Impossible de lire Orvelane.ini" || exit 1
-launch=(env DISPLAY=:999) flags=(--headless)
+# --headless before or after /default
+launch=(env DISPLAY=:999) args=(--headless /default)
 check "" "Impossible de lire Orvelane.ini" || exit 1
-launch=("${nodisplay[@]}") flags=()
+args=(/default --headless)
+check $'ListenAddress=127.0.0.1\nListenPort=0\n' "coute sur 127.0.0.1" || exit 1
+launch=("${nodisplay[@]}") args=(/default)
 check $'ListenAddress=127.0.0.1\nListenPort=0\n' "Chargement de $home/.config/orvelane/Orvelane.ini" || exit 1
 # A listener that cannot open ends the program, saying what to do.
 printf 'ListenAddress=not-an-address\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
@@ -86,4 +89,10 @@ fi
 "$binary" --version | grep -qx "orvelane 2.20" || { echo "--version"; exit 1; }
 "$binary" --help | grep -q "^Usage: orvelane" || { echo "--help"; exit 1; }
 "$binary" --bogus 2>/dev/null; [[ $? -eq 2 ]] || { echo "an unknown option is not an error"; exit 1; }
-echo "start-up: $((7 + window_checks)) passed, 0 failed"
+# A command line that is refused leaves no file behind.
+rm -rf "$home/.config" "$home/Orvelane.db"
+(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "${nodisplay[@]}" "$binary" /default --bogus) 2>/dev/null
+rc=$?
+[[ $rc -eq 2 && ! -e "$home/.config" && ! -e "$home/Orvelane.db" ]] ||
+    { echo "refused command line: exit code $rc, files:"; ls -R "$home"; exit 1; }
+echo "start-up: $((9 + window_checks)) passed, 0 failed"

@@ -49,6 +49,21 @@ TEST(LogBuffer, CapKeepsTheNewestCharacters)
     EXPECT_EQ(log.Text(), "");
 }
 
+TEST(LogBuffer, WithoutACapMemoryKeepsOnlyTheNewestEntries)
+{
+    CActivityLog log;
+    bool cut = false;
+    log.m_onAppended = [&](std::string_view, bool cutAtFront) { cut = cut || cutAtFront; };
+    std::string last;
+    for (size_t written = 0; written <= CActivityLog::kUncappedBytes; written += last.size()) {
+        last = "entry " + std::to_string(written) + std::string(1000, '.') + "\r\n";
+        log.Append(last);
+    }
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(log.Size(), CActivityLog::kUncappedBytes);
+    EXPECT_TRUE(log.Text().ends_with(last));
+}
+
 TEST(LogBuffer, ObserversSeeEveryAppendAndClear)
 {
     CActivityLog log;
