@@ -73,7 +73,7 @@ BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint
     int n;
     if (!g) {
         if (error && errorSize)
-            snprintf(error, errorSize, "bogofilter : m\xe9moire insuffisante" /* mémoire */);
+            snprintf(error, errorSize, "m\xe9moire insuffisante" /* mémoire */);
         return NULL;
     }
     if (bridge_init(&g->bridge, "bogofilter", config, known, error, errorSize) < 0)
