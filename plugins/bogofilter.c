@@ -20,7 +20,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #define BOGOFILTER_MAX_OUTPUT 4096
@@ -73,7 +76,7 @@ BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint
     int n;
     if (!g) {
         if (error && errorSize)
-            snprintf(error, errorSize, "bogofilter : m\xe9moire insuffisante" /* mémoire */);
+            snprintf(error, errorSize, "m\xe9moire insuffisante" /* mémoire */);
         return NULL;
     }
     if (bridge_init(&g->bridge, "bogofilter", config, known, error, errorSize) < 0)
@@ -139,8 +142,8 @@ static int has_word_list(const Bogofilter* g)
 /* Runs the program with `option`; 0 with the exit status, or -1 with the
  * reason and the log line filled. */
 static int run(const Bogofilter* g, const char* option, const char* text, uint32_t length,
-               BridgeBuffer* out, int* status, char* reason, size_t reasonSize, char* line,
-               size_t lineSize)
+               int64_t deadline, BridgeBuffer* out, int* status, char* reason, size_t reasonSize,
+               char* line, size_t lineSize)
 {
     const char* argv[] = {g->program, option, "-d", g->wordList, NULL};
     char err[200];
@@ -150,8 +153,8 @@ static int run(const Bogofilter* g, const char* option, const char* text, uint32
                  (unsigned long long)g->maxSize);
         return -1;
     }
-    if (bridge_run(argv, text, length, out, BOGOFILTER_MAX_OUTPUT, err, sizeof err,
-                   bridge_deadline(&g->bridge), status) < 0) {
+    if (bridge_run(argv, text, length, out, BOGOFILTER_MAX_OUTPUT, err, sizeof err, deadline,
+                   status) < 0) {
         const int e = errno;
         snprintf(reason, reasonSize, "%s", bridge_error_text(e));
         if (e == ETIMEDOUT)
@@ -198,7 +201,8 @@ BRIDGE_EXPORT void OrvelaneCheck(void* instance, const char* text, uint32_t leng
 
     if (!g || !bridge_verdict_usable(verdict))
         return;
-    if (run(g, "-T", text, length, &out, &status, reason, sizeof reason, line, sizeof line) < 0) {
+    if (run(g, "-T", text, length, bridge_deadline(&g->bridge), &out, &status, reason,
+            sizeof reason, line, sizeof line) < 0) {
         bridge_not_judged(&g->bridge, verdict, reason, "%s", line);
         goto done;
     }
@@ -229,6 +233,30 @@ done:
     bridge_buffer_free(&out);
 }
 
+/* Learning writes the word list: one bogofilter at a time (two that create
+ * it at once make one fail), whichever instance or process runs it. The lock
+ * is a file beside the word list, waited for until the deadline. Its
+ * descriptor, or -1 with errno. */
+static int lock_word_list(const Bogofilter* g, int64_t deadline)
+{
+    char path[1100];
+    int fd;
+    snprintf(path, sizeof path, "%s/.orvelane-learn.lock", g->wordList);
+    fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || bridge_now_ms() >= deadline) {
+            const int e = errno == EWOULDBLOCK ? ETIMEDOUT : errno;
+            close(fd);
+            errno = e;
+            return -1;
+        }
+        nanosleep(&(struct timespec){0, 2000000}, NULL);
+    }
+    return fd;
+}
+
 BRIDGE_EXPORT int32_t OrvelaneLearn(void* instance, const char* text, uint32_t length,
                                     int32_t spam, char* result, uint32_t resultSize)
 {
@@ -239,10 +267,19 @@ BRIDGE_EXPORT int32_t OrvelaneLearn(void* instance, const char* text, uint32_t l
     int32_t learned = ORVELANE_LEARNED;
     const char* kind = spam ? "spam" : "ham";
 
+    int64_t deadline;
+    int lock;
+
     if (!g)
         return ORVELANE_LEARN_FAILED;
-    if (run(g, spam ? "-s" : "-n", text, length, &out, &status, reason, sizeof reason, line,
-            sizeof line) < 0) {
+    deadline = bridge_deadline(&g->bridge);
+    lock = lock_word_list(g, deadline);
+    if (lock < 0) {
+        snprintf(line, sizeof line, "liste de mots %.200s occup\xe9" "e (%s)" /* occupée */,
+                 g->wordList, bridge_error_text(errno));
+        learned = ORVELANE_LEARN_FAILED;
+    } else if (run(g, spam ? "-s" : "-n", text, length, deadline, &out, &status, reason,
+                   sizeof reason, line, sizeof line) < 0) {
         learned = ORVELANE_LEARN_FAILED;
     } else if (status != 0) {
         snprintf(line, sizeof line, "%.200s a fini avec le statut %d", g->program, status);
@@ -250,6 +287,8 @@ BRIDGE_EXPORT int32_t OrvelaneLearn(void* instance, const char* text, uint32_t l
     } else {
         snprintf(line, sizeof line, "bogofilter a appris ce message comme %s", kind);
     }
+    if (lock >= 0)
+        close(lock); /* which unlocks */
     if (learned == ORVELANE_LEARN_FAILED)
         bridge_log(&g->bridge, "apprentissage impossible : %s", line);
     if (result && resultSize)

@@ -49,7 +49,7 @@ int bridge_init(Bridge* b, const char* name, const OrvelaneConfig* config,
     snprintf(b->name, sizeof b->name, "%s", name);
     if (!config || config->size < sizeof(OrvelaneConfig)) {
         if (error && errorSize)
-            snprintf(error, errorSize, "%s : configuration incompl\xe8te" /* incomplète */, name);
+            snprintf(error, errorSize, "configuration incompl\xe8te" /* incomplète */);
         return -1;
     }
     b->window = config->window;
@@ -120,9 +120,9 @@ void* bridge_open_failed(const Bridge* b, char* error, uint32_t errorSize, const
     va_start(args, fmt);
     vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    if (error && errorSize)
-        snprintf(error, errorSize, "%s : %s", b->name, text);
-    bridge_log(b, "%s", text);
+    (void)b;
+    if (error && errorSize) /* the host logs it, with the plug-in's name */
+        snprintf(error, errorSize, "%s", text);
     return NULL;
 }
 
@@ -166,7 +166,7 @@ const char* bridge_parse_number(const char* s, const char* end, double* value)
     for (; exponent < 0; ++exponent)
         scale /= 10;
     v *= scale;
-    *value = negative ? -v : v;
+    *value = negative && v != 0 ? -v : v; /* "-0.0" reads as 0 */
     return s;
 }
 

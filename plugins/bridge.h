@@ -53,7 +53,7 @@ int bridge_option_number(const OrvelaneConfig* config, const char* key, double* 
 int bridge_option_size(const OrvelaneConfig* config, const char* key, uint64_t max,
                        uint64_t* value);
 
-/* Open's failure: the reason in `error` and the same line in the log. */
+/* Open's failure: the reason in `error` (the host logs it); returns null. */
 void* bridge_open_failed(const Bridge* b, char* error, uint32_t errorSize, const char* fmt, ...)
     BRIDGE_PRINTF(4, 5);
 

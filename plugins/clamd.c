@@ -35,7 +35,7 @@ BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint
     char why[200];
     if (!c) {
         if (error && errorSize)
-            snprintf(error, errorSize, "clamd : m\xe9moire insuffisante" /* mémoire */);
+            snprintf(error, errorSize, "m\xe9moire insuffisante" /* mémoire */);
         return NULL;
     }
     if (bridge_init(&c->bridge, "clamd", config, known, error, errorSize) < 0)

@@ -44,7 +44,7 @@ BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint
     char why[200];
     if (!r) {
         if (error && errorSize)
-            snprintf(error, errorSize, "rspamd : m\xe9moire insuffisante" /* mémoire */);
+            snprintf(error, errorSize, "m\xe9moire insuffisante" /* mémoire */);
         return NULL;
     }
     if (bridge_init(&r->bridge, "rspamd", config, known, error, errorSize) < 0)

@@ -37,7 +37,7 @@ BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint
     char why[200];
     if (!s) {
         if (error && errorSize)
-            snprintf(error, errorSize, "spamd : m\xe9moire insuffisante" /* mémoire */);
+            snprintf(error, errorSize, "m\xe9moire insuffisante" /* mémoire */);
         return NULL;
     }
     if (bridge_init(&s->bridge, "spamd", config, known, error, errorSize) < 0)

@@ -52,8 +52,9 @@ class EngineTest(unittest.TestCase):
         return path
 
     def run_bridge(self, command, files, **options):
+        # Two calls at once on one instance, as the program's worker threads make them.
         results, logs, _ = self.driver.run(self.ENGINE.name, command, files,
-                                           dict(self.engine.options(), **options))
+                                           dict(self.engine.options(), **options), threads=2)
         self.assertEqual(len(results), len(files), f"{results} {logs}\n{self.engine.log_tail()}")
         return results, logs
 
