@@ -91,6 +91,9 @@ inline constexpr const char kWhyTooLongLog[] = "ligne ou r\xE9ponse trop longue"
 inline constexpr const char kWhyTooLong[] = "line or answer too long";
 inline constexpr const char kWhyUnowedLog[] = "octets qui ne r\xE9pondent \xE0 aucune commande"; // octets qui ne répondent à aucune commande
 inline constexpr const char kWhyUnowed[] = "bytes that answer no command";
+// deux lignes d'Ã©tat pour une rÃ©ponse
+inline constexpr const char kWhyDoubleStatusLog[] = "deux lignes d'\xE9tat pour une r\xE9ponse";
+inline constexpr const char kWhyDoubleStatus[] = "two status lines for one answer";
 // N°%d - Ligne du client de plus de 64 Ko, session terminée
 inline constexpr const char kClientLineTooLong[] =
     "N\xB0" "%d - Ligne du client de plus de 64 Ko, session termin\xE9" "e\r\n";

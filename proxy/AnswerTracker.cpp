@@ -1,6 +1,7 @@
 #include "proxy/AnswerTracker.h"
 
 #include "base/Win1252.h"
+#include "proxy/Pop3Text.h"
 
 #include <cstring>
 
@@ -56,8 +57,9 @@ void CAnswerTracker::Expect(Kind kind, Route route)
 void CAnswerTracker::Reset()
 {
     m_pending.clear();
-    m_bUnowed = false;
+    m_nFault = Fault::kNone;
     m_bInBody = false;
+    m_bBodyStart = false;
     m_line.clear();
     m_nLineLength = 0;
     m_bLineStartsDot = false;
@@ -67,6 +69,7 @@ void CAnswerTracker::Complete()
 {
     m_pending.pop_front();
     m_bInBody = false;
+    m_bBodyStart = false;
     m_line.clear();
     m_nLineLength = 0;
     m_bLineStartsDot = false;
@@ -76,27 +79,29 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
 {
     std::string out;
     size_t pos = 0;
-    while (pos < data.size()) {
+    while (pos < data.size() && m_nFault == Fault::kNone) {
         if (m_pending.empty()) {
-            // Nothing is owed: whatever else the server says goes through,
-            // unless the caller holds the server to its answers.
-            if (m_bStrict)
-                m_bUnowed = true;
-            else
-                out.append(data.substr(pos));
+            // Nothing is owed: whatever else the server says is out of step
+            // with the commands, and would pass for the next answer.
+            m_nFault = Fault::kUnowed;
             break;
         }
         const void* lf = std::memchr(data.data() + pos, '\n', data.size() - pos);
         const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data.data()) + 1
                               : data.size();
-        const std::string_view piece = data.substr(pos, end - pos);
+        std::string_view piece = data.substr(pos, end - pos);
         pos = end;
         const Pending front = m_pending.front();
 
         if (!m_bInBody) {
-            // The status line is held until it is whole.
+            // The status line is held until it is whole, and judged as soon
+            // as its first bytes can no longer begin "+OK" or "-ERR".
             m_line.append(piece);
-            if (!lf)
+            if (pop3::StatusOpening(m_line) == pop3::Opening::kOther)
+                m_nFault = Fault::kNotStatus;
+            else if (m_line.size() > pop3::kMaxStatusLine)
+                m_nFault = Fault::kTooLong;
+            if (m_nFault != Fault::kNone || !lf)
                 break;
             const bool ok = m_line.starts_with("+OK");
             if (front.route != Route::kToClient)
@@ -107,6 +112,7 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
                 out += m_line;
             if (ok && front.kind != Kind::kSingle) {
                 m_bInBody = true;
+                m_bBodyStart = true;
                 m_line.clear();
                 m_nLineLength = 0;
             } else
@@ -114,8 +120,27 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
             continue;
         }
 
+        // The body's first bytes are held until they show that no second
+        // status line opens it; then they go on as any body bytes.
+        std::string opening;
+        if (m_bBodyStart) {
+            m_line.append(piece);
+            const pop3::Opening status = pop3::StatusOpening(m_line);
+            if (status == pop3::Opening::kStatus)
+                m_nFault = Fault::kDoubleStatus;
+            if (status != pop3::Opening::kOther)
+                break; // a fault, or too few bytes to tell (the data ends here)
+            m_bBodyStart = false;
+            opening.swap(m_line);
+            piece = opening;
+        }
+
         if (front.kind == Kind::kCapa) {
             m_line.append(piece);
+            if (m_line.size() > pop3::kMaxStatusLine) {
+                m_nFault = Fault::kTooLong;
+                break;
+            }
             if (!lf)
                 break;
             if (m_line == ".\r\n" || m_line == ".\n") {
@@ -153,7 +178,7 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
 std::string CAnswerTracker::TakeHeld()
 {
     std::string held;
-    if (!m_bInBody || (!m_pending.empty() && m_pending.front().kind == Kind::kCapa))
+    if (!m_bInBody || m_bBodyStart || (!m_pending.empty() && m_pending.front().kind == Kind::kCapa))
         held.swap(m_line);
     return held;
 }

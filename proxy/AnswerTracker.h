@@ -26,22 +26,28 @@ public:
         bool ok; // the status line began with "+OK"
     };
 
+    // How the server's bytes broke the protocol: a status line that begins
+    // with neither "+OK" nor "-ERR", a status or capability line with no end
+    // within kMaxStatusLine, a second status line where a multi-line answer's
+    // body should begin, or bytes that arrive when no answer is owed.
+    enum class Fault { kNone, kNotStatus, kTooLong, kDoubleStatus, kUnowed };
+
     // The kind of answer a client command line gets.
     static Kind KindOf(std::string_view line);
 
     void Expect(Kind kind, Route route = Route::kToClient);
     bool Idle() const { return m_pending.empty(); }
     void Reset();
-    // Strict: bytes that arrive when no answer is owed are kept from the
-    // client and counted (see Unowed); otherwise they go through.
-    void SetStrict(bool strict) { m_bStrict = strict; }
-    bool Unowed() const { return m_bUnowed; }
+    // The server broke the protocol: nothing from the faulty bytes on has
+    // been handed out, and Feed hands out nothing more.
+    Fault Broken() const { return m_nFault; }
     // Part of the oldest owed answer has arrived.
     bool Begun() const { return !m_pending.empty() && (m_bInBody || !m_line.empty()); }
 
     // Takes the next server bytes; returns what goes to the client and adds
     // one event per answer of a route other than ToClient whose status line
-    // is complete.
+    // is complete. Status lines are held until whole, so a broken one never
+    // reaches the client.
     std::string Feed(std::string_view data, std::vector<Event>& events);
     // Bytes held back (a status line without its line end), for a closing
     // connection.
@@ -56,11 +62,11 @@ private:
 
     std::deque<Pending> m_pending;
     bool m_bInBody = false;
-    std::string m_line;      // the current status or capability line (held)
+    bool m_bBodyStart = false; // the body's first bytes are held until they show no status line
+    std::string m_line;      // the current status or capability line, or the body's first bytes (held)
     size_t m_nLineLength = 0; // body lines: length of the current line so far
     bool m_bLineStartsDot = false;
-    bool m_bStrict = false;
-    bool m_bUnowed = false;
+    Fault m_nFault = Fault::kNone;
 };
 
 // True for a capability line that the proxy cannot honour for its clients.

@@ -77,6 +77,17 @@ bool CSession::OpenAnswer(CMailRecord* record, int32_t n, std::string_view statu
 
 Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_view part, bool mayWait)
 {
+    // A message never opens with a status line (a header line does not
+    // begin "+OK" or "-ERR"): one there means an unasked line was taken for
+    // this answer's, and this text is the real answer, or another's.
+    if (record->m_pszText.size() < 4) {
+        std::string opening = record->m_pszText;
+        opening.append(part.substr(0, 4 - opening.size()));
+        if (pop3::StatusOpening(opening) == pop3::Opening::kStatus) {
+            ProtocolError(Breach::kDoubleStatus);
+            return Stored::kEnded;
+        }
+    }
     const int64_t total = int64_t(record->m_nReceived) + int64_t(part.size());
     if (total > m_proxy.m_nMaxRetrieval) {
         m_proxy.AddLog(StrFormat(txt::kRetrievalTooLarge, m_proxy.SessionIndex(this), n), true);

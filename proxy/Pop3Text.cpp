@@ -165,19 +165,25 @@ bool ListsCapability(std::string_view answer, std::string_view capability)
     return false;
 }
 
+Opening StatusOpening(std::string_view text)
+{
+    if (text.starts_with("+OK") || text.starts_with("-ERR"))
+        return Opening::kStatus;
+    // Decided once the first bytes can no longer begin either.
+    const bool maybe = std::string_view("+OK").starts_with(text) || std::string_view("-ERR").starts_with(text);
+    return maybe ? Opening::kUndecided : Opening::kOther;
+}
+
 AnswerCut CutAnswer(std::string_view bytes, bool multiLine, size_t maxLength)
 {
     AnswerCut cut;
-    const size_t lf = bytes.find('\n');
-    const std::string_view status = bytes.substr(0, lf == std::string_view::npos ? bytes.size() : lf);
-    cut.ok = status.starts_with("+OK");
-    if (!cut.ok && !status.starts_with("-ERR")) {
-        // Decided once the first bytes can no longer begin either.
-        const bool maybe = lf == std::string_view::npos &&
-                           (std::string_view("+OK").starts_with(status) || std::string_view("-ERR").starts_with(status));
-        cut.kind = maybe ? AnswerCut::Kind::kIncomplete : AnswerCut::Kind::kNotStatus;
+    const Opening opening = StatusOpening(bytes);
+    if (opening != Opening::kStatus) {
+        cut.kind = opening == Opening::kUndecided ? AnswerCut::Kind::kIncomplete : AnswerCut::Kind::kNotStatus;
         return cut;
     }
+    const size_t lf = bytes.find('\n');
+    cut.ok = bytes.starts_with("+OK");
     if (lf == std::string_view::npos || lf >= kMaxStatusLine) {
         cut.kind = bytes.size() > kMaxStatusLine ? AnswerCut::Kind::kTooLong : AnswerCut::Kind::kIncomplete;
         return cut;
@@ -185,6 +191,12 @@ AnswerCut CutAnswer(std::string_view bytes, bool multiLine, size_t maxLength)
     if (!cut.ok || !multiLine) {
         cut.kind = AnswerCut::Kind::kComplete;
         cut.length = lf + 1;
+        return cut;
+    }
+    // A second status line where the body begins answers no command.
+    const Opening body = StatusOpening(bytes.substr(lf + 1));
+    if (body != Opening::kOther) {
+        cut.kind = body == Opening::kStatus ? AnswerCut::Kind::kDoubleStatus : AnswerCut::Kind::kIncomplete;
         return cut;
     }
     // The body starts after the status line's line feed, so "." alone

@@ -53,12 +53,18 @@ bool ListsCapability(std::string_view answer, std::string_view capability);
 // A status line longer than this is not a POP3 answer.
 inline constexpr size_t kMaxStatusLine = 65536;
 
+// Whether `text` opens with a status line ("+OK" or "-ERR"), does not, or
+// is too short to tell (a beginning of either, with no line end yet).
+enum class Opening { kStatus, kOther, kUndecided };
+Opening StatusOpening(std::string_view text);
+
 // Where the first answer at the start of `bytes` ends. Incomplete: more
 // bytes are needed. NotStatus: the status line begins with neither "+OK"
 // nor "-ERR". TooLong: the status line passes kMaxStatusLine, or the answer
-// `maxLength`, without ending.
+// `maxLength`, without ending. DoubleStatus: the body of a multi-line answer
+// begins with a status line.
 struct AnswerCut {
-    enum class Kind { kIncomplete, kComplete, kNotStatus, kTooLong };
+    enum class Kind { kIncomplete, kComplete, kNotStatus, kTooLong, kDoubleStatus };
     Kind kind = Kind::kIncomplete;
     size_t length = 0; // Complete: the answer's bytes, its closing line included
     bool ok = false;   // the status line begins with "+OK"

@@ -36,6 +36,20 @@ void QueueClientUnit(CSession* session, const std::string& text)
     }
 }
 
+Breach BreachOf(CAnswerTracker::Fault fault)
+{
+    switch (fault) {
+    case CAnswerTracker::Fault::kTooLong:
+        return Breach::kTooLong;
+    case CAnswerTracker::Fault::kDoubleStatus:
+        return Breach::kDoubleStatus;
+    case CAnswerTracker::Fault::kUnowed:
+        return Breach::kUnowed;
+    default:
+        return Breach::kNotStatus;
+    }
+}
+
 // The server's connection is open and has greeted.
 bool LoggedIn(const CSession* session)
 {
@@ -245,14 +259,19 @@ void CSession::OnServerData(int32_t index)
     }
     // Relay and Serving: the answer goes to the client, less what the proxy
     // keeps for itself (capabilities it cannot honour, a login it carries out).
-    // Once a scan has numbered the messages, a server that says more than
-    // it was asked is out of step with them.
+    // The relayed answers are held to the rules of the scan's: a server
+    // that says more than it was asked, or what is no answer, is out of
+    // step with the commands, and the client's next answer would not be
+    // its own.
     std::vector<CAnswerTracker::Event> events;
-    m_answers.SetStrict(m_nState == kStateServing);
     const std::string out = m_answers.Feed(text, events);
     if (!out.empty()) {
         const bool truncate = m_proxy.Host().AnalysisOff() ? false : !m_proxy.Debug();
         SendToClient(out.data(), static_cast<int32_t>(out.size()), truncate);
+    }
+    if (const CAnswerTracker::Fault fault = m_answers.Broken(); fault != CAnswerTracker::Fault::kNone) {
+        ProtocolError(BreachOf(fault));
+        return;
     }
     for (const CAnswerTracker::Event& event : events) {
         if (event.route == CAnswerTracker::Route::kNoted)
@@ -267,10 +286,6 @@ void CSession::OnServerData(int32_t index)
     }
     if (!proxy.Alive(this, number))
         return;
-    if (m_answers.Unowed()) {
-        ProtocolError(Breach::kUnowed);
-        return;
-    }
     WatchAnswers();
     ProcessClientLines();
 }

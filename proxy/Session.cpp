@@ -180,13 +180,17 @@ bool CSession::AnswerWhole(const pop3::AnswerCut& cut)
         ProtocolError(Breach::kNotStatus);
     else if (cut.kind == pop3::AnswerCut::Kind::kTooLong)
         ProtocolError(Breach::kTooLong);
+    else if (cut.kind == pop3::AnswerCut::Kind::kDoubleStatus)
+        ProtocolError(Breach::kDoubleStatus);
     return cut.kind == pop3::AnswerCut::Kind::kComplete;
 }
 
 void CSession::ProtocolError(Breach breach)
 {
-    static constexpr const char* kLog[] = {txt::kWhyNotStatusLog, txt::kWhyTooLongLog, txt::kWhyUnowedLog};
-    static constexpr const char* kClient[] = {txt::kWhyNotStatus, txt::kWhyTooLong, txt::kWhyUnowed};
+    static constexpr const char* kLog[] = {txt::kWhyNotStatusLog, txt::kWhyTooLongLog, txt::kWhyUnowedLog,
+                                           txt::kWhyDoubleStatusLog};
+    static constexpr const char* kClient[] = {txt::kWhyNotStatus, txt::kWhyTooLong, txt::kWhyUnowed,
+                                              txt::kWhyDoubleStatus};
     const auto why = static_cast<size_t>(breach);
     m_proxy.AddLog(StrFormat(txt::kProtocolErrorLog, m_proxy.SessionIndex(this), kLog[why]), true);
     m_proxy.ForgetCopies(this);

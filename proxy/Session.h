@@ -42,8 +42,10 @@ enum class Stored { kPartial, kGrace, kComplete, kEnded };
 
 // How an answer of the server breaks the protocol: its status line begins
 // with neither "+OK" nor "-ERR", a line or answer has no end within its
-// bound, or bytes arrive when no answer is owed.
-enum class Breach { kNotStatus, kTooLong, kUnowed };
+// bound, bytes arrive when no answer is owed, or a second status line
+// stands where a message or listing should begin (an unasked one came
+// before the answer, which would pass for the next answer's text).
+enum class Breach { kNotStatus, kTooLong, kUnowed, kDoubleStatus };
 
 // Where a client login by AUTH stands.
 enum class AuthStep { kNone, kLoginUser, kLoginPassword, kPlain };

@@ -81,8 +81,43 @@ TEST(AnswerTracker, ErrorToAMultiLineCommandIsOneLine)
     tracker.Expect(CAnswerTracker::Kind::kSingle);
     EXPECT_EQ(Feed(tracker, "-ERR no\r\n+O"), "-ERR no\r\n");
     EXPECT_FALSE(tracker.Idle());
-    EXPECT_EQ(Feed(tracker, "K\r\nextra"), "+OK\r\nextra");
+    EXPECT_EQ(Feed(tracker, "K\r\nextra"), "+OK\r\n");
     EXPECT_TRUE(tracker.Idle());
+    EXPECT_EQ(tracker.Broken(), CAnswerTracker::Fault::kUnowed);
+}
+
+// What the client is given of a broken answer: what came before the fault,
+// never the fault itself.
+TEST(AnswerTracker, FaultsStopTheAnswerWhereTheyBegin)
+{
+    using K = CAnswerTracker::Kind;
+    using F = CAnswerTracker::Fault;
+    const std::string endless(pop3::kMaxStatusLine + 1, 'x');
+    const struct {
+        K kind;
+        std::string data, out;
+        F fault;
+    } rows[] = {
+        {K::kSingle, "what?\r\n", "", F::kNotStatus},
+        {K::kSingle, "+", "", F::kNone},
+        {K::kSingle, "+OK" + endless, "", F::kTooLong},
+        {K::kCapa, "+OK\r\nTOP\r\n" + endless, "+OK\r\nTOP\r\n", F::kTooLong},
+        {K::kMulti, "+OK\r\n+OK 9 octets\r\nSubject: a\r\n.\r\n", "+OK\r\n", F::kDoubleStatus},
+        {K::kMulti, "+OK\r\n-ER", "+OK\r\n", F::kNone},
+        {K::kMulti, "+OK\r\n-E\r\n.\r\n", "+OK\r\n-E\r\n.\r\n", F::kNone},
+        {K::kMulti, "+OK\r\n.\r\n-ERR\r\n", "+OK\r\n.\r\n", F::kUnowed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.data.substr(0, 40));
+        CAnswerTracker tracker;
+        tracker.Expect(row.kind);
+        EXPECT_EQ(Feed(tracker, row.data), row.out);
+        EXPECT_EQ(tracker.Broken(), row.fault);
+        // Once broken, nothing more goes out.
+        if (row.fault != F::kNone) {
+            EXPECT_EQ(Feed(tracker, "+OK\r\n.\r\n"), "");
+        }
+    }
 }
 
 TEST(AnswerTracker, CapabilitiesTheProxyCannotHonourAreDropped)
