@@ -107,6 +107,9 @@ inline constexpr const char kStoreSetAside[] =
 // Base des messages analysés indisponible (%s) : les messages ne sont gardés qu'en mémoire
 inline constexpr const char kStoreUnavailable[] =
     "Base des messages analys\xE9s indisponible (%s) : les messages ne sont gard\xE9s qu'en m\xE9moire\r\n";
+// Why: base verrouillÃ©e par un autre programme; disque plein
+inline constexpr const char kStoreWhyBusy[] = "base verrouill\xE9" "e par un autre programme";
+inline constexpr const char kStoreWhyFull[] = "disque plein";
 // Texte du message %s endommagé dans la base, il sera téléchargé de nouveau
 inline constexpr const char kStoreRecordDamaged[] =
     "Texte du message %s endommag\xE9 dans la base, il sera t\xE9l\xE9" "charg\xE9 de nouveau\r\n";

@@ -48,6 +48,20 @@ bool Damaged(int code)
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
+// Why a store that is not damaged cannot be used now, for the log.
+const char* Why(int code)
+{
+    switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return txt::kStoreWhyBusy;
+    case SQLITE_FULL:
+        return txt::kStoreWhyFull;
+    default:
+        return sqlite3_errstr(code);
+    }
+}
+
 std::string Stamp()
 {
     const std::time_t now = std::time(nullptr);
@@ -133,13 +147,21 @@ bool CMessageStore::Open(const std::string& path, int64_t maxBytes)
         return IsOpen();
     }
     // Busy elsewhere, or the disk failed: the file is left as it is.
-    m_log.AddLog(StrFormat(txt::kStoreUnavailable, why), true);
+    Report(why);
     return false;
 }
 
 const char* CMessageStore::Reason(int code) const
 {
-    return m_nOpenErrno ? std::strerror(m_nOpenErrno) : sqlite3_errstr(code);
+    return m_nOpenErrno ? std::strerror(m_nOpenErrno) : Why(code);
+}
+
+void CMessageStore::Report(const char* why)
+{
+    if (m_bReported)
+        return;
+    m_bReported = true;
+    m_log.AddLog(StrFormat(txt::kStoreUnavailable, why), true);
 }
 
 int CMessageStore::Connect()
@@ -152,11 +174,11 @@ int CMessageStore::Connect()
         return m_nOpenErrno == EACCES || m_nOpenErrno == EPERM ? SQLITE_PERM : SQLITE_CANTOPEN;
     ::fchmod(fd, 0600);
     ::close(fd);
+    // No busy timeout: the store is used on the event loop's thread, and a
+    // file another program holds is given up at once rather than waited on.
     int code = sqlite3_open_v2(m_strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (code == SQLITE_OK) {
-        sqlite3_busy_timeout(m_pDb, 2000);
+    if (code == SQLITE_OK)
         code = Prepare();
-    }
     if (code != SQLITE_OK)
         Close();
     return code;
@@ -211,6 +233,8 @@ void CMessageStore::Failed(int code)
 {
     if (Damaged(code))
         SetAside(sqlite3_errstr(code));
+    else
+        Report(Why(code));
 }
 
 void CMessageStore::SetAside(const std::string& why)
@@ -227,7 +251,7 @@ void CMessageStore::SetAside(const std::string& why)
     m_nBytes = 0;
     m_nStamp = 0;
     if (const int code = Connect(); code != SQLITE_OK)
-        m_log.AddLog(StrFormat(txt::kStoreUnavailable, Reason(code)), true);
+        Report(Reason(code));
 }
 
 int64_t CMessageStore::Count()
