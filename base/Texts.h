@@ -189,6 +189,14 @@ inline constexpr const char kTlsWhyStlsRefusedEn[] = "server refused STLS";
 // données en clair après la réponse à STLS
 inline constexpr const char kTlsWhyInjected[] = "donn\xE9" "es en clair apr\xE8" "s la r\xE9ponse \xE0 STLS";
 inline constexpr const char kTlsWhyInjectedEn[] = "clear-text data after STLS";
+// le serveur ne propose plus STLS, qu'il a déjà proposé : identifiants non envoyés en clair
+inline constexpr const char kTlsWhyWithdrawn[] =
+    "le serveur ne propose plus STLS, qu'il a d\xE9j\xE0 propos\xE9 : identifiants non envoy\xE9s en clair";
+inline constexpr const char kTlsWhyWithdrawnEn[] =
+    "server no longer offers STLS, which it offered before (credentials not sent in clear)";
+// N°%d - Identifiants envoyés sans chiffrement à %s:%d, qui n'est pas sur cette machine
+inline constexpr const char kCredentialsInClear[] =
+    "N\xB0" "%d - Identifiants envoy\xE9s sans chiffrement \xE0 %s:%d, qui n'est pas sur cette machine\r\n";
 
 // ---- decoding ------------------------------------------------------------------
 inline constexpr const char kLogBase64[] = "Message encod\xE9" "e en base64\r\n";        // Message encodé en base64

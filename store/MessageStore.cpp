@@ -31,6 +31,10 @@ constexpr const char kSchema[] =
     "CREATE UNIQUE INDEX IF NOT EXISTS by_uidl ON messages(account, uidl);"
     "CREATE INDEX IF NOT EXISTS by_use ON messages(used);";
 
+// Added to files of the same version when missing: the program that made
+// them, which does not know it, still reads them.
+constexpr const char kTlsServers[] = "CREATE TABLE IF NOT EXISTS tls_servers(server BLOB PRIMARY KEY) WITHOUT ROWID;";
+
 // FNV-1a over the text: a record whose bytes changed on disk is not served.
 int64_t Checksum(std::string_view text)
 {
@@ -221,6 +225,9 @@ int CMessageStore::Prepare()
     } else if (version != kSchemaVersion) {
         return SQLITE_NOTADB;
     }
+    code = sqlite3_exec(m_pDb, kTlsServers, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return code;
     CStatement totals(m_pDb, "SELECT total(length(text)), max(used) FROM messages");
     if (!totals.Step())
         return totals.Code();
@@ -472,4 +479,27 @@ void CMessageStore::Listed(const std::string& account, const std::vector<std::st
     use.Step();
     if (!use.Ok())
         Failed(use.Code());
+}
+
+bool CMessageStore::SpokeTls(const std::string& server)
+{
+    if (!m_pDb)
+        return false;
+    CStatement find(m_pDb, "SELECT 1 FROM tls_servers WHERE server=?1");
+    find.Bind(1, server);
+    const bool found = find.Step();
+    if (!find.Ok())
+        Failed(find.Code());
+    return found;
+}
+
+void CMessageStore::NoteTls(const std::string& server)
+{
+    if (!m_pDb)
+        return;
+    CStatement note(m_pDb, "INSERT OR IGNORE INTO tls_servers(server) VALUES(?1)");
+    note.Bind(1, server);
+    note.Step();
+    if (!note.Ok())
+        Failed(note.Code());
 }

@@ -44,6 +44,8 @@ public:
     std::vector<bool> Put(const std::string& account, const std::vector<const CMailRecord*>& records) override;
     void Remove(const std::string& account, const std::vector<std::string>& uidls) override;
     void Listed(const std::string& account, const std::vector<std::string>& uidls) override;
+    bool SpokeTls(const std::string& server) override;
+    void NoteTls(const std::string& server) override;
 
 private:
     class CStatement;
