@@ -149,9 +149,7 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
             m_bPipelining = pop3::ListsCapability(answer, "PIPELINING");
         }
         m_strSecurityAnswer.clear();
-        if (offered)
-            m_proxy.NoteTlsServer(TlsServerKey());
-        else if (m_proxy.KnownTlsServer(TlsServerKey())) {
+        if (!offered && m_proxy.KnownTlsServer(TlsServerKey())) {
             // It offered STLS before: someone on the way may have taken it
             // out of this answer to read the password.
             EndForTls(TlsFailure::kStlsWithdrawn);
@@ -164,6 +162,7 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
             Greeting(index, greeting);
             return;
         }
+        m_proxy.NoteTlsServer(TlsServerKey());
         m_nSecurity = Security::kStlsSent;
         SendToServer("STLS\r\n");
         return;
