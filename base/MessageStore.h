@@ -37,4 +37,9 @@ public:
     // gone from the server and are dropped; the listed ones become the most
     // recently used.
     virtual void Listed(const std::string& account, const std::vector<std::string>& uidls) = 0;
+
+    // POP3 servers ("host:port") that offered STLS or spoke TLS once: with
+    // ServerSecurity=auto no credential goes to them in clear again.
+    virtual bool SpokeTls(const std::string& server) = 0;
+    virtual void NoteTls(const std::string& server) = 0;
 };

@@ -110,6 +110,9 @@ inline constexpr const char kStoreSetAside[] =
 // Base des messages analysÈs indisponible (%s) : les messages ne sont gardÈs qu'en mÈmoire
 inline constexpr const char kStoreUnavailable[] =
     "Base des messages analys\xE9s indisponible (%s) : les messages ne sont gard\xE9s qu'en m\xE9moire\r\n";
+// Why: base verrouill√©e par un autre programme; disque plein
+inline constexpr const char kStoreWhyBusy[] = "base verrouill\xE9" "e par un autre programme";
+inline constexpr const char kStoreWhyFull[] = "disque plein";
 // Texte du message %s endommagÈ dans la base, il sera tÈlÈchargÈ de nouveau
 inline constexpr const char kStoreRecordDamaged[] =
     "Texte du message %s endommag\xE9 dans la base, il sera t\xE9l\xE9" "charg\xE9 de nouveau\r\n";
@@ -189,6 +192,14 @@ inline constexpr const char kTlsWhyStlsRefusedEn[] = "server refused STLS";
 // donn√©es en clair apr√®s la r√©ponse √† STLS
 inline constexpr const char kTlsWhyInjected[] = "donn\xE9" "es en clair apr\xE8" "s la r\xE9ponse \xE0 STLS";
 inline constexpr const char kTlsWhyInjectedEn[] = "clear-text data after STLS";
+// le serveur ne propose plus STLS, qu'il a d√©j√† propos√© : identifiants non envoy√©s en clair
+inline constexpr const char kTlsWhyWithdrawn[] =
+    "le serveur ne propose plus STLS, qu'il a d\xE9j\xE0 propos\xE9 : identifiants non envoy\xE9s en clair";
+inline constexpr const char kTlsWhyWithdrawnEn[] =
+    "server no longer offers STLS, which it offered before (credentials not sent in clear)";
+// N¬∞%d - Identifiants envoy√©s sans chiffrement √† %s:%d, qui n'est pas sur cette machine
+inline constexpr const char kCredentialsInClear[] =
+    "N\xB0" "%d - Identifiants envoy\xE9s sans chiffrement \xE0 %s:%d, qui n'est pas sur cette machine\r\n";
 
 // ---- decoding ------------------------------------------------------------------
 inline constexpr const char kLogBase64[] = "Message encod\xE9" "e en base64\r\n";        // Message encod√© en base64

@@ -23,6 +23,7 @@ enum class TlsFailure {
     kNoStls,         // STLS was required and the server does not offer it
     kStlsRefused,    // the server refused STLS
     kInjected,       // clear-text bytes followed the STLS answer
+    kStlsWithdrawn,  // auto: a server that offered STLS or spoke TLS before offers it no more
 };
 
 // What the server's certificate is checked against: its host name, and

@@ -236,6 +236,7 @@ void CSession::Greeting(int32_t index, const std::string& text)
             pos = end;
         }
     }
+    LogLoginInClear();
     SendToServer(m_strUserCommand);
     WatchAnswers(); // now the answer to the login is owed
     m_proxy.AddLog(StrFormat(txt::kServerGreeted, index, m_strServerHost.c_str(), m_nServerPort),

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,12 @@ public:
     // Closes every session in list order, logging "N°%d Déconnecté" with
     // 1, 2, 3, ...; the icon is left to the caller.
     void DisconnectAll();
+
+    // ---- servers that offered STLS or spoke TLS (ServerSecurity.cpp) ----
+    // Remembered for this run, and in the store when there is one: with
+    // ServerSecurity=auto no credential goes to them in clear again.
+    bool KnownTlsServer(const std::string& server);
+    void NoteTlsServer(const std::string& server);
 
     // ---- transfers ----
     // Hands over the connection's complete unit; false when there is none
@@ -183,4 +190,5 @@ private:
     CListenSocket* m_pListenSocket = nullptr;
     bool m_bFlushHooked = false;
     std::vector<QPointer<CClientSocket>> m_pendingSockets;
+    std::set<std::string> m_tlsServers;
 };

@@ -9,6 +9,11 @@
 #include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
 
+#include "base/MessageStore.h"
+#include "base/Win1252.h"
+
+#include <QHostAddress>
+
 namespace {
 
 struct Why {
@@ -30,6 +35,7 @@ constexpr Why kWhy[] = {
     {TlsFailure::kNoStls, txt::kTlsWhyNoStls, txt::kTlsWhyNoStlsEn},
     {TlsFailure::kStlsRefused, txt::kTlsWhyStlsRefused, txt::kTlsWhyStlsRefusedEn},
     {TlsFailure::kInjected, txt::kTlsWhyInjected, txt::kTlsWhyInjectedEn},
+    {TlsFailure::kStlsWithdrawn, txt::kTlsWhyWithdrawn, txt::kTlsWhyWithdrawnEn},
 };
 
 const Why& WhyOf(TlsFailure failure)
@@ -41,6 +47,41 @@ const Why& WhyOf(TlsFailure failure)
 }
 
 } // namespace
+
+bool CProxyServer::KnownTlsServer(const std::string& server)
+{
+    if (m_tlsServers.count(server))
+        return true;
+    IMessageStore* store = Store();
+    if (!store || !store->SpokeTls(server))
+        return false;
+    m_tlsServers.insert(server);
+    return true;
+}
+
+void CProxyServer::NoteTlsServer(const std::string& server)
+{
+    m_tlsServers.insert(server);
+    if (IMessageStore* store = Store(); store && !store->SpokeTls(server))
+        store->NoteTls(server);
+}
+
+std::string CSession::TlsServerKey() const
+{
+    return w1252::Lower(m_strServerHost) + ":" + std::to_string(m_nServerPort);
+}
+
+void CSession::LogLoginInClear()
+{
+    if (m_pServer && !m_pServer->EncryptionDescription().empty())
+        return;
+    const QHostAddress address(QString::fromStdString(m_strServerHost));
+    if (address.isLoopback() || w1252::EqualsNoCase(m_strServerHost, "localhost"))
+        return;
+    m_proxy.AddLog(StrFormat(txt::kCredentialsInClear, m_proxy.SessionIndex(this), m_strServerHost.c_str(),
+                             m_nServerPort),
+                   true);
+}
 
 int32_t CSession::DefaultServerPort() const
 {
@@ -108,6 +149,12 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
             m_bPipelining = pop3::ListsCapability(answer, "PIPELINING");
         }
         m_strSecurityAnswer.clear();
+        if (!offered && m_proxy.KnownTlsServer(TlsServerKey())) {
+            // It offered STLS before: someone on the way may have taken it
+            // out of this answer to read the password.
+            EndForTls(TlsFailure::kStlsWithdrawn);
+            return;
+        }
         if (!offered) {
             // auto, and nothing better on offer: plain, as asked.
             m_nSecurity = Security::kSettled;
@@ -115,6 +162,7 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
             Greeting(index, greeting);
             return;
         }
+        m_proxy.NoteTlsServer(TlsServerKey());
         m_nSecurity = Security::kStlsSent;
         SendToServer("STLS\r\n");
         return;
@@ -155,6 +203,7 @@ void CSession::LogEncryption()
     const std::string description = m_pServer ? m_pServer->EncryptionDescription() : std::string();
     if (description.empty())
         return;
+    m_proxy.NoteTlsServer(TlsServerKey());
     m_proxy.AddLog(StrFormat(txt::kTlsEncrypted, m_proxy.SessionIndex(this), m_strServerHost.c_str(), m_nServerPort,
                              description.c_str()),
                    true);

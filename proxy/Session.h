@@ -147,8 +147,14 @@ public:
     bool SecurityPending() const;
     void SecurityAnswer(int32_t index, const std::string& text);
     void OnEncrypted(IConnection* connection, bool ok) override;
-    // Logs the protocol and cipher of an encrypted server connection.
+    // Logs the protocol and cipher of an encrypted server connection, and
+    // remembers that the server speaks TLS.
     void LogEncryption();
+    // The server as the memory of TLS servers knows it: "host:port".
+    std::string TlsServerKey() const;
+    // The login goes out: in clear to a server on another machine, the log
+    // says so.
+    void LogLoginInClear();
     // Ends the session like a failed connection, saying why TLS failed.
     void EndForTls(TlsFailure failure);
 

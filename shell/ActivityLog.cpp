@@ -55,7 +55,9 @@ void CActivityLog::Append(std::string_view entry)
     if (Size() > bound) {
         m_start = m_buffer.size() - bound;
         cut = true;
-        if (m_start > m_buffer.size() / 2) {
+        // Compacted once the discarded prefix is a quarter of what is kept:
+        // the buffer stays near the bound.
+        if (m_start > bound / 4) {
             m_buffer.erase(0, m_start);
             m_start = 0;
         }

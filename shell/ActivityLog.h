@@ -15,7 +15,7 @@ std::string StampLogEntry(std::string_view text, int hour, int minute, int secon
 
 // The log's content. Appending costs the length of the entry, not of the log:
 // with a cap the content is a window over a buffer that is compacted only when
-// the discarded prefix outgrows the kept part.
+// the discarded prefix reaches a quarter of the kept part.
 class CActivityLog
 {
 public:

@@ -41,10 +41,13 @@ uint32_t CMainDialog::RegisterWindowMessage(const std::string& name)
 bool CMainDialog::OnInitDialog()
 {
     ReadSettings();
-    OpenStore();
 
-    // The listener.
+    // The listener, then the store: of two instances started together, the
+    // one that holds the port is the one that serves, and the only one to
+    // open the store (the other would find it busy, or hold it busy).
     OpenListener();
+    if (m_proxy.Listening())
+        OpenStore();
 
     // The start-up self-test.
     RunSelfTest();
@@ -151,6 +154,11 @@ void CMainDialog::MailCheckStarted()
         m_logWriter.Log().Clear();
     // A plug-in left out after a time-out is asked again.
     m_plugIns.Runner().NewCheck();
+    m_store.NewCheck();
+    // A store that could not be opened (busy elsewhere, a full disk) is
+    // tried again at every check.
+    if (!m_store.IsOpen() && m_settings.m_nMaxStoreMB > 0 && !m_store.Path().empty())
+        m_store.Open(m_store.Path(), int64_t(m_settings.m_nMaxStoreMB) << 20);
 }
 
 void CMainDialog::SetMessageBox(std::function<void(const std::string&, const std::string&)> box)

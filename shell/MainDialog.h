@@ -47,7 +47,8 @@ public:
     // The start-up self-test: analyses mail.txt of the configuration folder.
     void RunSelfTest();
     // Opens the store of analysed messages beside the settings file (the
-    // current directory once they are read), unless MaxStoreMB is 0.
+    // current directory once they are read), unless MaxStoreMB is 0. At
+    // start-up only once the listener is open.
     void OpenStore();
     CMessageStore& MessageStore() { return m_store; }
     CSettings& Settings() { return m_settings; }

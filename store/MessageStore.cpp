@@ -31,6 +31,10 @@ constexpr const char kSchema[] =
     "CREATE UNIQUE INDEX IF NOT EXISTS by_uidl ON messages(account, uidl);"
     "CREATE INDEX IF NOT EXISTS by_use ON messages(used);";
 
+// Added to files of the same version when missing: the program that made
+// them, which does not know it, still reads them.
+constexpr const char kTlsServers[] = "CREATE TABLE IF NOT EXISTS tls_servers(server BLOB PRIMARY KEY) WITHOUT ROWID;";
+
 // FNV-1a over the text: a record whose bytes changed on disk is not served.
 int64_t Checksum(std::string_view text)
 {
@@ -46,6 +50,20 @@ bool Damaged(int code)
 {
     const int primary = code & 0xFF;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// Why a store that is not damaged cannot be used now, for the log.
+const char* Why(int code)
+{
+    switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return txt::kStoreWhyBusy;
+    case SQLITE_FULL:
+        return txt::kStoreWhyFull;
+    default:
+        return sqlite3_errstr(code);
+    }
 }
 
 std::string Stamp()
@@ -133,13 +151,21 @@ bool CMessageStore::Open(const std::string& path, int64_t maxBytes)
         return IsOpen();
     }
     // Busy elsewhere, or the disk failed: the file is left as it is.
-    m_log.AddLog(StrFormat(txt::kStoreUnavailable, why), true);
+    Report(why);
     return false;
 }
 
 const char* CMessageStore::Reason(int code) const
 {
-    return m_nOpenErrno ? std::strerror(m_nOpenErrno) : sqlite3_errstr(code);
+    return m_nOpenErrno ? std::strerror(m_nOpenErrno) : Why(code);
+}
+
+void CMessageStore::Report(const char* why)
+{
+    if (m_bReported)
+        return;
+    m_bReported = true;
+    m_log.AddLog(StrFormat(txt::kStoreUnavailable, why), true);
 }
 
 int CMessageStore::Connect()
@@ -152,11 +178,11 @@ int CMessageStore::Connect()
         return m_nOpenErrno == EACCES || m_nOpenErrno == EPERM ? SQLITE_PERM : SQLITE_CANTOPEN;
     ::fchmod(fd, 0600);
     ::close(fd);
+    // No busy timeout: the store is used on the event loop's thread, and a
+    // file another program holds is given up at once rather than waited on.
     int code = sqlite3_open_v2(m_strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (code == SQLITE_OK) {
-        sqlite3_busy_timeout(m_pDb, 2000);
+    if (code == SQLITE_OK)
         code = Prepare();
-    }
     if (code != SQLITE_OK)
         Close();
     return code;
@@ -199,6 +225,9 @@ int CMessageStore::Prepare()
     } else if (version != kSchemaVersion) {
         return SQLITE_NOTADB;
     }
+    code = sqlite3_exec(m_pDb, kTlsServers, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return code;
     CStatement totals(m_pDb, "SELECT total(length(text)), max(used) FROM messages");
     if (!totals.Step())
         return totals.Code();
@@ -211,6 +240,8 @@ void CMessageStore::Failed(int code)
 {
     if (Damaged(code))
         SetAside(sqlite3_errstr(code));
+    else
+        Report(Why(code));
 }
 
 void CMessageStore::SetAside(const std::string& why)
@@ -227,7 +258,7 @@ void CMessageStore::SetAside(const std::string& why)
     m_nBytes = 0;
     m_nStamp = 0;
     if (const int code = Connect(); code != SQLITE_OK)
-        m_log.AddLog(StrFormat(txt::kStoreUnavailable, Reason(code)), true);
+        Report(Reason(code));
 }
 
 int64_t CMessageStore::Count()
@@ -448,4 +479,27 @@ void CMessageStore::Listed(const std::string& account, const std::vector<std::st
     use.Step();
     if (!use.Ok())
         Failed(use.Code());
+}
+
+bool CMessageStore::SpokeTls(const std::string& server)
+{
+    if (!m_pDb)
+        return false;
+    CStatement find(m_pDb, "SELECT 1 FROM tls_servers WHERE server=?1");
+    find.Bind(1, server);
+    const bool found = find.Step();
+    if (!find.Ok())
+        Failed(find.Code());
+    return found;
+}
+
+void CMessageStore::NoteTls(const std::string& server)
+{
+    if (!m_pDb)
+        return;
+    CStatement note(m_pDb, "INSERT OR IGNORE INTO tls_servers(server) VALUES(?1)");
+    note.Bind(1, server);
+    note.Step();
+    if (!note.Ok())
+        Failed(note.Code());
 }

@@ -27,6 +27,10 @@ public:
     // message text. False, with a log line, when no database can be had.
     bool Open(const std::string& path, int64_t maxBytes);
     void Close();
+    // A mail check begins: a store that is busy elsewhere, on a full disk or
+    // failing is said so once per check. Nothing ever waits on it: what it
+    // cannot take now stays in memory, as without a store.
+    void NewCheck() { m_bReported = false; }
     bool IsOpen() const { return m_pDb != nullptr; }
     const std::string& Path() const { return m_strPath; }
     // The bytes of message text kept, and the number of records.
@@ -40,6 +44,8 @@ public:
     std::vector<bool> Put(const std::string& account, const std::vector<const CMailRecord*>& records) override;
     void Remove(const std::string& account, const std::vector<std::string>& uidls) override;
     void Listed(const std::string& account, const std::vector<std::string>& uidls) override;
+    bool SpokeTls(const std::string& server) override;
+    void NoteTls(const std::string& server) override;
 
 private:
     class CStatement;
@@ -53,8 +59,10 @@ private:
     // Creates the table when missing and reads the totals: SQLITE_OK, the
     // failure's code, or SQLITE_NOTADB for a database that is not ours.
     int Prepare();
-    // A call failed with `code`: a damaged file is set aside and replaced.
+    // A call failed with `code`: a damaged file is set aside and replaced;
+    // any other failure is logged once per check.
     void Failed(int code);
+    void Report(const char* why);
     void SetAside(const std::string& why);
     bool Exec(const char* sql);
     // Writes one record inside the open transaction: the whole of it, or
@@ -71,4 +79,5 @@ private:
     int64_t m_nBytes = 0;
     int64_t m_nStamp = 0; // the last use stamp given
     int m_nOpenErrno = 0; // why the system refused the file, or 0
+    bool m_bReported = false; // a failure is in the log for this check
 };

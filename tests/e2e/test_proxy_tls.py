@@ -4,11 +4,15 @@ ServerSecurity mode, and each refusal ends the session with its log line and
 an -ERR, without a login byte in clear on the wire."""
 import base64
 import os
+import socket
+import threading
+import time
 import unittest
 
 from lab import mail, rawpop
 from lab.capture import Capture
 from lab.fixture import MailboxTest, PASSWORD, USER
+from lab.net import LOOPBACK
 from lab.orvelane import Orvelane
 
 ENCRYPTED = "Connexion chiffr\u00e9e avec 127.0.0.1:%d (TLSv1."
@@ -115,6 +119,92 @@ class TlsRefusals(TlsTest):
         self.refused("nostls", "starttls", self.dovecot.port,
                      "le serveur ne propose pas STLS", "server does not offer STLS")
         self.assertEqual(self.dovecot.logins(), [])
+
+
+class StlsStripper:
+    """A relay in front of the server, as a man in the middle would be: once
+    `strip` is set, the connections it takes drop the STLS line from what
+    the server answers. It records what each connection's client sent."""
+
+    def __init__(self, target_port):
+        self.target_port = target_port
+        self.listener = socket.create_server((LOOPBACK, 0))
+        self.port = self.listener.getsockname()[1]
+        self.strip = False
+        self.sent = []  # one bytearray per connection
+        self._open = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection((LOOPBACK, self.target_port))
+            self._open += [client, server]
+            sent = bytearray()
+            self.sent.append(sent)
+            threading.Thread(target=self._pump, args=(client, server, sent, False), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, None, self.strip), daemon=True).start()
+
+    @staticmethod
+    def _pump(source, sink, record, strip):
+        pending = b""
+        try:
+            while data := source.recv(65536):
+                if record is not None:
+                    record += data
+                if strip:  # line by line: no TLS ever starts on such a connection
+                    pending += data
+                    cut = pending.rfind(b"\r\n") + 2
+                    lines, pending = pending[:cut], pending[cut:]
+                    data = b"".join(l for l in lines.splitlines(keepends=True) if l.upper() != b"STLS\r\n")
+                sink.sendall(data)
+        except OSError:
+            pass
+        for s in (sink, source):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def close(self):
+        self.listener.close()
+        for s in self._open:
+            s.close()
+
+
+class TlsDowngrade(TlsTest):
+    def test_auto_sends_no_login_in_clear_where_stls_was_offered_before(self):
+        """A check with STLS seen, then a man in the middle strips it from
+        CAPA: no USER or PASS in clear, in this run or the next."""
+        relay = StlsStripper(self.dovecot.port)
+        self.addCleanup(relay.close)
+        orvelane = self.orvelane_with("downgrade", "auto")
+        user = f"{USER}(127.0.0.1:{relay.port})"
+        with rawpop.RawPop(orvelane.port) as pop:
+            pop.login(user, PASSWORD)
+            self.assertEqual(len(pop.list_sizes()), len(self.mailbox))
+            pop.ok("QUIT")
+        orvelane.wait_log(ENCRYPTED % relay.port)
+
+        relay.strip = True
+        refused = (b"-ERR [SYS/PERM] TLS with 127.0.0.1:%d failed: server no longer offers STLS, which it "
+                   b"offered before (credentials not sent in clear)\r\n" % relay.port)
+        for restarted in (False, True):
+            with self.subTest(restarted=restarted):
+                if restarted:
+                    orvelane.stop()
+                    orvelane.start()
+                with rawpop.RawPop(orvelane.port) as pop:
+                    self.assertEqual(pop.command(f"USER {user}"), refused)
+                time.sleep(0.2)  # what the relay still carries
+                self.assertEqual(bytes(relay.sent[-1]), b"CAPA\r\n")
+                self.assertIn("le serveur ne propose plus STLS, qu'il a d\u00e9j\u00e0 propos\u00e9", orvelane.log())
+        self.stopped_cleanly(orvelane)
+        self.assertEqual(len(relay.sent), 3)
+        self.assertEqual(len(self.dovecot.logins()), 1)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,10 @@
 #include "base/Format.h"
 
 #include <QTimer>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace harness;
 
@@ -30,6 +34,14 @@ protected:
         hub.reset();
         hub = MakeHub();
         OpenStore();
+    }
+    size_t LogCount(const std::string& needle) const
+    {
+        const std::string log = Log(*hub);
+        size_t n = 0;
+        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
+            ++n;
+        return n;
     }
     struct Check {
         std::string server;  // what the server received during the check
@@ -159,4 +171,66 @@ TEST_F(Kept, TextsPastTheBoundWaitInTheStoreAndALostOneIsRefused)
     ASSERT_TRUE(client->WaitFor("\r\n"));
     EXPECT_EQ(client->received, "-ERR [SYS/TEMP] message text unavailable, try again later\r\n");
     EXPECT_NE(Log(*hub).find("Message n\xB0" "1 introuvable"), std::string::npos);
+}
+
+TEST_F(Kept, AStoreLockedByAnotherProgramIsLeftAloneAndTheCheckGoesOn)
+{
+    hub->Proxy().m_nHeldTextBytes = 1; // one write per message: each one finds the store held
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(hub->MessageStore().Path().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    server->mailbox = {{Mail("One"), "u1"}, {Mail("Cheap viagra"), "u2"}};
+    const Check held = RunCheck("alice", {1, 2});
+    EXPECT_NE(held.client.find("Subject: One"), std::string::npos) << held.client;
+    EXPECT_NE(held.client.find("Subject: _SPAM_ Cheap viagra"), std::string::npos) << held.client;
+    EXPECT_EQ(LogCount("Base des messages analys\xE9s indisponible (base verrouill\xE9" "e par un autre programme)"),
+              1u)
+        << Log(*hub);
+    EXPECT_EQ(hub->MessageStore().Count(), 0);
+
+    // Let go, the store takes the next check's mail.
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    server->mailbox.push_back({Mail("Three"), "u3"});
+    RunCheck("alice", {3});
+    EXPECT_EQ(hub->MessageStore().Count(), 1);
+    EXPECT_EQ(LogCount("indisponible"), 1u);
+}
+
+TEST_F(Kept, AFullDiskIsSaidOncePerCheckAndTheMailStillServed)
+{
+    // A file system of its own that the test fills: root only.
+    const std::string mount = m_dir.path().toStdString() + "/small";
+    ASSERT_EQ(::mkdir(mount.c_str(), 0700), 0);
+    if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mount};
+    ASSERT_TRUE(hub->MessageStore().Open(mount + "/Orvelane.db", 16 << 20));
+    {
+        const int fd = ::open((mount + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (::write(fd, "f", 1) > 0) {
+        }
+        ::close(fd);
+    }
+    hub->Proxy().m_nHeldTextBytes = 1;
+    const std::string body = std::string(6000, 'b') + "\r\n";
+    for (const char* round : {"a", "b"}) {
+        SCOPED_TRACE(round);
+        server->mailbox = {{Mail(round + std::string("1"), body), round + std::string("1")},
+                           {Mail(round + std::string("2"), body), round + std::string("2")}};
+        const Check check = RunCheck("alice", {1, 2});
+        EXPECT_NE(check.client.find("Subject: " + std::string(round) + "2\r\n\r\n" + body), std::string::npos);
+    }
+    EXPECT_EQ(LogCount("Base des messages analys\xE9s indisponible (disque plein) : les messages ne sont gard\xE9s "
+                       "qu'en m\xE9moire\r\n"),
+              2u)
+        << Log(*hub);
+    hub.reset();
 }

@@ -184,6 +184,61 @@ TEST_F(Login, UserAndPassTogetherWithANamedServer)
     EXPECT_EQ(server->Received(), "USER alice\r\nPASS secret\r\n");
 }
 
+TEST_F(Login, AutoNeverLogsInInClearWhereStlsWasOfferedBefore)
+{
+    auto start = [this] {
+        hub->Settings().m_nServerSecurity = ServerSecurity::kAuto;
+        hub->Settings().m_nMaxStoreMB = 16;
+        hub->OpenStore();
+        ASSERT_NE(hub->Store(), nullptr);
+    };
+    auto login = [this](uint16_t port) {
+        auto client = Connect();
+        client->received.clear();
+        client->Send(UserLine("alice", port));
+        EXPECT_TRUE(client->WaitClosed());
+        return client->received;
+    };
+    auto stripCapa = [](const char* capa) {
+        return [capa](ServerConnection& c, const std::string& line) {
+            if (line != "CAPA")
+                return false;
+            c.Send(capa);
+            return true;
+        };
+    };
+    start();
+    const std::string failed = StrFormat("-ERR [SYS/PERM] TLS with 127.0.0.1:%d failed: ", server->Port());
+    // CAPA offers STLS (which the scripted server then refuses).
+    EXPECT_EQ(login(server->Port()), failed + "server refused STLS\r\n");
+    // Later answers without STLS, in this run and after a restart: no login.
+    const char* const stripped[] = {"+OK\r\nUSER\r\nUIDL\r\n.\r\n", "-ERR no\r\n"};
+    for (const char* capa : stripped) {
+        SCOPED_TRACE(capa);
+        if (capa == stripped[1]) {
+            hub.reset();
+            hub = MakeHub();
+            start();
+        }
+        server->hook = stripCapa(capa);
+        const size_t before = server->Received().size();
+        EXPECT_EQ(login(server->Port()),
+                  failed + "server no longer offers STLS, which it offered before (credentials not sent in clear)\r\n");
+        EXPECT_EQ(server->Received().substr(before), "CAPA\r\n");
+        EXPECT_NE(Log(*hub).find(StrFormat("La connexion chiffr\xE9" "e \xE0 127.0.0.1:%d a \xE9" "chou\xE9 : le serveur "
+                                           "ne propose plus STLS", server->Port())),
+                  std::string::npos);
+    }
+    // A server that never offered it gets the login in clear; on this
+    // machine that is not worth a warning.
+    ScriptedServer plain;
+    plain.hook = stripCapa(stripped[0]);
+    auto client = Connect();
+    client->Send(UserLine("alice", plain.Port()));
+    EXPECT_TRUE(client->WaitFor("+OK send PASS\r\n"));
+    EXPECT_EQ(Log(*hub).find("sans chiffrement"), std::string::npos);
+}
+
 TEST_F(Login, PipelinedPassWaitsForTheGreeting)
 {
     auto client = Connect();

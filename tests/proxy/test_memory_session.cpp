@@ -116,7 +116,8 @@ TEST(MemorySession, ServerSecurityComesBeforeTheLogin)
         {"auto on port 995 is implicit TLS", ServerSecurity::kAuto, "mail.example:995", false, {}, "",
          "-ERR [SYS/PERM] TLS with mail.example:995 failed: TLS not available\r\n", ""},
         {"none sends the login at once", ServerSecurity::kNone, "mail.example", false, {"+OK hi\r\n"},
-         "USER alice\r\n", "", ""},
+         "USER alice\r\n", "", "N\xB0" "1 - Identifiants envoy\xE9s sans chiffrement \xE0 mail.example:110, qui n'est pas "
+         "sur cette machine\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 #include "shell/ProxyApp.h"
 #include "support/HubFixture.h"
 
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <cstdlib>
 
@@ -107,6 +108,25 @@ TEST_F(StartupTest, DefaultSwitchReadsOnlyTheConfigurationFolder)
     QuietHub(app.m_dialog);
     ASSERT_TRUE(app.InitInstance({"/Default"}));
     EXPECT_EQ(app.m_dialog.Settings().m_strPopServer, "there");
+}
+
+TEST_F(StartupTest, OfTwoInstancesOnlyTheOneThatListensOpensTheStore)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const int port = probe.serverPort();
+    probe.close();
+    WriteTextFile(Work() + "/Orvelane.ini", "ListenAddress=127.0.0.1\nListenPort=" + std::to_string(port) + "\n");
+    CMainDialog first, second;
+    for (CMainDialog* instance : {&first, &second}) {
+        QuietHub(*instance);
+        instance->SetMessageBox([](const std::string&, const std::string&) {});
+        ASSERT_TRUE(instance->OnInitDialog());
+    }
+    EXPECT_TRUE(first.Proxy().Listening());
+    EXPECT_TRUE(first.MessageStore().IsOpen());
+    EXPECT_FALSE(second.Proxy().Listening());
+    EXPECT_FALSE(second.MessageStore().IsOpen());
 }
 
 TEST(TextFiles, TextModeConvertsLineEnds)

@@ -5,6 +5,7 @@
 
 #include <QTemporaryDir>
 #include <fstream>
+#include <sqlite3.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -132,4 +133,31 @@ TEST_F(MessageStoreTest, ADamagedFileIsSetAsideAndADamagedTextIsNeverServed)
     EXPECT_TRUE(text.empty());
     EXPECT_NE(LogText().find("endommag\xE9"), std::string::npos) << LogText();
     EXPECT_FALSE(store.Find("acct", "u1", 22, found, true)); // dropped
+}
+
+TEST_F(MessageStoreTest, ServersThatSpokeTlsAreRememberedAlsoInAFileOfTheEarlierLayout)
+{
+    {
+        CMessageStore store(m_log);
+        ASSERT_TRUE(store.Open(Path(), 1 << 20));
+        ASSERT_TRUE(store.Put("acct", Record("u1", "kept")));
+    }
+    // The file as the program before the memory of TLS servers left it.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE tls_servers", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    {
+        CMessageStore store(m_log);
+        ASSERT_TRUE(store.Open(Path(), 1 << 20));
+        CMailRecord found;
+        EXPECT_TRUE(store.Find("acct", "u1", 4, found, true));
+        EXPECT_FALSE(store.SpokeTls("pop.example.org:110"));
+        store.NoteTls("pop.example.org:110");
+    }
+    CMessageStore store(m_log);
+    ASSERT_TRUE(store.Open(Path(), 1 << 20));
+    EXPECT_TRUE(store.SpokeTls("pop.example.org:110"));
+    EXPECT_FALSE(store.SpokeTls("pop.example.org:995"));
+    EXPECT_TRUE(m_log.Entries().empty()) << LogText();
 }
