@@ -144,7 +144,7 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
             if (!lf)
                 break;
             if (m_line == ".\r\n" || m_line == ".\n") {
-                out += m_line;
+                out += ".\r\n";
                 Complete();
                 continue;
             }
@@ -167,6 +167,10 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
         if (!lf)
             continue;
         const bool terminator = m_bLineStartsDot && (m_nLineLength == 3 || m_nLineLength == 2);
+        // The closing line goes on as CR LF "." CR LF, whatever ends the
+        // server's lines (its "." may have gone on in an earlier piece).
+        if (terminator && m_nLineLength == 2)
+            out.insert(out.size() - 1, 1, '\r');
         m_nLineLength = 0;
         m_bLineStartsDot = false;
         if (terminator)

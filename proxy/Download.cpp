@@ -116,6 +116,16 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
         ArmGrace();
         return Stored::kGrace;
     }
+    if (pop3::LongerByStatusLine(record->m_pszText, record->m_nListedSize)) {
+        ProtocolError(Breach::kDoubleStatus);
+        return Stored::kEnded;
+    }
+    // A server that ends its lines with LF alone closes with ".\n"; the
+    // client always gets CR LF "." CR LF, the message's own bytes as they came.
+    if (!record->m_pszText.ends_with(".\r\n")) {
+        record->m_pszText.insert(record->m_pszText.size() - 1, 1, '\r');
+        record->m_nReceived = ClampSize32(record->m_pszText.size());
+    }
     record->m_nSize = record->m_nReceived;
     record->m_bDownloaded = true;
     // The text grew by doubling; what it will hold is known now. (The

@@ -145,6 +145,23 @@ bool EndsMultiLine(std::string_view text)
     return text.ends_with("\n.\r\n") || text.ends_with("\n.\n");
 }
 
+bool LongerByStatusLine(std::string_view stored, int32_t listed)
+{
+    std::string_view content = stored;
+    content.remove_suffix(content.ends_with(".\r\n") ? 3 : std::min<size_t>(content.size(), 2));
+    if (listed < 0 || content.size() <= size_t(listed))
+        return false;
+    const size_t excess = content.size() - size_t(listed);
+    for (size_t at = 0; at < content.size();) {
+        const size_t lf = content.find('\n', at);
+        const size_t end = lf == std::string_view::npos ? content.size() : lf + 1;
+        if (end - at == excess && StatusOpening(content.substr(at, end - at)) == Opening::kStatus)
+            return true;
+        at = end;
+    }
+    return false;
+}
+
 bool EndsRetrieval(std::string_view stored)
 {
     return EndsMultiLine(stored);

@@ -42,6 +42,10 @@ std::string TopOfMessage(std::string_view stored, int32_t lines);
 bool EndsMultiLine(std::string_view text);
 // The same for the message bytes stored from a retrieval.
 bool EndsRetrieval(std::string_view stored);
+// True when a retrieval text (closing line included) is longer than the
+// size the server listed for it by exactly one of its lines, and that line
+// is a status line: an answer out of step left a line in the message.
+bool LongerByStatusLine(std::string_view stored, int32_t listed);
 // One past the first closing line ("." alone after a line feed) of `text`
 // that ends after `after`, or npos.
 size_t ClosingLineEnd(std::string_view text, size_t after);

@@ -135,6 +135,11 @@ void CSession::SecurityAnswer(int32_t index, const std::string& text)
     m_strSecurityAnswer += text;
     const std::string_view answer = m_strSecurityAnswer;
     const size_t lf = answer.find('\n');
+    // Held to the bound of the scan's CAPA answer, line and whole.
+    if (answer.size() > pop3::kMaxStatusLine) {
+        ProtocolError(Breach::kTooLong);
+        return;
+    }
     if (lf == std::string_view::npos)
         return;
     const bool ok = pop3::BeginsWith(answer, "+OK");

@@ -91,8 +91,14 @@ void CSession::SendStoredText(CMailRecord* record, int32_t n, const std::string&
         holder = pop3::TopOfMessage(text, lines);
         text = holder;
     }
+    // A copy kept with a bare-LF closing line still closes with CR LF.
+    const bool bareClosing = text.ends_with("\n.\n") || text == ".\n";
+    if (bareClosing)
+        text.remove_suffix(2);
     SendToClient(status);
     m_bQuiet = true;
     SendToClient(text.data(), static_cast<int32_t>(text.size()), true);
+    if (bareClosing)
+        SendToClient(std::string(".\r\n"));
     m_bQuiet = false;
 }

@@ -191,8 +191,12 @@ bool CClientSocket::PullUnit()
             return true;
         }
         // A peer that never ends a line cannot make a unit grow without
-        // bound: past the limit the bytes are handed on as they are.
-        if (m_unit.size() >= m_nMaxUnit) {
+        // bound: past the limit the bytes are handed on as they are. A line
+        // past the line bound is handed on at once, so that a status line
+        // that never ends is judged while its bytes keep coming.
+        if (const void* lf = memrchr(chunk.data(), '\n', chunk.size()))
+            m_nLineStart = old + static_cast<size_t>(static_cast<const char*>(lf) - chunk.data()) + 1;
+        if (m_unit.size() >= m_nMaxUnit || m_unit.size() - m_nLineStart > kMaxUnitLine) {
             m_bUnitReady = true;
             return true;
         }
@@ -207,6 +211,7 @@ std::string CClientSocket::TakeUnit(int32_t* chunks)
     if (chunks)
         *chunks = m_nChunks;
     m_nChunks = 0;
+    m_nLineStart = 0;
     m_bUnitReady = false;
     return unit;
 }

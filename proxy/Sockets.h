@@ -29,6 +29,10 @@ class QTcpSocket;
 // also ends the unit when nothing more is waiting (`unit` is the unit with
 // the chunk appended).
 inline constexpr int32_t kReadChunk = 102400;
+// A unit whose last line runs past this without its end is handed on: no
+// POP3 line of the server's (a status line, a capability, a listing line)
+// is that long, and the bytes of a message line go on in pieces.
+inline constexpr size_t kMaxUnitLine = size_t(128) << 10;
 bool ChunkEndsUnit(std::string_view chunk);
 bool ChunkEndsUnit(std::string_view chunk, std::string_view unit, bool retrieving, bool moreWaiting);
 
@@ -117,6 +121,7 @@ private:
     std::unique_ptr<char[]> m_pReadBuffer;
     int32_t m_nChunks = 0;
     size_t m_nMaxUnit = size_t(64) << 20;
+    size_t m_nLineStart = 0; // where the unit's last line begins
     bool m_bUnitReady = false;
     bool m_bConnecting = false;
     bool m_bClosed = false;

@@ -419,15 +419,69 @@ TEST_F(Download, BareLineFeedsEndTheAnswerAndArriveAsTheyCame)
             return true;
         };
         auto client = Stat();
-        const int32_t first = static_cast<int32_t>(lf.size()) + 3, second = first - 1;
-        EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", first + second));
-        for (const auto& [n, answer] : {std::pair{1, StrFormat("+OK %d octets\r\n", first) + lf + ".\r\n"},
-                                        std::pair{2, StrFormat("+OK %d octets\r\n", second) + lf + ".\n"}}) {
+        // The client's closing line is CR LF "." CR LF either way.
+        const int32_t size = static_cast<int32_t>(lf.size()) + 3;
+        EXPECT_EQ(client->received, StrFormat("+OK 2 %d\r\n", 2 * size));
+        for (const auto& [n, answer] : {std::pair{1, StrFormat("+OK %d octets\r\n", size) + lf + ".\r\n"},
+                                        std::pair{2, StrFormat("+OK %d octets\r\n", size) + lf + ".\r\n"}}) {
             client->received.clear();
             client->Send(StrFormat("RETR %d\r\n", n));
             ASSERT_TRUE(client->WaitReceived(answer.size()));
             EXPECT_EQ(client->received, answer);
         }
+    }
+}
+
+// A server whose lines end with LF alone: its multi-line answers reach the
+// client as they came but for the closing line, CR LF "." CR LF, whether
+// served from memory, from the store, or relayed.
+TEST_F(Download, ABareLineFeedServersAnswersCloseWithCrLfOnEveryPath)
+{
+    const std::string lf = "Subject: lf\n\nbody\n";
+    const std::string served = StrFormat("+OK %d octets\r\n", static_cast<int>(lf.size()) + 3) + lf + ".\r\n";
+    const struct {
+        const char* path;
+        bool analysisOff;
+        bool stored;
+        const char* command;
+        std::string expected;
+    } rows[] = {
+        {"memory", false, false, "RETR 1", served},
+        {"store", false, true, "RETR 1", served},
+        {"relayed", true, false, "RETR 1", StrFormat("+OK %d octets\n", static_cast<int>(lf.size())) + lf + ".\r\n"},
+        {"relayed listing", true, false, "UIDL", "+OK\n1 u1\n.\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        hub = MakeHub();
+        server = std::make_unique<ScriptedServer>();
+        hub->SetAnalysisOff(row.analysisOff);
+        if (row.stored) {
+            hub->Settings().m_nMaxStoreMB = 16;
+            hub->OpenStore();
+            hub->Proxy().m_nHeldTextBytes = 1; // the text waits in the store
+        }
+        server->mailbox = {{lf, "u1"}};
+        server->hook = [&](ServerConnection& c, const std::string& line) {
+            if (line != "RETR 1" && line != "UIDL" && line != "LIST")
+                return false;
+            std::string answer = server->DefaultAnswer(line);
+            std::erase(answer, '\r');
+            c.Send(answer);
+            return true;
+        };
+        auto client = LoggedIn();
+        if (!row.analysisOff) {
+            client->Send("STAT\r\n");
+            ASSERT_TRUE(client->WaitFor("+OK 1 "));
+            if (row.stored) {
+                EXPECT_TRUE(hub->Proxy().m_sessions.head()->m_messages.at(1)->m_bTextStored);
+            }
+        }
+        client->received.clear();
+        client->Send(row.command + std::string("\r\n"));
+        ASSERT_TRUE(client->WaitReceived(row.expected.size()));
+        EXPECT_EQ(client->received, row.expected);
     }
 }
 

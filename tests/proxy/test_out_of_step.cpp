@@ -146,3 +146,78 @@ TEST_F(OutOfStep, ABrokenAnswerToARelayedCommandEndsTheSession)
         EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
     }
 }
+
+// A text longer than the server listed it by one status line holds a line
+// of another answer: it is neither kept nor served.
+TEST_F(OutOfStep, ATextLongerThanListedByAStatusLineEndsTheSession)
+{
+    for (const bool pipelining : {false, true}) {
+        SCOPED_TRACE(pipelining);
+        hub = MakeHub();
+        server = std::make_unique<ScriptedServer>();
+        server->pipelining = pipelining;
+        const std::string one = Mail("One");
+        server->mailbox = {{one + "+OK 2207 octets\r\n", "u1", -1, static_cast<int32_t>(one.size())},
+                           {Mail("Two"), "u2"}};
+        auto client = LoggedIn();
+        client->Send("STAT\r\nRETR 1\r\nDELE 1\r\nQUIT\r\n");
+        ExpectBroken(*client);
+        EXPECT_EQ(server->Received().find("DELE"), std::string::npos);
+    }
+}
+
+// A line that never ends while its bytes keep coming (64 KB every 10 ms)
+// is judged at the line bound in every state an answer is relayed in: the
+// client hears of it at once, not when a unit would be full.
+TEST_F(OutOfStep, AServerLineThatNeverEndsIsCutAtTheBoundInEveryRelayedState)
+{
+    const struct {
+        const char* at;
+        bool automatic; // ServerSecurity=auto: CAPA before the login
+        bool scanned;
+    } rows[] = {
+        {"CAPA", true, false}, {"USER alice", false, false}, {"PASS x", false, false},
+        {"NOOP", false, false}, {"DELE 1", false, true},    {"QUIT", false, true},
+    };
+    for (const auto& row : rows) {
+        const std::string at = row.at;
+        SCOPED_TRACE(at);
+        hub = MakeHub();
+        if (row.automatic)
+            hub->Settings().m_nServerSecurity = ServerSecurity::kAuto;
+        server = std::make_unique<ScriptedServer>();
+        server->mailbox = {{Mail("One"), "u1"}};
+        server->hook = [&](ServerConnection& c, const std::string& line) {
+            if (line != at)
+                return false;
+            c.Send("+OK ");
+            auto* timer = new QTimer(&c);
+            QObject::connect(timer, &QTimer::timeout, &c, [&c, timer] {
+                if (c.socket->state() != QAbstractSocket::ConnectedState)
+                    timer->stop();
+                else
+                    c.Send(std::string(65536, 'x'));
+            });
+            timer->start(10);
+            return true;
+        };
+        auto client = Connect();
+        client->Send(UserLine("alice", server->Port()));
+        if (at != "CAPA" && at != "USER alice") {
+            ASSERT_TRUE(client->WaitFor("+OK send PASS\r\n"));
+            client->Send("PASS x\r\n");
+        }
+        if (at != "CAPA" && at != "USER alice" && at != "PASS x") {
+            ASSERT_TRUE(client->WaitFor("+OK logged in\r\n"));
+            if (row.scanned) {
+                client->Send("STAT\r\n");
+                ASSERT_TRUE(client->WaitFor("+OK 1 "));
+            }
+            client->Send(at + "\r\n");
+        }
+        ASSERT_TRUE(client->WaitClosed(2000));
+        EXPECT_TRUE(client->received.ends_with(std::string(kProtocolError) + "line or answer too long\r\n"))
+            << client->received.substr(0, 200);
+        EXPECT_EQ(hub->Proxy().m_processedMails.count(), 0);
+    }
+}
