@@ -110,6 +110,9 @@ inline constexpr const char kStoreSetAside[] =
 // Base des messages analysés indisponible (%s) : les messages ne sont gardés qu'en mémoire
 inline constexpr const char kStoreUnavailable[] =
     "Base des messages analys\xE9s indisponible (%s) : les messages ne sont gard\xE9s qu'en m\xE9moire\r\n";
+// Journal non écrit sur la sortie standard (%s) : seule la fenêtre le garde
+inline constexpr const char kLogEchoFailed[] =
+    "Journal non \xE9" "crit sur la sortie standard (%s) : seule la fen\xEAtre le garde\r\n";
 // Why: base verrouillÃ©e par un autre programme; disque plein
 inline constexpr const char kStoreWhyBusy[] = "base verrouill\xE9" "e par un autre programme";
 inline constexpr const char kStoreWhyFull[] = "disque plein";
@@ -149,6 +152,10 @@ inline constexpr const char kServerNameAmbiguousAnswer[] =
     "-ERR [SYS/PERM] ambiguous POP3 server %s: write an IPv6 address in brackets, as in [%s]:%s\r\n";
 inline constexpr const char kCannotReach[] = "-ERR [SYS/TEMP] cannot reach %s:%d\r\n";
 inline constexpr const char kServerDidNotGreet[] = "-ERR [SYS/TEMP] %s:%d did not greet\r\n";
+// ServerSecurity=auto away from port 995 speaks plain text first: a server
+// that waits for a TLS hello says nothing.
+inline constexpr const char kServerDidNotGreetPlain[] =
+    "-ERR [SYS/TEMP] %s:%d did not greet: if it expects TLS from the first byte, set ServerSecurity=tls\r\n";
 inline constexpr const char kServerBadAnswer[] = "-ERR unexpected answer from the POP3 server\r\n";
 inline constexpr const char kProtocolError[] = "-ERR [SYS/TEMP] protocol error from the POP3 server: %s\r\n";
 inline constexpr const char kLineTooLong[] = "-ERR line too long\r\n";

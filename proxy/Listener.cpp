@@ -183,7 +183,11 @@ void CProxyServer::EndAfterConnectFailure(CSession* session, const char* tlsReas
     else if (host.empty())
         EndWithAnswer(session, txt::kNoServerNamed);
     else if (session->m_pServer && session->m_pServer->IsConnected())
-        EndWithAnswer(session, StrFormat(txt::kServerDidNotGreet, host.c_str(), session->m_nServerPort));
+        EndWithAnswer(session, StrFormat(Settings().m_nServerSecurity == ServerSecurity::kAuto &&
+                                                 session->m_nServerPort != 995
+                                             ? txt::kServerDidNotGreetPlain
+                                             : txt::kServerDidNotGreet,
+                                         host.c_str(), session->m_nServerPort));
     else
         EndWithAnswer(session, StrFormat(txt::kCannotReach, host.c_str(), session->m_nServerPort));
 }

@@ -229,15 +229,31 @@ TEST_F(SessionLife, ClientsBeyondMaxConnectionsAreToldAndClosed)
     EXPECT_EQ(third->received, "+OK Orvelane Server V2.20\r\n");
 }
 
+// Under auto, a silent server may be one on a TLS-only port: the answer
+// says what to set.
 TEST_F(SessionLife, ServerThatNeverGreetsIsGivenUpAfterTheLimit)
 {
-    server->sendGreeting = false;
-    auto client = Connect();
-    client->Send(UserLine("alice", server->Port()));
-    ASSERT_TRUE(client->WaitClosed(3000));
-    EXPECT_TRUE(client->received.ends_with(StrFormat("-ERR [SYS/TEMP] 127.0.0.1:%d did not greet\r\n", server->Port())));
-    EXPECT_NE(Log(*hub).find(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3)", server->Port())), std::string::npos);
-    EXPECT_EQ(server->Received(), "");
+    const struct {
+        ServerSecurity security;
+        const char* end;
+    } rows[] = {
+        {ServerSecurity::kNone, "did not greet\r\n"},
+        {ServerSecurity::kAuto, "did not greet: if it expects TLS from the first byte, set ServerSecurity=tls\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.end);
+        hub = MakeHub();
+        server = std::make_unique<ScriptedServer>();
+        hub->Settings().m_nServerSecurity = row.security;
+        server->sendGreeting = false;
+        auto client = Connect();
+        client->Send(UserLine("alice", server->Port()));
+        ASSERT_TRUE(client->WaitClosed(3000));
+        EXPECT_TRUE(client->received.ends_with(StrFormat("-ERR [SYS/TEMP] 127.0.0.1:%d ", server->Port()) + row.end))
+            << client->received;
+        EXPECT_NE(Log(*hub).find(StrFormat("La connexion \xE0 127.0.0.1:%d (POP3)", server->Port())), std::string::npos);
+        EXPECT_EQ(server->Received(), "");
+    }
 }
 
 TEST_F(SessionLife, GreetingReleasesTheHeldUserLineAndIsWithheld)
