@@ -1,9 +1,13 @@
 #include "shell/LogWriter.h"
 
+#include "base/Format.h"
+#include "base/Texts.h"
 #include "base/Win1252.h"
 
 #include <QAbstractEventDispatcher>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -42,7 +46,8 @@ void CLogWriter::AddLog(std::string text, bool truncate)
     if (m_bEcho) {
         std::string out = w1252::ToUtf8(entry);
         std::erase(out, '\r');
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (std::fwrite(out.data(), 1, out.size(), m_pEcho) != out.size())
+            EchoFailed(errno);
         // One flush when the event loop is about to wait, instead of one
         // write per entry: a scan logs several lines per message.
         m_bFlushPending = true;
@@ -57,8 +62,7 @@ void CLogWriter::HookBeforeWaiting()
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
     if (!dispatcher) {
         // No loop to wait for: the log is written now.
-        m_bFlushPending = false;
-        std::fflush(stdout);
+        FlushOutput();
         return;
     }
     m_bFlushHooked = true;
@@ -69,6 +73,19 @@ void CLogWriter::FlushOutput()
 {
     if (m_bFlushPending) {
         m_bFlushPending = false;
-        std::fflush(stdout);
+        if (std::fflush(m_pEcho) != 0)
+            EchoFailed(errno);
     }
+}
+
+void CLogWriter::EchoFailed(int error)
+{
+    // The stream is tried again at the next entry; what it lost is lost.
+    std::clearerr(m_pEcho);
+    if (m_bEchoReported)
+        return;
+    m_bEchoReported = true;
+    const std::tm now = m_clock();
+    m_log.Append(StampLogEntry(StrFormat(txt::kLogEchoFailed, std::strerror(error)), now.tm_hour, now.tm_min,
+                               now.tm_sec));
 }

@@ -155,6 +155,7 @@ void CMainDialog::MailCheckStarted()
     // A plug-in left out after a time-out is asked again.
     m_plugIns.Runner().NewCheck();
     m_store.NewCheck();
+    m_logWriter.NewCheck();
     // A store that could not be opened (busy elsewhere, a full disk) is
     // tried again at every check.
     if (!m_store.IsOpen() && m_settings.m_nMaxStoreMB > 0 && !m_store.Path().empty())

@@ -2,6 +2,9 @@
 #include "support/HubFixture.h"
 
 #include <QCoreApplication>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 TEST(LogText, ShorteningRules)
@@ -85,6 +88,28 @@ TEST_F(HubTest, EntryIsStampedWithTheLocalTime)
     hub.LogWriter().SetClock([] { return PinnedTime(23, 0, 59); });
     hub.AddLog("x\r\n", true);
     EXPECT_EQ(Log(), "(09:05:03) Analyse activ\xE9" "e\r\n(23:00:59) x\r\n");
+}
+
+// Standard output on a full disk: the window's log says so once per check,
+// and every entry still reaches it.
+TEST_F(HubTest, AnEchoThatCannotBeWrittenIsSaidOncePerCheck)
+{
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    hub.LogWriter().SetEchoStream(full);
+    hub.LogWriter().SetEcho(true);
+    const std::string said = "(09:05:03) Journal non \xE9" "crit sur la sortie standard (" +
+                             std::string(std::strerror(ENOSPC)) + ") : seule la fen\xEAtre le garde\r\n";
+    for (int check = 0; check < 2; ++check) {
+        hub.MailCheckStarted();
+        hub.AddLog("a\r\n", true);
+        hub.AddLog("b\r\n", true);
+        EXPECT_EQ(Log(), "(09:05:03) a\r\n" + said + "(09:05:03) b\r\n");
+    }
+    hub.LogWriter().SetEcho(false);
+    hub.LogWriter().SetEchoStream(stdout);
+    std::fclose(full);
 }
 
 TEST(LogText, StampIsTwoDigitsPerField)
