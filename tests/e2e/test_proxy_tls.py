@@ -6,7 +6,6 @@ import base64
 import os
 import socket
 import threading
-import time
 import unittest
 
 from lab import mail, rawpop
@@ -132,6 +131,7 @@ class StlsStripper:
         self.port = self.listener.getsockname()[1]
         self.strip = False
         self.sent = []  # one bytearray per connection
+        self.pumps = []  # per connection: the thread that carries what its client sends
         self._open = []
         threading.Thread(target=self._accept, daemon=True).start()
 
@@ -145,7 +145,9 @@ class StlsStripper:
             self._open += [client, server]
             sent = bytearray()
             self.sent.append(sent)
-            threading.Thread(target=self._pump, args=(client, server, sent, False), daemon=True).start()
+            pump = threading.Thread(target=self._pump, args=(client, server, sent, False), daemon=True)
+            self.pumps.append(pump)
+            pump.start()
             threading.Thread(target=self._pump, args=(server, client, None, self.strip), daemon=True).start()
 
     @staticmethod
@@ -157,7 +159,7 @@ class StlsStripper:
                     record += data
                 if strip:  # line by line: no TLS ever starts on such a connection
                     pending += data
-                    cut = pending.rfind(b"\r\n") + 2
+                    cut = pending.rfind(b"\r\n") + 2 if b"\r\n" in pending else 0
                     lines, pending = pending[:cut], pending[cut:]
                     data = b"".join(l for l in lines.splitlines(keepends=True) if l.upper() != b"STLS\r\n")
                 sink.sendall(data)
@@ -199,7 +201,10 @@ class TlsDowngrade(TlsTest):
                     orvelane.start()
                 with rawpop.RawPop(orvelane.port) as pop:
                     self.assertEqual(pop.command(f"USER {user}"), refused)
-                time.sleep(0.2)  # what the relay still carries
+                # The connection is over once the relay has carried all its
+                # client sent.
+                relay.pumps[-1].join(10)
+                self.assertFalse(relay.pumps[-1].is_alive(), "the connection was left open")
                 self.assertEqual(bytes(relay.sent[-1]), b"CAPA\r\n")
                 self.assertIn("le serveur ne propose plus STLS, qu'il a d\u00e9j\u00e0 propos\u00e9", orvelane.log())
         self.stopped_cleanly(orvelane)

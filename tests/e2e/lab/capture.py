@@ -15,10 +15,18 @@ class Capture:
         self._sent = bytearray()
         self.connections = 0
         self._open = []
+        self._pumps = []  # one per connection: what its client sends
         threading.Thread(target=self._accept, daemon=True).start()
 
-    def sent(self):
-        """Everything the clients sent, over all connections."""
+    def sent(self, timeout=10):
+        """Everything the clients sent, over all connections, once their
+        clients have closed them. A connection can end before the relay has
+        carried what its client sent (a server that breaks a TLS handshake
+        with its greeting), so the relay's own side is waited for."""
+        with self.lock:
+            pumps = list(self._pumps)
+        for pump in pumps:
+            pump.join(timeout)
         with self.lock:
             return bytes(self._sent)
 
@@ -33,10 +41,12 @@ class Capture:
             except OSError:
                 client.close()
                 continue
+            pump = threading.Thread(target=self._pump, args=(client, server, True), daemon=True)
             with self.lock:
                 self.connections += 1
                 self._open += [client, server]
-            threading.Thread(target=self._pump, args=(client, server, True), daemon=True).start()
+                self._pumps.append(pump)
+            pump.start()
             threading.Thread(target=self._pump, args=(server, client, False), daemon=True).start()
 
     def _pump(self, source, sink, record):
