@@ -7,6 +7,7 @@
 #include "base/Format.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
+#include "decode/HeaderExtraction.h"
 
 #include <algorithm>
 
@@ -111,7 +112,28 @@ bool CMainDialog::TrustSender(const CMailRecord& record)
 
 std::vector<SKeptMessage> CMainDialog::History(const SKeptQuery& query)
 {
-    return m_store.IsOpen() ? m_store.Browse(query) : std::vector<SKeptMessage>();
+    if (!m_store.IsOpen())
+        return {};
+    std::vector<SKeptMessage> kept = m_store.Browse(query);
+    // The store searches the header values as the rules see them (upper
+    // case, encoded words as they came); the history shows them as the mail
+    // list does, read once from each kept text.
+    for (SKeptMessage& message : kept) {
+        const std::string key = message.account + '\n' + message.uidl;
+        auto it = m_shownHeaders.find(key);
+        if (it == m_shownHeaders.end()) {
+            std::string text;
+            if (!m_store.LoadText(message.account, message.uidl, text))
+                continue;
+            const CHeaderFields fields = ReadHeaderFields(text, m_mailDecoder);
+            it = m_shownHeaders.emplace(key, std::make_pair(m_mailDecoder.DecodeHeaderText(fields.m_strFrom, false),
+                                                            fields.m_strSubject))
+                     .first;
+        }
+        message.from = it->second.first;
+        message.subject = it->second.second;
+    }
+    return kept;
 }
 
 bool CMainDialog::OpenKept(const SKeptMessage& message, CMailRecord& out)

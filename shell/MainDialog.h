@@ -200,6 +200,8 @@ private:
     // The runs that wait for the plug-ins, by session number.
     std::map<int32_t, std::unique_ptr<SAnalysisRun>> m_runs;
     int32_t m_nLearning = 0;
+    // The history's From and Subject as shown, by account and UIDL.
+    std::map<std::string, std::pair<std::string, std::string>> m_shownHeaders;
 
     // Declared last: destroyed first, while its sessions can still report.
     CProxyServer m_proxy{*this};
