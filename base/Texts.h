@@ -301,6 +301,10 @@ inline constexpr const char kLabelNoRepeats[] =
 // message has none.
 inline constexpr const char kSpamTag[] = "_SPAM_ ";
 inline constexpr const char kSubjectLine[] = "Subject: \r\n";
+// With SpamHeaders on, a spam's header also gets these two fields: the flag
+// mail clients' filters look for, and the filter and rule that judged it.
+inline constexpr const char kSpamFlagLine[] = "X-Spam-Flag: YES\r\n";
+inline constexpr const char kReasonField[] = "X-Orvelane-Reason: ";
 
 // ---- windows -------------------------------------------------------------------
 // The corrections and the history.

@@ -40,7 +40,10 @@ std::string AddressOf(std::string_view from)
 
 std::string CMainDialog::LearningText(const CMailRecord& record)
 {
-    return MessageText(record);
+    // What the marking put in (the tag, the verdict headers) comes out
+    // again; a text whose insertions do not fit it is not taught.
+    const std::optional<std::string> received = ReceivedText(MessageText(record), record.m_insertions);
+    return received ? *received : std::string();
 }
 
 void CMainDialog::CorrectVerdict(const CMailRecord& record, bool spam)

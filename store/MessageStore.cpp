@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +36,53 @@ constexpr const char kSchema[] =
 // Added to files of the same version when missing: the program that made
 // them, which does not know it, still reads them.
 constexpr const char kTlsServers[] = "CREATE TABLE IF NOT EXISTS tls_servers(server BLOB PRIMARY KEY) WITHOUT ROWID;";
+// The same for the column `insertions` of messages: what the marking put into
+// the text, "offset+length" pairs in the order they went in, separated by
+// blanks. Absent (NULL, as a file of the earlier layout has it, and as the
+// program before it writes a record) means nothing was inserted.
+constexpr const char kInsertionsColumn[] = "ALTER TABLE messages ADD COLUMN insertions BLOB;";
+
+std::string EncodeInsertions(const std::vector<STextInsertion>& insertions)
+{
+    std::string encoded;
+    for (const STextInsertion& insertion : insertions) {
+        if (!encoded.empty())
+            encoded += ' ';
+        encoded += std::to_string(insertion.offset) + '+' + std::to_string(insertion.length);
+    }
+    return encoded;
+}
+
+// Reads one decimal number at `pos`: digits only, at most the 32-bit limit.
+bool ReadNumber(std::string_view text, size_t& pos, int32_t& value)
+{
+    const size_t start = pos;
+    int64_t number = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        number = number * 10 + (text[pos++] - '0');
+        if (number > std::numeric_limits<int32_t>::max())
+            return false;
+    }
+    value = static_cast<int32_t>(number);
+    return pos > start;
+}
+
+// False for anything EncodeInsertions does not write.
+bool DecodeInsertions(std::string_view text, std::vector<STextInsertion>& insertions)
+{
+    insertions.clear();
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (!insertions.empty() && text[pos++] != ' ')
+            return false;
+        STextInsertion insertion;
+        if (!ReadNumber(text, pos, insertion.offset) || pos >= text.size() || text[pos++] != '+' ||
+            !ReadNumber(text, pos, insertion.length))
+            return false;
+        insertions.push_back(insertion);
+    }
+    return true;
+}
 
 // Columns added to files of the first layout when missing: when the record
 // was first kept, the user's verdict on it, and whether the server still lists
@@ -43,6 +91,7 @@ constexpr const char* kAddedColumns[][2] = {
     {"kept", "ALTER TABLE messages ADD COLUMN kept INTEGER"},
     {"corrected", "ALTER TABLE messages ADD COLUMN corrected INTEGER"},
     {"gone", "ALTER TABLE messages ADD COLUMN gone INTEGER NOT NULL DEFAULT 0"},
+    {"insertions", kInsertionsColumn},
 };
 
 // FNV-1a over the text: a record whose bytes changed on disk is not served.
@@ -315,7 +364,8 @@ bool CMessageStore::FindRecord(const std::string& account, const std::string& ui
         return false;
     // Without the text, only its length is read.
     const std::string sql = std::string("SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
-                                        " filter_label, rule_text, return_path, sender, recipients, cc, subject, ") +
+                                        " filter_label, rule_text, return_path, sender, recipients, cc, subject,"
+                                        " insertions, ") +
                             (withText ? "text, checksum" : "length(text)") +
                             " FROM messages WHERE account=?1 AND uidl=?2" + (history ? "" : " AND gone=0");
     CStatement find(m_pDb, sql.c_str());
@@ -328,14 +378,17 @@ bool CMessageStore::FindRecord(const std::string& account, const std::string& ui
     if (find.Int(0) != listedSize)
         return false;
     std::string text;
+    std::vector<STextInsertion> insertions;
+    const bool insertionsRead = DecodeInsertions(find.Bytes(14), insertions) &&
+                                find.Int(1) >= 0 && InsertionsFit(static_cast<size_t>(find.Int(1)), insertions);
     if (withText) {
-        text = find.Bytes(14);
-        if (Checksum(text) != find.Int(15) || static_cast<int64_t>(text.size()) != find.Int(1)) {
+        text = find.Bytes(15);
+        if (Checksum(text) != find.Int(16) || static_cast<int64_t>(text.size()) != find.Int(1) || !insertionsRead) {
             m_log.AddLog(StrFormat(txt::kStoreRecordDamaged, uidl.c_str()), true);
             Remove(account, {uidl});
             return false;
         }
-    } else if (find.Int(14) != find.Int(1)) {
+    } else if (find.Int(15) != find.Int(1) || !insertionsRead) {
         return false;
     }
     out.m_nSize = static_cast<int32_t>(find.Int(1));
@@ -355,6 +408,7 @@ bool CMessageStore::FindRecord(const std::string& account, const std::string& ui
     out.m_bDownloaded = true;
     out.m_bTextStored = !withText;
     out.m_pszText = std::move(text);
+    out.m_insertions = std::move(insertions);
     return true;
 }
 
@@ -423,12 +477,12 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
         // unchanged): only what the analysis wrote is written.
         CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
                                  " filter_label=?7, rule_text=?8, return_path=?9, sender=?10, recipients=?11,"
-                                 " cc=?12, subject=?13, used=?14, gone=0 WHERE account=?1 AND uidl=?2");
+                                 " cc=?12, subject=?13, used=?14, insertions=?15, gone=0 WHERE account=?1 AND uidl=?2");
         update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
         update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
         update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText).Bind(9, record.m_strReturnPath);
         update.Bind(10, record.m_strFrom).Bind(11, record.m_strTo).Bind(12, record.m_strCc);
-        update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp);
+        update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp).Bind(15, EncodeInsertions(record.m_insertions));
         update.Step();
         if (!update.Ok())
             code = update.Code();
@@ -439,16 +493,17 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
         return false;
     CStatement put(m_pDb, "INSERT OR REPLACE INTO messages(account, uidl, listed_size, size, received, analysed,"
                           " spam, trusted, spam_type, filter_label, rule_text, return_path, sender, recipients,"
-                          " cc, subject, text, checksum, used, kept, corrected, gone)"
-                          " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,"
-                          " coalesce((SELECT kept FROM messages WHERE account=?1 AND uidl=?2 AND gone=0), ?20),"
+                          " cc, subject, text, checksum, used, insertions, kept, corrected, gone)"
+                          " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,"
+                          " coalesce((SELECT kept FROM messages WHERE account=?1 AND uidl=?2 AND gone=0), ?21),"
                           " (SELECT corrected FROM messages WHERE account=?1 AND uidl=?2 AND gone=0), 0)");
     put.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_nListedSize));
     put.Bind(4, int64_t(size)).Bind(5, int64_t(record.m_nReceived)).Bind(6, int64_t(record.m_bAnalysed));
     put.Bind(7, int64_t(record.m_bSpam)).Bind(8, int64_t(record.m_bTrusted)).Bind(9, record.m_strSpamType);
     put.Bind(10, record.m_strFilterLabel).Bind(11, record.m_strRuleText).Bind(12, record.m_strReturnPath);
     put.Bind(13, record.m_strFrom).Bind(14, record.m_strTo).Bind(15, record.m_strCc).Bind(16, record.m_strSubject);
-    put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp).Bind(20, int64_t(std::time(nullptr)));
+    put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp).Bind(20, EncodeInsertions(record.m_insertions));
+    put.Bind(21, int64_t(std::time(nullptr)));
     put.Step();
     if (!put.Ok()) {
         code = put.Code();

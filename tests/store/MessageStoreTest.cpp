@@ -162,6 +162,68 @@ TEST_F(MessageStoreTest, ServersThatSpokeTlsAreRememberedAlsoInAFileOfTheEarlier
     EXPECT_TRUE(m_log.Entries().empty()) << LogText();
 }
 
+TEST_F(MessageStoreTest, InsertionsAreKeptAlsoInAFileOfTheEarlierLayout)
+{
+    // The file as the program before the column `insertions` made it.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE messages(account BLOB NOT NULL, uidl BLOB NOT NULL,"
+                               " listed_size INTEGER NOT NULL, size INTEGER NOT NULL, received INTEGER NOT NULL,"
+                               " analysed INTEGER NOT NULL, spam INTEGER NOT NULL, trusted INTEGER NOT NULL,"
+                               " spam_type BLOB, filter_label BLOB, rule_text BLOB, return_path BLOB,"
+                               " sender BLOB, recipients BLOB, cc BLOB, subject BLOB,"
+                               " text BLOB NOT NULL, checksum INTEGER NOT NULL, used INTEGER NOT NULL);"
+                               "CREATE UNIQUE INDEX by_uidl ON messages(account, uidl);"
+                               "CREATE INDEX by_use ON messages(used); PRAGMA user_version=1;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    CMailRecord marked = Record("u1", "X: 1\r\nSubject: _SPAM_ hi\r\n\r\n.\r\n");
+    marked.m_insertions = {{0, 6}, {15, 7}};
+    {
+        CMessageStore store(m_log);
+        ASSERT_TRUE(store.Open(Path(), 1 << 20));
+        ASSERT_TRUE(store.Put("acct", marked));
+        ASSERT_TRUE(store.Put("acct", Record("u2", "as received")));
+    }
+    // The earlier program writes a record as it knows it: nothing inserted.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    const char* copies =
+        "INSERT INTO messages(account, uidl, listed_size, size, received, analysed, spam, trusted, text,"
+        " checksum, used) SELECT account, CAST('u3' AS BLOB), listed_size, size, received, analysed, spam,"
+        " trusted, text, checksum, used FROM messages WHERE uidl=CAST('u2' AS BLOB);"
+        "INSERT INTO messages(account, uidl, listed_size, size, received, analysed, spam, trusted, text,"
+        " checksum, used, insertions) SELECT account, CAST('u4' AS BLOB), listed_size, size, received,"
+        " analysed, spam, trusted, text, checksum, used, '9+99' FROM messages WHERE uidl=CAST('u2' AS BLOB);";
+    ASSERT_EQ(sqlite3_exec(db, copies, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    CMessageStore store(m_log);
+    ASSERT_TRUE(store.Open(Path(), 1 << 20));
+    for (const bool withText : {true, false}) {
+        CMailRecord found;
+        ASSERT_TRUE(store.Find("acct", "u1", marked.m_nSize, found, withText));
+        EXPECT_EQ(found.m_insertions, marked.m_insertions);
+        for (const char* uidl : {"u2", "u3"}) {
+            CMailRecord plain;
+            plain.m_insertions = {{0, 1}};
+            ASSERT_TRUE(store.Find("acct", uidl, 11, plain, withText)) << uidl;
+            EXPECT_TRUE(plain.m_insertions.empty()) << uidl;
+        }
+    }
+    CMailRecord found;
+    ASSERT_TRUE(store.Find("acct", "u1", marked.m_nSize, found, true));
+    EXPECT_EQ(ReceivedText(found), "Subject: hi\r\n\r\n.\r\n");
+    EXPECT_TRUE(m_log.Entries().empty()) << LogText();
+    // Insertions that cannot be the text's: the record is not served.
+    EXPECT_FALSE(store.Find("acct", "u4", 11, found, true));
+    EXPECT_NE(LogText().find("endommag\xE9"), std::string::npos) << LogText();
+}
+
 TEST_F(MessageStoreTest, TheHistoryListsWhatVanishedNeverServesItAndKeepsTheUsersVerdict)
 {
     {
