@@ -244,7 +244,7 @@ TEST_F(DialogsTest, ACorrectionTeachesTheTextAsReceivedAndTheHistoryFindsItAgain
         record->m_strAccount = "pop:110 alice";
         kept.push_back(record);
         if (record->m_strSpamType == txt::kTypeSubject) {
-            original = texts[static_cast<size_t>(record->m_nNumber - 1)].size();
+            original = texts.at(kept.size() - 1).size();
             for (int32_t i = 0; i < hub.MailList().RowCount(); ++i)
                 if (hub.MailList().Cell(i, CMailListModel::kUidl) == record->m_strUidl)
                     row = i;
