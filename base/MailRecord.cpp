@@ -8,6 +8,7 @@ void CMailRecord::assignFrom(const CMailRecord& other)
     m_nReceived = other.m_nReceived;
     const size_t keep = std::min(other.m_pszText.size(), static_cast<size_t>(std::max(other.m_nSize, 0)));
     m_pszText.assign(other.m_pszText, 0, keep);
+    m_insertions = other.m_insertions;
     m_strReturnPath = other.m_strReturnPath;
     m_strFrom = other.m_strFrom;
     m_strTo = other.m_strTo;
@@ -22,4 +23,35 @@ void CMailRecord::assignFrom(const CMailRecord& other)
     m_bTrusted = other.m_bTrusted;
     m_bDownloaded = other.m_bDownloaded;
     m_bTextStored = other.m_bTextStored;
+}
+
+bool InsertionsFit(size_t size, const std::vector<STextInsertion>& insertions)
+{
+    for (auto it = insertions.rbegin(); it != insertions.rend(); ++it) {
+        if (it->offset < 0 || it->length < 0)
+            return false;
+        const size_t offset = static_cast<size_t>(it->offset), length = static_cast<size_t>(it->length);
+        if (length > size || offset > size - length)
+            return false;
+        size -= length;
+    }
+    return true;
+}
+
+std::optional<std::string> ReceivedText(std::string_view text, const std::vector<STextInsertion>& insertions)
+{
+    if (!InsertionsFit(text.size(), insertions))
+        return std::nullopt;
+    std::string received(text);
+    for (auto it = insertions.rbegin(); it != insertions.rend(); ++it)
+        received.erase(static_cast<size_t>(it->offset), static_cast<size_t>(it->length));
+    return received;
+}
+
+std::optional<std::string> ReceivedText(const CMailRecord& record)
+{
+    if (record.m_bTextStored)
+        return std::nullopt;
+    const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
+    return ReceivedText(std::string_view(record.m_pszText).substr(0, size), record.m_insertions);
 }

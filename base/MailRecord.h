@@ -4,10 +4,22 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class CPrepareJob;
 class CPlugInChain;
+
+// Bytes the program put into a message's text (the spam tag, a Subject line,
+// the verdict headers): `length` bytes at `offset`, counted in the text as it
+// stood when they went in (after the insertions before them).
+struct STextInsertion {
+    int32_t offset = 0;
+    int32_t length = 0;
+    bool operator==(const STextInsertion&) const = default;
+};
 
 class CMailRecord
 {
@@ -42,6 +54,9 @@ public:
     // announced size); c_str() provides the terminating zero byte that the
     // text operations rely on.
     std::string m_pszText;
+    // What the marking inserted into m_pszText, in the order it went in;
+    // empty when the text is as the server sent it (see ReceivedText).
+    std::vector<STextInsertion> m_insertions;
     // The analysis prepared in the background since the download ended;
     // the analysis collects it or drops it (see filter/PrepareWorker.h).
     std::shared_ptr<CPrepareJob> m_pPrepareJob;
@@ -62,9 +77,24 @@ public:
     // bytes), and whoever needs it reads it from there.
     bool m_bTextStored = false;
 
-    // Copies size, received count, the first m_nSize bytes of text, the header
-    // values, labels, UIDL, the three flags, the downloaded state and where
-    // the text is; keeps the listed size, relays, recipient counts and client
+    // Copies size, received count, the first m_nSize bytes of text and what
+    // was inserted into it, the header values, labels, UIDL, the three flags,
+    // the downloaded state and where the text is; keeps the listed size, relays, recipient counts and client
     // number of this record.
     void assignFrom(const CMailRecord& other);
 };
+
+// True when `insertions`, taken back from last to first, each lie inside a
+// text of `size` bytes (as it stood when each went in).
+bool InsertionsFit(size_t size, const std::vector<STextInsertion>& insertions);
+
+// The message as the server sent it: `text` (a stored or served text) with
+// `insertions` taken out, last first. This is the text to teach an engine
+// with, never the tagged copy. It is the text as it came over POP3: lines as
+// received (a leading dot still doubled) and the closing ".\r\n" when the
+// retrieval brought one. Nothing when the insertions do not fit the text.
+std::optional<std::string> ReceivedText(std::string_view text, const std::vector<STextInsertion>& insertions);
+// The same for a record that holds its text (its first m_nSize bytes).
+// Nothing when the text waits in the message store (m_bTextStored): read it
+// with IMessageStore::LoadText and call the form above with m_insertions.
+std::optional<std::string> ReceivedText(const CMailRecord& record);

@@ -34,8 +34,9 @@ public:
     // Forgets the records of `uidls` of `account`.
     virtual void Remove(const std::string& account, const std::vector<std::string>& uidls) = 0;
     // A scan listed `uidls` for `account`: the account's other records are
-    // gone from the server and are dropped; the listed ones become the most
-    // recently used.
+    // gone from the server and are never served again (they stay, as the
+    // history of what was analysed, until the bound drops them); the listed
+    // ones become the most recently used.
     virtual void Listed(const std::string& account, const std::vector<std::string>& uidls) = 0;
 
     // POP3 servers ("host:port") that offered STLS or spoke TLS once: with

@@ -24,6 +24,9 @@ struct CSettings {
     // Seconds a scan may run before the client is answered with the messages
     // finished so far; 0: the client waits for the whole mailbox.
     int32_t m_nScanAnswerSeconds = 30;
+    // Spam also gets the fields X-Spam-Flag and X-Orvelane-Reason in its
+    // header (SpamHeaders); off, a spam is changed by its Subject tag alone.
+    bool m_bSpamHeaders = false;
     std::vector<std::string> m_plugInNames;
     // Seconds a plug-in call may take before it counts as "not judged".
     int32_t m_nPlugInSeconds = 10;

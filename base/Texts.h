@@ -261,6 +261,19 @@ inline constexpr const char kLearnSpam[] = "spam";
 inline constexpr const char kLearnHam[] = "non spam";
 inline constexpr const char kLearnNothing[] = "rien appris";
 inline constexpr const char kLearnFailed[] = "\xE9" "chec"; // �chec
+// Correction : %s est un spam | n'est pas un spam
+inline constexpr const char kCorrectedSpam[] = "Correction : %s est un spam\r\n";
+inline constexpr const char kCorrectedHam[] = "Correction : %s n'est pas un spam\r\n";
+// Aucun plugin ne sait apprendre : la correction est notée, rien n'est appris
+inline constexpr const char kNoLearner[] =
+    "Aucun plugin ne sait apprendre : la correction est not\xE9" "e, rien n'est appris\r\n";
+// Le message n'est plus disponible : rien n'est appris
+inline constexpr const char kNothingToLearn[] = "Le message n'est plus disponible : rien n'est appris\r\n";
+// The spam cell of a corrected message: Corrigé : spam | Corrigé : pas un spam
+inline constexpr const char kCellCorrectedSpam[] = "Corrig\xE9" " : spam";
+inline constexpr const char kCellCorrectedHam[] = "Corrig\xE9" " : pas un spam";
+// Expéditeur %s ajouté à TRUST:
+inline constexpr const char kTrustAdded[] = "Exp\xE9" "diteur %s ajout\xE9" " \xE0" " TRUST:\r\n";
 // The spam cell of a message a plug-in found unsure.
 inline constexpr const char kTypeUnsure[] = "Incertain";
 
@@ -295,8 +308,37 @@ inline constexpr const char kLabelNoRepeats[] =
 // message has none.
 inline constexpr const char kSpamTag[] = "_SPAM_ ";
 inline constexpr const char kSubjectLine[] = "Subject: \r\n";
+// With SpamHeaders on, a spam's header also gets these two fields: the flag
+// mail clients' filters look for, and the filter and rule that judged it.
+inline constexpr const char kSpamFlagLine[] = "X-Spam-Flag: YES\r\n";
+inline constexpr const char kReasonField[] = "X-Orvelane-Reason: ";
 
 // ---- windows -------------------------------------------------------------------
+// The corrections and the history.
+inline constexpr const char kSpamButton[] = "Spam";
+inline constexpr const char kHamButton[] = "Pas un spam";
+inline constexpr const char kHistoryButton[] = "Historique";
+inline constexpr const char kHistoryCaption[] = "Historique des emails analys\xE9" "s"; // Historique des emails analysés
+inline constexpr const char kHistorySearch[] = "Rechercher :";
+inline constexpr const char kHistoryAll[] = "Tous";
+inline constexpr const char kHistorySpam[] = "Spams";
+inline constexpr const char kHistoryHam[] = "Pas des spams";
+inline constexpr const char kHistoryOpen[] = "Ouvrir";
+inline constexpr const char kHistoryDate[] = "Date";
+inline constexpr const char kHistoryFrom[] = "De";
+inline constexpr const char kHistorySubject[] = "Sujet";
+inline constexpr const char kHistoryVerdict[] = "Verdict";
+// Aucun historique : MaxStoreMB vaut 0 ou Orvelane.db n'a pu être ouvert
+inline constexpr const char kHistoryNoStore[] =
+    "Aucun historique : MaxStoreMB vaut 0 ou Orvelane.db n'a pu \xEA" "tre ouvert";
+inline constexpr const char kHistoryCount[] = "%d email(s)";
+inline constexpr const char kVerdictSpam[] = "Spam";
+inline constexpr const char kVerdictHam[] = "Pas un spam";
+// Ce message a été marqué par la règle « %s » (%s) de blacklist.txt.
+// Ajouter l'expéditeur %s à TRUST: ?
+inline constexpr const char kTrustQuestion[] =
+    "Ce message a \xE9" "t\xE9" " marqu\xE9" " par la r\xE8" "gle \xAB" " %s \xBB" " (%s) de blacklist.txt.\n"
+    "Ajouter l'exp\xE9" "diteur %s \xE0" " TRUST: ?";
 inline constexpr const char kEditRules[] = "Edition des r\xE8" "gles de filtre\r\n"; // Edition des règles de filtre
 // Impossible d'écrire %s
 inline constexpr const char kRuleFileUnwritable[] = "Impossible d'\xE9" "crire %s\r\n";

@@ -134,8 +134,10 @@ void CAnalysis::FinishPlugIns(SAnalysisRun& run)
     std::shared_ptr<CPlugInChain> chain = std::move(run.chain);
     if (chain) {
         const SPlugInResult result = m_plugIns.Apply(record, *chain);
-        if (result.spam)
+        if (result.spam) {
             MarkAsSpam(record, run.row, txt::kTypePlugIn);
+            AddSpamHeaders(record);
+        }
         else if (!result.unsure.empty() && run.row >= 0 && run.row < m_mailList.RowCount())
             m_mailList.SetCell(run.row, CMailListModel::kSpam,
                                std::string(txt::kTypeUnsure) + w1252::Lower(" (" + result.unsure + ")"));
@@ -205,6 +207,8 @@ bool CAnalysis::AnalyseBuiltIn(CMailRecord* record, int32_t n, int32_t& row)
         MarkAsSpam(record, row, txt::kTypeBody);
     }
     if (record->m_bSpam || record->m_nSize >= m_settings.m_nMaxMsgSize) {
+        // The verdict is final here: the labels of steps 11 and 12 are set.
+        AddSpamHeaders(record);
         record->m_pPlugInJob.reset();
         m_log.AddLog(StrFormat(txt::kAnalysisEnd, n), true);
         return false;

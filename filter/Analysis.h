@@ -32,6 +32,11 @@
 class CPrepareWorker;
 struct SPreparedAnalysis;
 
+// The value of a spam's X-Orvelane-Reason field: its spam type, the filter
+// label and the rule (the label left out when it repeats the rule), with no
+// control byte and at most 200 bytes.
+std::string SpamReason(const CMailRecord& record);
+
 // One analysis run over the records of a list not analysed yet. It may stop
 // at a message whose plug-ins have not answered yet, and go on once they have.
 struct SAnalysisRun {
@@ -135,6 +140,11 @@ public:
                                     std::optional<CRuleMatcher>& local);
     // Tags the message as spam, fills its mail-list row and logs.
     void MarkAsSpam(CMailRecord* record, int32_t row, const std::string& label);
+    // With SpamHeaders on, a spam whose verdict is final gets the fields
+    // X-Spam-Flag and X-Orvelane-Reason at the start of its header (its size
+    // grown and the insertion recorded as the marking does). Ham, and every
+    // message with the setting off, is left as it is.
+    void AddSpamHeaders(CMailRecord* record);
 
 private:
     // Steps 1 to 14 of one record; true when the plug-ins are to be asked.

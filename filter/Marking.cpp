@@ -5,7 +5,15 @@
 // name without regard to case, with or without a blank after the colon; a
 // message without either gets its Subject line at the start of the header.
 // A Subject value that already holds "_SPAM_" is not tagged again. The size
-// grows by exactly the bytes inserted.
+// grows by exactly the bytes inserted, and each insertion is recorded so that
+// the text as received can be had back (ReceivedText).
+//
+// With SpamHeaders on, a spam whose verdict is final also gets two fields at
+// the very start of its header: "X-Spam-Flag: YES" and "X-Orvelane-Reason:"
+// naming the filter type, the filter and the rule. At the start, they are the
+// first fields of their name that a mail client reads (a server's own
+// "X-Spam-Flag: NO" further down does not hide them), and they need no header
+// end to be found.
 #include "filter/Analysis.h"
 #include "filter/MessageHeader.h"
 #include "base/Format.h"
@@ -17,12 +25,25 @@
 
 namespace {
 
+// The longest value written into X-Orvelane-Reason: its line stays far below
+// the 998 bytes a header line may hold.
+constexpr size_t kReasonMaxBytes = 200;
+
 // Grows a size by the bytes inserted, staying at the 32-bit limit.
 void Grow(int32_t& size, size_t inserted)
 {
     const int64_t grown = int64_t(size) + int64_t(inserted);
     size = grown > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                        : static_cast<int32_t>(grown);
+}
+
+// Inserts `bytes` at `at` in the record's text, grows its size by as much and
+// records the insertion.
+void Insert(CMailRecord& record, size_t at, std::string_view bytes)
+{
+    record.m_pszText.insert(at, bytes);
+    Grow(record.m_nSize, bytes.size());
+    record.m_insertions.push_back({static_cast<int32_t>(at), static_cast<int32_t>(bytes.size())});
 }
 
 } // namespace
@@ -51,14 +72,11 @@ void CAnalysis::MarkAsSpam(CMailRecord* record, int32_t row, const std::string& 
     } else {
         const size_t from = FindHeaderField(header, "From");
         const size_t lineAt = from == std::string_view::npos ? 0 : from;
-        text.insert(lineAt, txt::kSubjectLine);
-        Grow(record->m_nSize, std::strlen(txt::kSubjectLine));
+        Insert(*record, lineAt, txt::kSubjectLine);
         tagAt = lineAt + std::strlen("Subject: ");
     }
-    if (!alreadyTagged) {
-        text.insert(tagAt, txt::kSpamTag);
-        Grow(record->m_nSize, std::strlen(txt::kSpamTag));
-    }
+    if (!alreadyTagged)
+        Insert(*record, tagAt, txt::kSpamTag);
 
     // The row: the first whose Subject matches, else the one the caller holds
     // (rows move when the list is trimmed).
@@ -72,4 +90,27 @@ void CAnalysis::MarkAsSpam(CMailRecord* record, int32_t row, const std::string& 
                        label + w1252::Lower(" (" + record->m_strRuleText + ")"));
     record->m_bSpam = true;
     m_log.AddLog(StrFormat(txt::kSpamFound, target + 1, label.c_str(), record->m_strFilterLabel.c_str()), true);
+}
+
+std::string SpamReason(const CMailRecord& record)
+{
+    // "Subject (String search): VIAGRA", "Body: casino", "Nbr To": the
+    // filter label only when it says more than the rule.
+    std::string reason = record.m_strSpamType;
+    if (!record.m_strFilterLabel.empty() && record.m_strFilterLabel != record.m_strRuleText)
+        reason += " (" + record.m_strFilterLabel + ")";
+    if (!record.m_strRuleText.empty())
+        reason += ": " + record.m_strRuleText;
+    return HeaderFieldValue(reason, kReasonMaxBytes);
+}
+
+void CAnalysis::AddSpamHeaders(CMailRecord* record)
+{
+    if (!record || !record->m_bSpam || !m_settings.m_bSpamHeaders || record->m_bTextStored)
+        return;
+    const std::string fields = std::string(txt::kSpamFlagLine) + txt::kReasonField + SpamReason(*record) + "\r\n";
+    // A size at the 32-bit limit could not say the bytes added.
+    if (int64_t(record->m_nSize) + int64_t(fields.size()) > std::numeric_limits<int32_t>::max())
+        return;
+    Insert(*record, 0, fields);
 }

@@ -95,3 +95,14 @@ std::string WithStatusLine(std::string_view text)
     out.append(text.substr(end));
     return out;
 }
+
+std::string HeaderFieldValue(std::string_view value, size_t maxBytes)
+{
+    std::string clean(value.substr(0, maxBytes));
+    for (char& c : clean)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    while (!clean.empty() && clean.back() == ' ')
+        clean.pop_back();
+    return clean;
+}

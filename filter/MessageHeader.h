@@ -26,3 +26,10 @@ std::string WithStatusLine(std::string_view text);
 
 // True when `analysis` is WithStatusLine(text), found without building it.
 bool IsWithStatusLine(std::string_view analysis, std::string_view text);
+
+// `value` made fit for a header field the program writes: every control byte
+// (CR, LF, NUL, TAB, the others below 0x20, and 0x7F) becomes a blank, so no
+// value can end the field or add one; the result is cut to `maxBytes` and
+// loses its trailing blanks. Bytes from 0x80 on (Windows-1252 text) are kept
+// as they are: one byte is one character, so a cut never splits one.
+std::string HeaderFieldValue(std::string_view value, size_t maxBytes);

@@ -224,7 +224,7 @@ std::function<void()> SRunnerState::Settle(const std::shared_ptr<CPlugInChain>& 
 
 std::function<void()> SRunnerState::Advance(const std::shared_ptr<CPlugInChain>& chain, SPlugInOutcome outcome)
 {
-    const bool spam = outcome.spam;
+    const bool spam = outcome.spam && chain->m_nLearn < 0;
     chain->m_outcomes.push_back(std::move(outcome));
     if (spam || ++chain->m_nNext >= chain->m_calls.size() || stopping)
         return Settle(chain);
@@ -342,6 +342,10 @@ SPlugInOutcome SRunnerState::Call(const SPlugInCall& call, const CPlugInChain& c
     SPlugInOutcome outcome;
     outcome.name = call.name;
     const SPlugInLibrary& library = *call.library;
+    if (chain.m_nLearn >= 0) {
+        outcome.learning = library.Learn(chain.m_strText, chain.m_nLearn != 0);
+        return outcome;
+    }
     if (library.check) {
         outcome.checked = true;
         outcome.verdict = library.Check(chain.m_strText);

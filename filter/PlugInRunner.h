@@ -37,6 +37,7 @@ struct SPlugInOutcome {
     bool checked = false; // judged through OrvelaneCheck (else Analyse)
     bool spam = false;    // Analyse's answer, or a spam verdict
     SPlugInVerdict verdict;
+    SPlugInLearning learning; // for a chain that teaches
     enum EFault { kNone, kTimedOut, kLeftOut } fault = kNone;
     CCapturedLog log; // the lines it wrote while it was asked
 };
@@ -54,6 +55,9 @@ public:
     // Tells what the chain was built from (plug-ins, options, rules, text);
     // a chain is used only for the same.
     std::string m_strSignature;
+    // -1: the calls judge the text, up to the first spam. 1 or 0: they teach
+    // it as spam or as not spam, every one of them in turn.
+    int32_t m_nLearn = -1;
     // Called once when the chain has settled, from whichever thread.
     std::function<void()> m_onSettled;
 

@@ -282,6 +282,49 @@ SPlugInResult CPlugIns::Apply(CMailRecord* record, CPlugInChain& chain)
     return result;
 }
 
+std::shared_ptr<CPlugInChain> CPlugIns::MakeLearning(const std::string& text, bool spam) const
+{
+    auto chain = std::make_shared<CPlugInChain>();
+    for (const CPlugIn* plugIn : m_plugIns)
+        if (plugIn->Learns())
+            chain->m_calls.push_back({plugIn->Library(), plugIn->GetName()});
+    if (chain->m_calls.empty())
+        return nullptr;
+    chain->m_strText = text;
+    chain->m_nLearn = spam ? 1 : 0;
+    chain->m_strSignature = m_strLoadedFrom;
+    return chain;
+}
+
+int32_t CPlugIns::ApplyLearning(CPlugInChain& chain)
+{
+    int32_t learned = 0;
+    const char* what = chain.m_nLearn == 1 ? txt::kLearnSpam : txt::kLearnHam;
+    const int32_t seconds = std::max(m_settings.m_nPlugInSeconds, 1);
+    for (SPlugInOutcome& outcome : chain.TakeOutcomes()) {
+        const char* name = outcome.name.c_str();
+        outcome.log.ReplayTo(m_log);
+        if (outcome.fault != SPlugInOutcome::kNone) {
+            // A plug-in left out after a time-out is said so too: the user
+            // asked for this one message and waits for its answer.
+            m_log.AddLog(StrFormat(txt::kPlugInTimedOut, name, seconds), true);
+            continue;
+        }
+        const SPlugInLearning& learning = outcome.learning;
+        std::string answer = learning.result == ORVELANE_LEARNED        ? std::string()
+                             : learning.result == ORVELANE_LEARN_NOTHING ? std::string(txt::kLearnNothing)
+                                                                         : std::string(txt::kLearnFailed);
+        if (!learning.text.empty())
+            answer += answer.empty() ? learning.text : " (" + learning.text + ")";
+        if (answer.empty())
+            answer = "ok";
+        m_log.AddLog(StrFormat(txt::kPlugInLearned, name, what, answer.c_str()), true);
+        if (learning.result == ORVELANE_LEARNED)
+            ++learned;
+    }
+    return learned;
+}
+
 std::string CPlugIns::PrepareText(std::string text, int32_t level)
 {
     return PreparePlugInText(std::move(text), level, m_decoder, m_tools);

@@ -78,6 +78,12 @@ public:
     // Writes the log lines of a settled chain in order and sets the record's
     // labels when a plug-in said spam.
     SPlugInResult Apply(CMailRecord* record, CPlugInChain& chain);
+    // The chain that teaches every loaded plug-in that can learn that `text`
+    // (as the server sent it) is spam or not; null when none can.
+    std::shared_ptr<CPlugInChain> MakeLearning(const std::string& text, bool spam) const;
+    // Writes one log line per plug-in of a settled learning chain with what
+    // its engine answered; how many learned.
+    int32_t ApplyLearning(CPlugInChain& chain);
     CPlugInRunner& Runner() { return m_runner; }
 
     // The loaded plug-ins, in the order of the settings' names.

@@ -139,6 +139,29 @@ public:
     void LoadPlugIns();
     bool RunPlugIns(CMailRecord* record, RuleList& bodyRules, CSession* session);
 
+    // ---- the user's corrections and the history (HubLearning.cpp) ------------
+    // The user says `record` is spam or not: the rows that show it and its
+    // kept copy say so, and every loaded plug-in that can learn is taught its
+    // text as the server sent it, on the worker threads; each engine's answer
+    // is logged when it comes. The delivered mail is not changed.
+    void CorrectVerdict(const CMailRecord& record, bool spam);
+    // The text the plug-ins learn from: the message as the server sent it.
+    std::string LearningText(const CMailRecord& record);
+    // Corrections whose engines have not answered yet.
+    int32_t LearningUnderWay() const { return m_nLearning; }
+    // The rule of the rule file that made `record` spam; empty when none
+    // did (a plug-in's verdict, or not spam).
+    std::string CaughtByRule(const CMailRecord& record) const;
+    // The sender's address, as TRUST: would hold it.
+    static std::string SenderAddress(const CMailRecord& record);
+    // Adds the sender's address to TRUST: and saves the rule file; false
+    // (with a log line) when it has no address or the file cannot be written.
+    bool TrustSender(const CMailRecord& record);
+    // The kept messages, on the server or no longer, as the store lists them.
+    std::vector<SKeptMessage> History(const SKeptQuery& query);
+    // The kept record of `message` with its text.
+    bool OpenKept(const SKeptMessage& message, CMailRecord& out);
+
 private:
     // Goes on with a session's run; false when it waits for the plug-ins
     // again (it is then kept until they have answered).
@@ -176,6 +199,9 @@ private:
     CMessageStore m_store{*this};
     // The runs that wait for the plug-ins, by session number.
     std::map<int32_t, std::unique_ptr<SAnalysisRun>> m_runs;
+    int32_t m_nLearning = 0;
+    // The history's From and Subject as shown, by account and UIDL.
+    std::map<std::string, std::pair<std::string, std::string>> m_shownHeaders;
 
     // Declared last: destroyed first, while its sessions can still report.
     CProxyServer m_proxy{*this};

@@ -48,6 +48,8 @@ void ApplyLine(std::string_view line, CSettings& s)
         s.m_nMaxStoreMB = std::max(AtoiSaturating(value), 0);
     } else if (w1252::EqualsNoCase(key, "ScanAnswerSeconds")) {
         s.m_nScanAnswerSeconds = std::max(AtoiSaturating(value), 0);
+    } else if (w1252::EqualsNoCase(key, "SpamHeaders")) {
+        s.m_bSpamHeaders = AtoiSaturating(value) != 0;
     } else if (w1252::EqualsNoCase(key, "PlugIn"))
         s.m_plugInNames.emplace_back(value);
     else if (w1252::EqualsNoCase(key, "ListenPort"))

@@ -2,6 +2,7 @@
 
 #include "base/Format.h"
 #include "base/Texts.h"
+#include "base/Win1252.h"
 
 #include <sqlite3.h>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +36,63 @@ constexpr const char kSchema[] =
 // Added to files of the same version when missing: the program that made
 // them, which does not know it, still reads them.
 constexpr const char kTlsServers[] = "CREATE TABLE IF NOT EXISTS tls_servers(server BLOB PRIMARY KEY) WITHOUT ROWID;";
+// The same for the column `insertions` of messages: what the marking put into
+// the text, "offset+length" pairs in the order they went in, separated by
+// blanks. Absent (NULL, as a file of the earlier layout has it, and as the
+// program before it writes a record) means nothing was inserted.
+constexpr const char kInsertionsColumn[] = "ALTER TABLE messages ADD COLUMN insertions BLOB;";
+
+std::string EncodeInsertions(const std::vector<STextInsertion>& insertions)
+{
+    std::string encoded;
+    for (const STextInsertion& insertion : insertions) {
+        if (!encoded.empty())
+            encoded += ' ';
+        encoded += std::to_string(insertion.offset) + '+' + std::to_string(insertion.length);
+    }
+    return encoded;
+}
+
+// Reads one decimal number at `pos`: digits only, at most the 32-bit limit.
+bool ReadNumber(std::string_view text, size_t& pos, int32_t& value)
+{
+    const size_t start = pos;
+    int64_t number = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        number = number * 10 + (text[pos++] - '0');
+        if (number > std::numeric_limits<int32_t>::max())
+            return false;
+    }
+    value = static_cast<int32_t>(number);
+    return pos > start;
+}
+
+// False for anything EncodeInsertions does not write.
+bool DecodeInsertions(std::string_view text, std::vector<STextInsertion>& insertions)
+{
+    insertions.clear();
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (!insertions.empty() && text[pos++] != ' ')
+            return false;
+        STextInsertion insertion;
+        if (!ReadNumber(text, pos, insertion.offset) || pos >= text.size() || text[pos++] != '+' ||
+            !ReadNumber(text, pos, insertion.length))
+            return false;
+        insertions.push_back(insertion);
+    }
+    return true;
+}
+
+// Columns added to files of the first layout when missing: when the record
+// was first kept, the user's verdict on it, and whether the server still lists
+// it (a record the server no longer lists is history: listed, never served).
+constexpr const char* kAddedColumns[][2] = {
+    {"kept", "ALTER TABLE messages ADD COLUMN kept INTEGER"},
+    {"corrected", "ALTER TABLE messages ADD COLUMN corrected INTEGER"},
+    {"gone", "ALTER TABLE messages ADD COLUMN gone INTEGER NOT NULL DEFAULT 0"},
+    {"insertions", kInsertionsColumn},
+};
 
 // FNV-1a over the text: a record whose bytes changed on disk is not served.
 int64_t Checksum(std::string_view text)
@@ -110,6 +169,7 @@ public:
         return m_nCode == SQLITE_ROW;
     }
     int64_t Int(int column) const { return sqlite3_column_int64(m_pStmt, column); }
+    sqlite3_stmt* Handle() const { return m_pStmt; }
     std::string Bytes(int column) const
     {
         const void* data = sqlite3_column_blob(m_pStmt, column);
@@ -228,11 +288,30 @@ int CMessageStore::Prepare()
     code = sqlite3_exec(m_pDb, kTlsServers, nullptr, nullptr, nullptr);
     if (code != SQLITE_OK)
         return code;
+    if ((code = AddColumns()) != SQLITE_OK)
+        return code;
     CStatement totals(m_pDb, "SELECT total(length(text)), max(used) FROM messages");
     if (!totals.Step())
         return totals.Code();
     m_nBytes = totals.Int(0);
     m_nStamp = totals.Int(1);
+    return SQLITE_OK;
+}
+
+int CMessageStore::AddColumns()
+{
+    std::set<std::string> columns;
+    {
+        CStatement info(m_pDb, "SELECT name FROM pragma_table_info('messages')");
+        while (info.Step())
+            columns.insert(info.Bytes(0));
+        if (!info.Ok())
+            return info.Code();
+    }
+    for (const auto& [name, sql] : kAddedColumns)
+        if (!columns.count(name))
+            if (const int code = sqlite3_exec(m_pDb, sql, nullptr, nullptr, nullptr); code != SQLITE_OK)
+                return code;
     return SQLITE_OK;
 }
 
@@ -275,13 +354,20 @@ int64_t CMessageStore::Count()
 bool CMessageStore::Find(const std::string& account, const std::string& uidl, int32_t listedSize, CMailRecord& out,
                          bool withText)
 {
+    return FindRecord(account, uidl, listedSize, out, withText, false);
+}
+
+bool CMessageStore::FindRecord(const std::string& account, const std::string& uidl, int32_t listedSize,
+                               CMailRecord& out, bool withText, bool history)
+{
     if (!m_pDb)
         return false;
     // Without the text, only its length is read.
     const std::string sql = std::string("SELECT listed_size, size, received, analysed, spam, trusted, spam_type,"
-                                        " filter_label, rule_text, return_path, sender, recipients, cc, subject, ") +
+                                        " filter_label, rule_text, return_path, sender, recipients, cc, subject,"
+                                        " insertions, ") +
                             (withText ? "text, checksum" : "length(text)") +
-                            " FROM messages WHERE account=?1 AND uidl=?2";
+                            " FROM messages WHERE account=?1 AND uidl=?2" + (history ? "" : " AND gone=0");
     CStatement find(m_pDb, sql.c_str());
     find.Bind(1, account).Bind(2, uidl);
     if (!find.Step()) {
@@ -292,14 +378,17 @@ bool CMessageStore::Find(const std::string& account, const std::string& uidl, in
     if (find.Int(0) != listedSize)
         return false;
     std::string text;
+    std::vector<STextInsertion> insertions;
+    const bool insertionsRead = DecodeInsertions(find.Bytes(14), insertions) &&
+                                find.Int(1) >= 0 && InsertionsFit(static_cast<size_t>(find.Int(1)), insertions);
     if (withText) {
-        text = find.Bytes(14);
-        if (Checksum(text) != find.Int(15) || static_cast<int64_t>(text.size()) != find.Int(1)) {
+        text = find.Bytes(15);
+        if (Checksum(text) != find.Int(16) || static_cast<int64_t>(text.size()) != find.Int(1) || !insertionsRead) {
             m_log.AddLog(StrFormat(txt::kStoreRecordDamaged, uidl.c_str()), true);
             Remove(account, {uidl});
             return false;
         }
-    } else if (find.Int(14) != find.Int(1)) {
+    } else if (find.Int(15) != find.Int(1) || !insertionsRead) {
         return false;
     }
     out.m_nSize = static_cast<int32_t>(find.Int(1));
@@ -319,6 +408,7 @@ bool CMessageStore::Find(const std::string& account, const std::string& uidl, in
     out.m_bDownloaded = true;
     out.m_bTextStored = !withText;
     out.m_pszText = std::move(text);
+    out.m_insertions = std::move(insertions);
     return true;
 }
 
@@ -387,12 +477,12 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
         // unchanged): only what the analysis wrote is written.
         CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
                                  " filter_label=?7, rule_text=?8, return_path=?9, sender=?10, recipients=?11,"
-                                 " cc=?12, subject=?13, used=?14 WHERE account=?1 AND uidl=?2");
+                                 " cc=?12, subject=?13, used=?14, insertions=?15, gone=0 WHERE account=?1 AND uidl=?2");
         update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
         update.Bind(4, int64_t(record.m_bSpam)).Bind(5, int64_t(record.m_bTrusted)).Bind(6, record.m_strSpamType);
         update.Bind(7, record.m_strFilterLabel).Bind(8, record.m_strRuleText).Bind(9, record.m_strReturnPath);
         update.Bind(10, record.m_strFrom).Bind(11, record.m_strTo).Bind(12, record.m_strCc);
-        update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp);
+        update.Bind(13, record.m_strSubject).Bind(14, ++m_nStamp).Bind(15, EncodeInsertions(record.m_insertions));
         update.Step();
         if (!update.Ok())
             code = update.Code();
@@ -403,14 +493,17 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
         return false;
     CStatement put(m_pDb, "INSERT OR REPLACE INTO messages(account, uidl, listed_size, size, received, analysed,"
                           " spam, trusted, spam_type, filter_label, rule_text, return_path, sender, recipients,"
-                          " cc, subject, text, checksum, used)"
-                          " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)");
+                          " cc, subject, text, checksum, used, insertions, kept, corrected, gone)"
+                          " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,"
+                          " coalesce((SELECT kept FROM messages WHERE account=?1 AND uidl=?2 AND gone=0), ?21),"
+                          " (SELECT corrected FROM messages WHERE account=?1 AND uidl=?2 AND gone=0), 0)");
     put.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_nListedSize));
     put.Bind(4, int64_t(size)).Bind(5, int64_t(record.m_nReceived)).Bind(6, int64_t(record.m_bAnalysed));
     put.Bind(7, int64_t(record.m_bSpam)).Bind(8, int64_t(record.m_bTrusted)).Bind(9, record.m_strSpamType);
     put.Bind(10, record.m_strFilterLabel).Bind(11, record.m_strRuleText).Bind(12, record.m_strReturnPath);
     put.Bind(13, record.m_strFrom).Bind(14, record.m_strTo).Bind(15, record.m_strCc).Bind(16, record.m_strSubject);
-    put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp);
+    put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp).Bind(20, EncodeInsertions(record.m_insertions));
+    put.Bind(21, int64_t(std::time(nullptr)));
     put.Step();
     if (!put.Ok()) {
         code = put.Code();
@@ -461,7 +554,7 @@ void CMessageStore::Listed(const std::string& account, const std::vector<std::st
     const std::set<std::string> listed(uidls.begin(), uidls.end());
     std::vector<std::string> gone;
     {
-        CStatement kept(m_pDb, "SELECT uidl FROM messages WHERE account=?1");
+        CStatement kept(m_pDb, "SELECT uidl FROM messages WHERE account=?1 AND gone=0");
         kept.Bind(1, account);
         while (kept.Step())
             if (std::string uidl = kept.Bytes(0); !listed.count(uidl))
@@ -471,10 +564,23 @@ void CMessageStore::Listed(const std::string& account, const std::vector<std::st
             return;
         }
     }
-    Remove(account, gone);
+    if (!gone.empty() && Exec("BEGIN IMMEDIATE")) {
+        for (const std::string& uidl : gone) {
+            CStatement mark(m_pDb, "UPDATE messages SET gone=1 WHERE account=?1 AND uidl=?2");
+            mark.Bind(1, account).Bind(2, uidl);
+            mark.Step();
+            if (!mark.Ok()) {
+                sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+                Failed(mark.Code());
+                return;
+            }
+        }
+        if (!Exec("COMMIT"))
+            return;
+    }
     if (!m_pDb)
         return;
-    CStatement use(m_pDb, "UPDATE messages SET used=?2 WHERE account=?1");
+    CStatement use(m_pDb, "UPDATE messages SET used=?2 WHERE account=?1 AND gone=0");
     use.Bind(1, account).Bind(2, ++m_nStamp);
     use.Step();
     if (!use.Ok())
@@ -502,4 +608,92 @@ void CMessageStore::NoteTls(const std::string& server)
     note.Step();
     if (!note.Ok())
         Failed(note.Code());
+}
+
+namespace {
+
+// The day a record was kept, as the history shows and searches it.
+std::string Day(int64_t seconds)
+{
+    if (seconds <= 0)
+        return {};
+    const std::time_t when = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    localtime_r(&when, &local);
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%d/%m/%Y", &local);
+    return buffer;
+}
+
+} // namespace
+
+std::vector<SKeptMessage> CMessageStore::Browse(const SKeptQuery& query)
+{
+    std::vector<SKeptMessage> found;
+    if (!m_pDb || query.limit <= 0)
+        return found;
+    const std::string needle = w1252::Upper(query.text);
+    // Without the texts: a few hundred bytes a record, filtered here so that
+    // the search treats Windows-1252 letters as the rest of the program does.
+    CStatement list(m_pDb, "SELECT account, uidl, sender, subject, spam_type, rule_text, spam, kept,"
+                           " corrected, gone FROM messages ORDER BY kept DESC, rowid DESC");
+    while (list.Step()) {
+        SKeptMessage message;
+        message.spam = list.Int(6) != 0;
+        message.corrected = sqlite3_column_type(list.Handle(), 8) == SQLITE_NULL ? -1 : list.Int(8) != 0;
+        const bool spam = message.corrected >= 0 ? message.corrected == 1 : message.spam;
+        if (query.verdict >= 0 && spam != (query.verdict == 1))
+            continue;
+        message.from = list.Bytes(2);
+        message.subject = list.Bytes(3);
+        message.kept = list.Int(7);
+        if (!needle.empty() && w1252::Upper(message.from).find(needle) == std::string::npos &&
+            w1252::Upper(message.subject).find(needle) == std::string::npos &&
+            Day(message.kept).find(needle) == std::string::npos)
+            continue;
+        message.account = list.Bytes(0);
+        message.uidl = list.Bytes(1);
+        message.spamType = list.Bytes(4);
+        message.ruleText = list.Bytes(5);
+        message.gone = list.Int(9) != 0;
+        found.push_back(std::move(message));
+        if (static_cast<int32_t>(found.size()) >= query.limit)
+            break;
+    }
+    if (!list.Ok())
+        Failed(list.Code());
+    return found;
+}
+
+bool CMessageStore::FindKept(const std::string& account, const std::string& uidl, CMailRecord& out)
+{
+    if (!m_pDb)
+        return false;
+    CStatement find(m_pDb, "SELECT listed_size FROM messages WHERE account=?1 AND uidl=?2");
+    find.Bind(1, account).Bind(2, uidl);
+    if (!find.Step()) {
+        if (!find.Ok())
+            Failed(find.Code());
+        return false;
+    }
+    const int32_t listedSize = static_cast<int32_t>(find.Int(0));
+    if (!FindRecord(account, uidl, listedSize, out, true, true))
+        return false;
+    out.m_strAccount = account;
+    out.m_nListedSize = listedSize;
+    return true;
+}
+
+bool CMessageStore::SetCorrection(const std::string& account, const std::string& uidl, bool spam)
+{
+    if (!m_pDb)
+        return false;
+    CStatement set(m_pDb, "UPDATE messages SET corrected=?3 WHERE account=?1 AND uidl=?2");
+    set.Bind(1, account).Bind(2, uidl).Bind(3, int64_t(spam));
+    set.Step();
+    if (!set.Ok()) {
+        Failed(set.Code());
+        return false;
+    }
+    return sqlite3_changes(m_pDb) == 1;
 }

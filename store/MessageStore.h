@@ -15,6 +15,30 @@
 
 struct sqlite3;
 
+// A kept message as the window's history lists it.
+struct SKeptMessage {
+    std::string account;
+    std::string uidl;
+    std::string from;
+    std::string subject;
+    std::string spamType;
+    std::string ruleText;
+    bool spam = false;
+    int64_t kept = 0;       // when it was first kept, seconds since 1970 (0: before this was noted)
+    int32_t corrected = -1; // the user's verdict: 1 spam, 0 not spam, -1 none
+    bool gone = false;      // the server no longer lists it
+};
+
+// Which kept messages to list: those whose sender, subject or day
+// (dd/mm/yyyy) holds `text` (without regard to case), with the verdict
+// `verdict` (1 spam, 0 not spam, -1 both; a correction counts over the
+// filter's), the most recently kept first, at most `limit`.
+struct SKeptQuery {
+    std::string text;
+    int32_t verdict = -1;
+    int32_t limit = 1000;
+};
+
 class CMessageStore final : public IMessageStore
 {
 public:
@@ -45,6 +69,14 @@ public:
     void Remove(const std::string& account, const std::vector<std::string>& uidls) override;
     void Listed(const std::string& account, const std::vector<std::string>& uidls) override;
     bool SpokeTls(const std::string& server) override;
+    // ---- the history: every message kept, on the server or no longer ----
+    std::vector<SKeptMessage> Browse(const SKeptQuery& query);
+    // The record kept for `uidl` of `account` with its text, whatever the
+    // server lists now; never used to serve a message.
+    bool FindKept(const std::string& account, const std::string& uidl, CMailRecord& out);
+    // The user said the message is spam or not. False when it is not kept.
+    bool SetCorrection(const std::string& account, const std::string& uidl, bool spam);
+
     void NoteTls(const std::string& server) override;
 
 private:
@@ -59,6 +91,12 @@ private:
     // Creates the table when missing and reads the totals: SQLITE_OK, the
     // failure's code, or SQLITE_NOTADB for a database that is not ours.
     int Prepare();
+    // Adds the columns files of the first layout lack (old programs still
+    // read such a file: they name the columns they use).
+    int AddColumns();
+    // Find, or with `history` also a record the server no longer lists.
+    bool FindRecord(const std::string& account, const std::string& uidl, int32_t listedSize, CMailRecord& out,
+                    bool withText, bool history);
     // A call failed with `code`: a damaged file is set aside and replaced;
     // any other failure is logged once per check.
     void Failed(int code);

@@ -67,9 +67,22 @@ CAnalyseDialog::CAnalyseDialog(CMainDialog& hub, std::function<void()> openRules
         if (m_openRules)
             m_openRules();
     });
+    auto* spam = new QPushButton(ui::Text(txt::kSpamButton), this);
+    auto* ham = new QPushButton(ui::Text(txt::kHamButton), this);
+    spam->setObjectName(QStringLiteral("spam"));
+    ham->setObjectName(QStringLiteral("ham"));
+    for (QPushButton* button : {spam, ham}) {
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, [this, button, spam] {
+            if (m_pRecord && m_correct)
+                m_correct(*m_pRecord, button == spam);
+        });
+    }
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ok);
     buttons->addStretch(1);
+    buttons->addWidget(spam);
+    buttons->addWidget(ham);
     buttons->addWidget(rules);
 
     auto* column = new QVBoxLayout(this);

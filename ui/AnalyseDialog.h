@@ -39,6 +39,8 @@ public:
     QPlainTextEdit* MessagePane() const { return m_pMessage; }
 
     CMailRecord* m_pRecord = nullptr;
+    // "Spam" / "Pas un spam": corrects the message shown.
+    std::function<void(CMailRecord&, bool)> m_correct;
 
     void accept() override { hide(); }
     void reject() override { hide(); }

@@ -1,8 +1,10 @@
 #include "ui/MainWindow.h"
 
+#include "base/Format.h"
 #include "base/Texts.h"
 #include "shell/MainDialog.h"
 #include "ui/AnalyseDialog.h"
+#include "ui/HistoryDialog.h"
 #include "ui/LogView.h"
 #include "ui/MailListItemModel.h"
 #include "ui/RulesDialog.h"
@@ -15,10 +17,12 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -70,6 +74,17 @@ CMainWindow::CMainWindow(CMainDialog& hub, bool withTray, QWidget* parent)
     m_pStopFilter = new QCheckBox(ui::Text(txt::kStopFilter), this);
     auto* clear = new QPushButton(ui::Text(txt::kClearList), this);
     auto* rules = new QPushButton(ui::Text(txt::kRulesButton), this);
+    auto* spam = new QPushButton(ui::Text(txt::kSpamButton), this);
+    auto* ham = new QPushButton(ui::Text(txt::kHamButton), this);
+    auto* history = new QPushButton(ui::Text(txt::kHistoryButton), this);
+    spam->setObjectName(QStringLiteral("spam"));
+    ham->setObjectName(QStringLiteral("ham"));
+    history->setObjectName(QStringLiteral("history"));
+    for (QPushButton* button : {spam, ham, history})
+        button->setAutoDefault(false);
+    connect(spam, &QPushButton::clicked, this, [this] { OnCorrect(true); });
+    connect(ham, &QPushButton::clicked, this, [this] { OnCorrect(false); });
+    connect(history, &QPushButton::clicked, this, &CMainWindow::OnHistory);
     clear->setObjectName(QStringLiteral("clear"));
     rules->setObjectName(QStringLiteral("rules"));
     rules->setDefault(true);
@@ -81,6 +96,10 @@ CMainWindow::CMainWindow(CMainDialog& hub, bool withTray, QWidget* parent)
     auto* controls = new QHBoxLayout;
     controls->addWidget(new QLabel(ui::Text(txt::kLogLabel), this), 0, Qt::AlignBottom);
     controls->addStretch(1);
+    controls->addWidget(spam);
+    controls->addWidget(ham);
+    controls->addWidget(history);
+    controls->addSpacing(dx(8));
     if (!withTray) {
         // Nothing else could end the program.
         m_pQuit = new QPushButton(ui::Text(txt::kQuitButton), this);
@@ -138,6 +157,13 @@ CMainWindow::CMainWindow(CMainDialog& hub, bool withTray, QWidget* parent)
     // The other two windows, hidden until asked for.
     m_pRulesDialog = new CRulesDialog(&hub, this);
     m_pAnalyseDialog = new CAnalyseDialog(hub, [this] { OpenRulesFromAnalysis(); }, this);
+    m_pAnalyseDialog->m_correct = [this](CMailRecord& record, bool spam) { Correct(record, spam); };
+    m_pHistoryDialog = new CHistoryDialog(
+        hub, [this](CMailRecord* record) { m_pAnalyseDialog->ShowRecord(record); },
+        [this](CMailRecord& record, bool spam) { Correct(record, spam); }, this);
+    m_ask = [this](const std::string& question) {
+        return QMessageBox::question(this, ui::Text(txt::kHamButton), ui::Text(question)) == QMessageBox::Yes;
+    };
 
     hub.Progress().m_onChanged = [this] { ShowProgress(); };
     hub.Connections().m_onChanged = [this] { ShowConnections(); };
@@ -224,6 +250,35 @@ void CMainWindow::OnMailListRightClick()
 {
     for (CMailRecord* record : m_hub.OnMailListRightClick())
         m_pAnalyseDialog->ShowRecord(record);
+}
+
+void CMainWindow::OnCorrect(bool spam)
+{
+    std::vector<CMailRecord*> records = m_hub.OnMailListRightClick();
+    // A record that several selected rows show is corrected once.
+    std::sort(records.begin(), records.end());
+    records.erase(std::unique(records.begin(), records.end()), records.end());
+    for (CMailRecord* record : records)
+        Correct(*record, spam);
+}
+
+void CMainWindow::Correct(CMailRecord& record, bool spam)
+{
+    if (!spam) {
+        const std::string rule = m_hub.CaughtByRule(record);
+        const std::string sender = CMainDialog::SenderAddress(record);
+        if (!rule.empty() && !sender.empty() && m_ask &&
+            m_ask(StrFormat(txt::kTrustQuestion, rule.c_str(), record.m_strSpamType.c_str(), sender.c_str())))
+            m_hub.TrustSender(record);
+    }
+    m_hub.CorrectVerdict(record, spam);
+}
+
+void CMainWindow::OnHistory()
+{
+    m_pHistoryDialog->Refill();
+    m_pHistoryDialog->show();
+    m_pHistoryDialog->raise();
 }
 
 void CMainWindow::OnDisconnectAll()

@@ -6,8 +6,12 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+#include <string>
 
 class CAnalyseDialog;
+class CHistoryDialog;
+class CMailRecord;
 class CLogView;
 class CMailListItemModel;
 class CMainDialog;
@@ -33,6 +37,14 @@ public:
     void OnClearList();
     void OnMailListRightClick();
     void OnDisconnectAll();
+    // "Spam" / "Pas un spam" on the selected rows.
+    void OnCorrect(bool spam);
+    void OnHistory();
+    // Corrects one message: for "not spam" on a message a rule caught, the
+    // user is first asked whether its sender goes into TRUST:.
+    void Correct(CMailRecord& record, bool spam);
+    // Asks a yes/no question (a message box unless replaced).
+    std::function<bool(const std::string&)> m_ask;
     // The analysis dialog's "Règles".
     void OpenRulesFromAnalysis();
 
@@ -48,6 +60,7 @@ public:
     QPushButton* QuitButton() const { return m_pQuit; }
     CRulesDialog* RulesDialog() const { return m_pRulesDialog; }
     CAnalyseDialog* AnalyseDialog() const { return m_pAnalyseDialog; }
+    CHistoryDialog* HistoryDialog() const { return m_pHistoryDialog; }
     // The mail list's width when its columns were set.
     int ColumnBase() const { return m_nColumnBase; }
 
@@ -78,5 +91,6 @@ private:
     QPushButton* m_pQuit = nullptr;
     CRulesDialog* m_pRulesDialog = nullptr;
     CAnalyseDialog* m_pAnalyseDialog = nullptr;
+    CHistoryDialog* m_pHistoryDialog = nullptr;
     int m_nColumnBase = 0;
 };

@@ -1,6 +1,10 @@
 // Spam marking: the tag in the header, the size, the mail-list row, the log.
 #include "FilterFixture.h"
 
+#include <optional>
+
+using namespace std::string_literals;
+
 class MarkingTest : public FilterFixture
 {
 protected:
@@ -129,4 +133,80 @@ TEST_F(MarkingTest, SecondCallChangesNothing)
     EXPECT_EQ(r.m_pszText, once);
     EXPECT_EQ(r.m_strSpamType, "From");
     EXPECT_EQ(LogLines().size(), 1u);
+}
+
+// Whatever the marking inserted, with SpamHeaders off and on, is taken out
+// again byte for byte: the text as received, for the engines to learn from.
+TEST_F(MarkingTest, ReceivedTextIsTheTextBeforeTheMarking)
+{
+    const std::string texts[] = {
+        "From: a@b\r\nSubject: Hello\r\n\r\nbody\r\n.\r\n",           // Subject present
+        "Received: x\r\nFrom: a@b\r\n\r\nSubject: in body\r\n.\r\n",  // absent: a line before From
+        "To: x\r\n\r\nb\r\n.\r\n",                                     // neither: the line first
+        "Subject: Re: _SPAM_ old\r\n\r\nx\r\n.\r\n",                   // already tagged
+        "Subject: Re:\r\n _SPAM_ old\r\nTo: x\r\n\r\nx\r\n.\r\n",      // folded, tagged in the fold
+        "Subject:\r\n folded\r\nFrom: a\r\n\r\nx\r\n.\r\n",            // folded, tag after the colon
+        "From: a\r\nSubject: b",                                       // no empty line
+    };
+    for (const bool headers : {false, true})
+        for (const std::string& text : texts) {
+            settings.m_bSpamHeaders = headers;
+            CMailRecord r = Record(text);
+            analysis.MarkAsSpam(&r, 0, "Body");
+            analysis.AddSpamHeaders(&r);
+            EXPECT_EQ(r.m_nSize, static_cast<int32_t>(r.m_pszText.size())) << text;
+            EXPECT_EQ(ReceivedText(r), text) << headers << " " << text;
+            CMailRecord copy;
+            copy.assignFrom(r);
+            EXPECT_EQ(ReceivedText(copy), text) << text;
+        }
+}
+
+TEST_F(MarkingTest, InsertionsThatDoNotFitTheTextGiveNoReceivedText)
+{
+    CMailRecord r = Record("Subject: _SPAM_ x\r\n");
+    r.m_insertions = {{9, 7}};
+    EXPECT_EQ(ReceivedText(r), "Subject: x\r\n");
+    for (const std::vector<STextInsertion>& bad :
+         {std::vector<STextInsertion>{{15, 7}}, {{-1, 2}}, {{0, 20}}, {{0, 10}, {0, 10}}}) {
+        r.m_insertions = bad;
+        EXPECT_EQ(ReceivedText(r), std::nullopt);
+    }
+    // A text that waits in the store is not held here.
+    r.m_insertions.clear();
+    r.m_bTextStored = true;
+    EXPECT_EQ(ReceivedText(r), std::nullopt);
+}
+
+// SpamHeaders: the two fields first in the header, the size grown by them,
+// nothing for ham, and no value that could end the field or run past a line.
+TEST_F(MarkingTest, SpamHeadersGoFirstWithTheReasonMadeSafe)
+{
+    settings.m_bSpamHeaders = true;
+    CMailRecord ham = Record("Subject: hi\r\n\r\nx\r\n");
+    analysis.AddSpamHeaders(&ham);
+    EXPECT_EQ(ham.m_pszText, "Subject: hi\r\n\r\nx\r\n");
+    EXPECT_TRUE(ham.m_insertions.empty());
+
+    struct Case {
+        std::string type, label, rule, reason;
+    };
+    const Case cases[] = {
+        {"Subject", "String search", "VIAGRA", "Subject (String search): VIAGRA"},
+        {"Body", "casino", "casino", "Body: casino"},
+        {"Nbr To", "", "", "Nbr To"},
+        {"PlugIn", "x 9\r\nBcc: y\0z"s, "x 9\r\nBcc: y\0z"s, "PlugIn: x 9  Bcc: y z"},
+        {"Body", "\xE9t\xE9\t", "\xE9t\xE9\t", "Body: \xE9t\xE9"},
+        {"Body", std::string(5000, 'r'), std::string(5000, 'r'), "Body: " + std::string(194, 'r')},
+    };
+    for (const Case& c : cases) {
+        CMailRecord r = Record("Subject: hi\r\n\r\nx\r\n");
+        r.m_strFilterLabel = c.label;
+        r.m_strRuleText = c.rule;
+        analysis.MarkAsSpam(&r, 0, c.type);
+        analysis.AddSpamHeaders(&r);
+        EXPECT_EQ(r.m_pszText, "X-Spam-Flag: YES\r\nX-Orvelane-Reason: " + c.reason +
+                                   "\r\nSubject: _SPAM_ hi\r\n\r\nx\r\n");
+        EXPECT_EQ(r.m_nSize, static_cast<int32_t>(r.m_pszText.size()));
+    }
 }

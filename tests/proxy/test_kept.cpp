@@ -4,6 +4,7 @@
 #include "Pop3Harness.h"
 
 #include "base/Format.h"
+#include "base/Texts.h"
 
 #include <QTimer>
 #include <fcntl.h>
@@ -82,7 +83,7 @@ TEST_F(Kept, ARestartDownloadsNothingAgainAndServesTheSameBytes)
     EXPECT_EQ(second.client, first.client);
     EXPECT_NE(Log(*hub).find("Messages n\xB0" "1, 2, 3 sont d\xE9j\xE0"), std::string::npos);
 
-    // A message that vanished from the server leaves the store; one that
+    // A message that vanished from the server is never served again; one that
     // changed under its UIDL is downloaded again.
     server->mailbox.erase(server->mailbox.begin());
     server->mailbox[1].text = Mail("Third", "A longer body than before.\r\n");
@@ -93,6 +94,47 @@ TEST_F(Kept, ARestartDownloadsNothingAgainAndServesTheSameBytes)
     CMailRecord found;
     EXPECT_FALSE(hub->Store()->Find("127.0.0.1:" + std::to_string(server->Port()) + " alice", "u1",
                                     static_cast<int32_t>(Mail("Hello").size()), found, false));
+}
+
+// SpamHeaders: the spam is served with its two fields, and STAT, LIST, RETR
+// and TOP count them alike, at once and after a restart from the store; the
+// ham, and everything with the setting off, is served as before.
+TEST_F(Kept, SpamHeadersAreInEverySizeTheClientIsToldAndSurviveARestart)
+{
+    server->mailbox = {{Mail("Hello"), "u1"}, {Mail("Cheap viagra"), "u2"}};
+    const std::string ham = Mail("Hello") + ".\r\n";
+    const std::string tagged = Mail("_SPAM_ Cheap viagra") + ".\r\n";
+    const std::string flagged = "X-Spam-Flag: YES\r\nX-Orvelane-Reason: Subject (String search): VIAGRA\r\n" + tagged;
+    // The answers to STAT, LIST, RETR 2 and TOP 2 0, one after the other.
+    const auto answers = [&](const std::string& user) {
+        auto client = LoggedIn(user);
+        std::vector<std::string> out;
+        for (const char* command : {"STAT\r\n", "LIST\r\n", "RETR 2\r\n", "TOP 2 0\r\n"}) {
+            client->received.clear();
+            client->Send(command);
+            EXPECT_TRUE(client->WaitFor(command[0] == 'S' ? "\r\n" : "\r\n.\r\n")) << command;
+            out.push_back(client->received);
+        }
+        client->Send("QUIT\r\n");
+        EXPECT_TRUE(client->WaitClosed());
+        return out;
+    };
+    const auto expected = [&](const std::string& spam) {
+        const std::string top = spam.substr(0, spam.find("\r\n\r\n") + 4) + ".\r\n";
+        return std::vector<std::string>{
+            StrFormat("+OK 2 %zu\r\n", ham.size() + spam.size()),
+            std::string(txt::kListingFollows) + StrFormat("1 %zu\r\n2 %zu\r\n.\r\n", ham.size(), spam.size()),
+            StrFormat("+OK %zu octets\r\n", spam.size()) + spam, "+OK top of message follows\r\n" + top};
+    };
+    EXPECT_EQ(answers("off"), expected(tagged));
+    hub->Settings().m_bSpamHeaders = true;
+    const std::vector<std::string> on = answers("on");
+    EXPECT_EQ(on, expected(flagged));
+    EXPECT_EQ(hub->Proxy().m_sessions.count(), 0);
+    Restart();
+    const size_t before = server->Received().size();
+    EXPECT_EQ(answers("on"), on);
+    EXPECT_EQ(server->Received().find("RETR", before), std::string::npos);
 }
 
 TEST_F(Kept, TwoAccountsWithTheSameUidlsAreNeverMixed)
@@ -143,7 +185,11 @@ TEST_F(Kept, AScanCutShortResumesWhereItStoppedAndABrokenOneKeepsNothing)
     client = LoggedIn();
     client->Send("STAT\r\n");
     ASSERT_TRUE(client->WaitClosed());
-    EXPECT_EQ(hub->MessageStore().Count(), 0);
+    // The first mailbox's three stay as history only; nothing of this scan.
+    const std::vector<SKeptMessage> kept = hub->History({});
+    ASSERT_EQ(kept.size(), 3u);
+    for (const SKeptMessage& message : kept)
+        EXPECT_TRUE(message.gone) << message.uidl;
 }
 
 TEST_F(Kept, TextsPastTheBoundWaitInTheStoreAndALostOneIsRefused)

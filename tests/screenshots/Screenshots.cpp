@@ -5,6 +5,7 @@
 #include "base/Format.h"
 #include "base/Texts.h"
 #include "ui/AnalyseDialog.h"
+#include "ui/HistoryDialog.h"
 #include "ui/MailListItemModel.h"
 #include "ui/MainWindow.h"
 #include "ui/RulesDialog.h"
@@ -76,6 +77,17 @@ int main(int argc, char** argv)
         window->OnMailListRightClick();
         ok &= Save(*window->AnalyseDialog(), folder, "analysis.png");
         window->AnalyseDialog()->hide();
+
+        // The history of the same messages, kept in a store.
+        if (hub.MessageStore().Open(work.Path() + "/Orvelane.db", 1 << 20)) {
+            std::vector<const CMailRecord*> kept;
+            for (CMailRecord* record : hub.Proxy().m_processedMails)
+                kept.push_back(record);
+            hub.MessageStore().Put("pop.example.org:110 alice", kept);
+            window->OnHistory();
+            ok &= Save(*window->HistoryDialog(), folder, "history.png");
+            window->HistoryDialog()->hide();
+        }
         hub.Connections().Clear();
     }
     return ok ? 0 : 1;

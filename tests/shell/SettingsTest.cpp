@@ -53,6 +53,14 @@ TEST(Settings, SizesAreKilobytes)
     EXPECT_EQ(Parse("ScanAnswerSeconds=12").m_nScanAnswerSeconds, 12);
 }
 
+TEST(Settings, SpamHeadersIsOffUnlessANonZeroNumber)
+{
+    EXPECT_FALSE(Parse("").m_bSpamHeaders);
+    EXPECT_TRUE(Parse("spamheaders = 1").m_bSpamHeaders);
+    EXPECT_FALSE(Parse("SpamHeaders=1\nSpamHeaders=0").m_bSpamHeaders);
+    EXPECT_FALSE(Parse("SpamHeaders=yes").m_bSpamHeaders);
+}
+
 TEST(Settings, NumbersReadLikeAtoi)
 {
     EXPECT_EQ(Parse("MaxMemoMsg=12abc").m_nMaxMemoMsg, 12);

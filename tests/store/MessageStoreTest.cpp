@@ -161,3 +161,124 @@ TEST_F(MessageStoreTest, ServersThatSpokeTlsAreRememberedAlsoInAFileOfTheEarlier
     EXPECT_FALSE(store.SpokeTls("pop.example.org:995"));
     EXPECT_TRUE(m_log.Entries().empty()) << LogText();
 }
+
+TEST_F(MessageStoreTest, InsertionsAreKeptAlsoInAFileOfTheEarlierLayout)
+{
+    // The file as the program before the column `insertions` made it.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE messages(account BLOB NOT NULL, uidl BLOB NOT NULL,"
+                               " listed_size INTEGER NOT NULL, size INTEGER NOT NULL, received INTEGER NOT NULL,"
+                               " analysed INTEGER NOT NULL, spam INTEGER NOT NULL, trusted INTEGER NOT NULL,"
+                               " spam_type BLOB, filter_label BLOB, rule_text BLOB, return_path BLOB,"
+                               " sender BLOB, recipients BLOB, cc BLOB, subject BLOB,"
+                               " text BLOB NOT NULL, checksum INTEGER NOT NULL, used INTEGER NOT NULL);"
+                               "CREATE UNIQUE INDEX by_uidl ON messages(account, uidl);"
+                               "CREATE INDEX by_use ON messages(used); PRAGMA user_version=1;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    CMailRecord marked = Record("u1", "X: 1\r\nSubject: _SPAM_ hi\r\n\r\n.\r\n");
+    marked.m_insertions = {{0, 6}, {15, 7}};
+    {
+        CMessageStore store(m_log);
+        ASSERT_TRUE(store.Open(Path(), 1 << 20));
+        ASSERT_TRUE(store.Put("acct", marked));
+        ASSERT_TRUE(store.Put("acct", Record("u2", "as received")));
+    }
+    // The earlier program writes a record as it knows it: nothing inserted.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    const char* copies =
+        "INSERT INTO messages(account, uidl, listed_size, size, received, analysed, spam, trusted, text,"
+        " checksum, used) SELECT account, CAST('u3' AS BLOB), listed_size, size, received, analysed, spam,"
+        " trusted, text, checksum, used FROM messages WHERE uidl=CAST('u2' AS BLOB);"
+        "INSERT INTO messages(account, uidl, listed_size, size, received, analysed, spam, trusted, text,"
+        " checksum, used, insertions) SELECT account, CAST('u4' AS BLOB), listed_size, size, received,"
+        " analysed, spam, trusted, text, checksum, used, '9+99' FROM messages WHERE uidl=CAST('u2' AS BLOB);";
+    ASSERT_EQ(sqlite3_exec(db, copies, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    CMessageStore store(m_log);
+    ASSERT_TRUE(store.Open(Path(), 1 << 20));
+    for (const bool withText : {true, false}) {
+        CMailRecord found;
+        ASSERT_TRUE(store.Find("acct", "u1", marked.m_nSize, found, withText));
+        EXPECT_EQ(found.m_insertions, marked.m_insertions);
+        for (const char* uidl : {"u2", "u3"}) {
+            CMailRecord plain;
+            plain.m_insertions = {{0, 1}};
+            ASSERT_TRUE(store.Find("acct", uidl, 11, plain, withText)) << uidl;
+            EXPECT_TRUE(plain.m_insertions.empty()) << uidl;
+        }
+    }
+    CMailRecord found;
+    ASSERT_TRUE(store.Find("acct", "u1", marked.m_nSize, found, true));
+    EXPECT_EQ(ReceivedText(found), "Subject: hi\r\n\r\n.\r\n");
+    EXPECT_TRUE(m_log.Entries().empty()) << LogText();
+    // Insertions that cannot be the text's: the record is not served.
+    EXPECT_FALSE(store.Find("acct", "u4", 11, found, true));
+    EXPECT_NE(LogText().find("endommag\xE9"), std::string::npos) << LogText();
+}
+
+TEST_F(MessageStoreTest, TheHistoryListsWhatVanishedNeverServesItAndKeepsTheUsersVerdict)
+{
+    {
+        CMessageStore store(m_log);
+        ASSERT_TRUE(store.Open(Path(), 1 << 20));
+        ASSERT_TRUE(store.Put("acct", Record("u1", "prize")));
+    }
+    // The file as the program before the history left it.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "ALTER TABLE messages DROP COLUMN kept; ALTER TABLE messages DROP COLUMN corrected;"
+                           "ALTER TABLE messages DROP COLUMN gone;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    CMessageStore store(m_log);
+    ASSERT_TRUE(store.Open(Path(), 1 << 20));
+    CMailRecord ham = Record("u2", "lunch");
+    ham.m_bSpam = false;
+    ham.m_strSpamType.clear();
+    ham.m_strSubject = "Lunch at noon";
+    ASSERT_TRUE(store.Put("acct", ham));
+    store.Listed("acct", {"u2"});
+    CMailRecord found;
+    EXPECT_FALSE(store.Find("acct", "u1", 5, found, false)); // gone from the server
+    ASSERT_TRUE(store.FindKept("acct", "u1", found));        // but still in the history
+    EXPECT_EQ(found.m_pszText, "prize");
+    EXPECT_TRUE(store.SetCorrection("acct", "u1", false));
+    EXPECT_FALSE(store.SetCorrection("acct", "nope", true));
+
+    struct Case {
+        const char* text;
+        int32_t verdict;
+        std::vector<std::string> uidls;
+    } cases[] = {
+        {"", -1, {"u2", "u1"}}, // the later first (u1 was kept before dates were)
+        {"HI\xC9", -1, {"u1"}}, // its subject, without regard to case
+        {"NOON", -1, {"u2"}},
+        {"", 0, {"u2", "u1"}}, // u1 corrected to not spam
+        {"", 1, {}},
+        {"nothing", -1, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> uidls;
+        for (const SKeptMessage& message : store.Browse({c.text, c.verdict, 10}))
+            uidls.push_back(message.uidl);
+        EXPECT_EQ(uidls, c.uidls) << c.text << " " << c.verdict;
+    }
+    const std::vector<SKeptMessage> all = store.Browse({});
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_TRUE(all[1].gone);
+    EXPECT_EQ(all[1].corrected, 0);
+    EXPECT_EQ(all[0].corrected, -1);
+    EXPECT_GT(all[0].kept, 0);
+    EXPECT_TRUE(m_log.Entries().empty()) << LogText();
+}

@@ -3,11 +3,15 @@
 #include "base/Win1252.h"
 #include "filter/RuleSet.h"
 #include "ui/AnalyseDialog.h"
+#include "ui/HistoryDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/RulesDialog.h"
 #include "UiFixture.h"
 
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QTreeWidget>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -223,3 +227,70 @@ TEST_F(DialogsTest, AFileThatCannotBeWrittenKeepsTheDialogOpenAndSaysSo)
 }
 
 } // namespace
+
+// "Pas un spam" on a message a rule caught: the rule is named and the sender
+// offered to TRUST:, the row says so, the store keeps it, and the plug-in
+// learns the text as the server sent it (without the tag); the history finds
+// the message again once the list is cleared and the store reopened.
+TEST_F(DialogsTest, ACorrectionTeachesTheTextAsReceivedAndTheHistoryFindsItAgain)
+{
+    ASSERT_TRUE(hub.MessageStore().Open(folder.Path() + "/Orvelane.db", 1 << 20));
+    const std::vector<std::string> texts = SampleMessages();
+    AnalyseSample(hub, texts);
+    std::vector<const CMailRecord*> kept;
+    size_t original = 0;
+    int32_t row = -1;
+    for (CMailRecord* record : hub.Proxy().m_processedMails) {
+        record->m_strAccount = "pop:110 alice";
+        kept.push_back(record);
+        if (record->m_strSpamType == txt::kTypeSubject) {
+            original = texts.at(kept.size() - 1).size();
+            for (int32_t i = 0; i < hub.MailList().RowCount(); ++i)
+                if (hub.MailList().Cell(i, CMailListModel::kUidl) == record->m_strUidl)
+                    row = i;
+        }
+    }
+    ASSERT_GE(row, 0);
+    hub.MessageStore().Put("pop:110 alice", kept);
+    hub.MailList().m_selection = {row};
+    // A plug-in that learns, named after the check as a user would add one.
+    hub.Settings().m_plugInNames = {"testengine"};
+    hub.PlugIns().SetSearchFolders({std::string(ORVELANE_BINARY_DIR) + "/plugins"});
+
+    std::vector<std::string> asked;
+    window->m_ask = [&](const std::string& question) {
+        asked.push_back(question);
+        return true;
+    };
+    window->OnCorrect(false);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("MIRACLE*PILLS"), std::string::npos) << asked[0];
+    EXPECT_NE(asked[0].find(" NOREPLY@PHARMA.EXAMPLE \xE0"), std::string::npos) << asked[0];
+    EXPECT_TRUE(RuleListContains("NOREPLY@PHARMA.EXAMPLE", hub.Rules().List(kRuleTrust)));
+    EXPECT_NE(folder.Read("blacklist.txt").find("NOREPLY@PHARMA.EXAMPLE"), std::string::npos);
+    EXPECT_EQ(hub.MailList().Cell(row, CMailListModel::kSpam), txt::kCellCorrectedHam);
+    for (int i = 0; i < 500 && hub.LearningUnderWay() > 0; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_NE(Log().find(StrFormat("Plugin testengine : apprentissage non spam : ham %zu bytes\r\n", original)),
+              std::string::npos)
+        << Log();
+
+    // After "Efface Liste" and a new start of the store the message is in
+    // the history, with the user's verdict, and opens with its text.
+    window->OnClearList();
+    hub.MessageStore().Close();
+    ASSERT_TRUE(hub.MessageStore().Open(folder.Path() + "/Orvelane.db", 1 << 20));
+    window->OnHistory();
+    CHistoryDialog& history = *window->HistoryDialog();
+    history.Search()->setText(QStringLiteral("miracle"));
+    ASSERT_EQ(history.List()->topLevelItemCount(), 1);
+    EXPECT_EQ(w1252::FromQString(history.List()->topLevelItem(0)->text(3)), txt::kCellCorrectedHam);
+    history.List()->topLevelItem(0)->setSelected(true);
+    history.OnOpen();
+    ASSERT_NE(window->AnalyseDialog()->m_pRecord, nullptr);
+    EXPECT_NE(window->AnalyseDialog()->MessageText().find("Miracle weight-loss"), std::string::npos);
+    history.Verdict()->setCurrentIndex(1); // spams only
+    EXPECT_EQ(history.List()->topLevelItemCount(), 0);
+    history.Search()->clear();
+    EXPECT_EQ(history.List()->topLevelItemCount(), 3) << "the other spams of the sample";
+}
