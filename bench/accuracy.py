@@ -58,6 +58,9 @@ BUDGET_BEST = (97.0, 0.3)
 # measured on: ham tagged at most this share, ham unsure at most the second.
 CUTOFF_HAM_TAGGED = 0.002
 CUTOFF_HAM_UNSURE = 0.01
+# bogofilter's score for a message of words it has not seen (its robx): a
+# cutoff at or below it would make everything new spam for a young word list.
+BOGOFILTER_ROBX = 0.52
 
 
 class Message:
@@ -230,7 +233,7 @@ def choose_cutoffs(args, root, training, driver, bogofilter_options):
         allowed = int(share * len(ham))  # ham that may lie at or above
         # Just above the (allowed+1)-th highest ham score, on a 0.0001 grid.
         edge = ham[-(allowed + 1)] if len(ham) > allowed else 0.0
-        return min(1.0, (int(edge * 10000) + 1) / 10000)
+        return min(1.0, max((int(edge * 10000) + 1) / 10000, BOGOFILTER_ROBX + 0.001))
 
     spam_cut, unsure_cut = cutoff(CUTOFF_HAM_TAGGED), cutoff(CUTOFF_HAM_UNSURE)
     for name, cut in (("spam cutoff (Threshold)", spam_cut), ("unsure cutoff (Unsure)", unsure_cut)):

@@ -30,9 +30,11 @@
  * the training half of bench/accuracy.py), bogofilter's own spam_cutoff of
  * 0.99 caught 66 % of the spam; messages with strong words both ways sit at
  * 0.5 exactly, ham among them. Just above 0.5: 90.8 % caught, 0.09 % of ham
- * tagged. An unsure band chosen the same way (1 % of ham) fell on the same
- * point, so there is none by default. */
-#define BOGOFILTER_THRESHOLD 0.5001
+ * tagged; but a message of words the list has not seen scores bogofilter's
+ * robx, 0.52, so with a young word list everything new would be spam. Just
+ * above 0.52: 83.2 % caught, 0.09 % of ham tagged. An unsure band chosen the
+ * same way (1 % of ham) fell on the spam cutoff: none by default. */
+#define BOGOFILTER_THRESHOLD 0.521
 
 typedef struct Bogofilter {
     Bridge bridge;
