@@ -9,9 +9,12 @@
  *   Log        a line written to the activity log during each check
  *   OpenError  when given, the instance cannot be opened, for this reason
  *   Learn      what learning answers: 1, 0 or -1 (default 1)
+ *   Record     a file each learned text is appended to, after a line
+ *              "--- spam <length>" (or ham), so a test sees what was taught
  */
 #include "orvelane/plugin.h"
 
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,6 +31,7 @@ typedef struct {
     long sleepMs;
     char log[256];
     int learn;
+    char record[1024];
     OrvelaneWindow* window;
     uint32_t setLog;
 } Engine;
@@ -69,6 +73,7 @@ EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint32_t er
     engine->sleepMs = (value = option(config, "SleepMs")) ? atol(value) : 0;
     copy(engine->log, sizeof engine->log, option(config, "Log"));
     engine->learn = (value = option(config, "Learn")) ? atoi(value) : 1;
+    copy(engine->record, sizeof engine->record, option(config, "Record"));
     engine->window = config->window;
     engine->setLog = config->setLogMessage;
     return engine;
@@ -97,8 +102,18 @@ EXPORT void OrvelaneCheck(void* instance, const char* text, uint32_t length, Orv
 EXPORT int32_t OrvelaneLearn(void* instance, const char* text, uint32_t length, int32_t spam, char* result,
                              uint32_t resultSize)
 {
+    static pthread_mutex_t recording = PTHREAD_MUTEX_INITIALIZER;
     const Engine* engine = instance;
-    (void)text;
+    if (engine->record[0]) {
+        FILE* file;
+        pthread_mutex_lock(&recording);
+        if ((file = fopen(engine->record, "ab")) != NULL) {
+            fprintf(file, "--- %s %u\n", spam ? "spam" : "ham", length);
+            fwrite(text, 1, length, file);
+            fclose(file);
+        }
+        pthread_mutex_unlock(&recording);
+    }
     snprintf(result, resultSize, "%s %u bytes", spam ? "spam" : "ham", length);
     return engine->learn;
 }

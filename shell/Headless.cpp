@@ -1,5 +1,6 @@
 #include "shell/Headless.h"
 
+#include "shell/LearnCommand.h"
 #include "shell/ProxyApp.h"
 
 #include <malloc.h>
@@ -39,6 +40,8 @@ int ReadProgramArguments(int argc, char** argv, std::vector<std::string>* runArg
     case CProxyApp::ECommand::kVersion:
         std::fputs(CProxyApp::kVersionText, stdout);
         return 0;
+    case CProxyApp::ECommand::kLearn:
+        return RunLearnCommand(args);
     case CProxyApp::ECommand::kUnknown:
         std::fprintf(stderr, "orvelane: unknown arguments (try --help)\n");
         return 2;

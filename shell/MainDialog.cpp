@@ -64,17 +64,13 @@ void CMainDialog::ReadSettings()
 {
     // The current directory first, then the configuration folder, which then
     // becomes the current directory; the log says where it looked.
-    std::string bytes;
-    AddLog(StrFormat(txt::kSettingsSearch, txt::kSettingsFileName, CurrentDirectory().c_str()), true);
-    std::string path = FindFile(CurrentDirectory(), txt::kSettingsFileName);
-    if (!ReadBinaryFile(path, bytes)) {
-        SetCurrentDirectory(ConfigFolder());
-        AddLog(StrFormat(txt::kSettingsSearch, txt::kSettingsFileName, CurrentDirectory().c_str()), true);
-        path = FindFile(CurrentDirectory(), txt::kSettingsFileName);
-        if (!ReadBinaryFile(path, bytes)) {
-            AddLog(txt::kSettingsUnreadable, true);
-            return;
-        }
+    std::string bytes, path;
+    const auto searching = [this](const std::string& folder) {
+        AddLog(StrFormat(txt::kSettingsSearch, txt::kSettingsFileName, folder.c_str()), true);
+    };
+    if (!LocateSettings(searching, path, bytes)) {
+        AddLog(txt::kSettingsUnreadable, true);
+        return;
     }
     AddLog(std::string(txt::kLoading) + path + "\r\n", true);
     ParseSettings(bytes, m_settings);

@@ -2,6 +2,7 @@
 
 #include "base/Paths.h"
 #include "base/Win1252.h"
+#include "shell/LearnCommand.h"
 
 bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
 {
@@ -10,6 +11,7 @@ bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
 
 const char CProxyApp::kHelpText[] =
     "Usage: orvelane [--headless] [/default]\n"
+    "       orvelane [/default] --learn-spam|--learn-ham PATH...\n"
     "A spam filter for POP3 mail that runs as a local POP3 proxy: point the mail client at\n"
     "this machine (ListenAddress, ListenPort) and log in as usual, or as user(host:port).\n"
     "\n"
@@ -17,6 +19,13 @@ const char CProxyApp::kHelpText[] =
     "              folder ($XDG_CONFIG_HOME/orvelane) only, not the current directory\n"
     "  --headless  run without a window even when a display is available (the\n"
     "              window needs one; without it Orvelane always runs this way)\n"
+    "  --learn-spam PATH...  teach every plug-in of Orvelane.ini that can learn that\n"
+    "  --learn-ham PATH...   the messages under each PATH are spam (or not spam), and exit;\n"
+    "              a PATH is a message file, a Maildir folder (cur/, new/), a folder of\n"
+    "              message files or an mbox file. Messages over 10 MB are skipped.\n"
+    "              The plug-ins are loaded as a check loads them; no window, no listener.\n"
+    "              Exit status 0 when something was taught, 1 when nothing was, 2 when a\n"
+    "              PATH cannot be read or no configured plug-in can learn\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -30,6 +39,8 @@ CProxyApp::ECommand CProxyApp::ReadCommandLine(const std::vector<std::string>& a
         return ECommand::kRun;
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
         return ECommand::kHelp;
+    if (IsLearnCommand(args))
+        return ECommand::kLearn;
     if (args.size() == 1 && args[0] == "--version")
         return ECommand::kVersion;
     return ECommand::kUnknown;

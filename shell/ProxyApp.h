@@ -18,8 +18,9 @@ public:
     static bool IsDefaultSwitch(const std::vector<std::string>& args);
 
     // What the command line asks for: to run (no argument, or "/default"),
-    // the help or the version text, or nothing it knows (an error).
-    enum class ECommand { kRun, kHelp, kVersion, kUnknown };
+    // the help or the version text, learning from mail files
+    // ([/default] --learn-spam|--learn-ham PATH...), or nothing it knows (an error).
+    enum class ECommand { kRun, kHelp, kVersion, kLearn, kUnknown };
     static ECommand ReadCommandLine(const std::vector<std::string>& args);
     static const char kHelpText[];
     static const char kVersionText[];

@@ -1,6 +1,8 @@
 #include "shell/Settings.h"
 
 #include "base/Numbers.h"
+#include "base/Paths.h"
+#include "base/Texts.h"
 #include "base/Win1252.h"
 
 #include <algorithm>
@@ -85,4 +87,17 @@ void ParseSettings(std::string_view content, CSettings& settings)
             break;
         rest.remove_prefix(lf + 1);
     }
+}
+
+bool LocateSettings(const std::function<void(const std::string& folder)>& searching, std::string& path,
+                    std::string& bytes)
+{
+    searching(CurrentDirectory());
+    path = FindFile(CurrentDirectory(), txt::kSettingsFileName);
+    if (ReadBinaryFile(path, bytes))
+        return true;
+    SetCurrentDirectory(ConfigFolder());
+    searching(CurrentDirectory());
+    path = FindFile(CurrentDirectory(), txt::kSettingsFileName);
+    return ReadBinaryFile(path, bytes);
 }
