@@ -10,6 +10,9 @@
  *   Threshold  the spamicity from which a message is spam (default
  *              BOGOFILTER_THRESHOLD, measured: see below)
  *   Unsure     the spamicity from which a message is unsure (default: none)
+ *   MinDev     how far from 0.5 a word's spamicity must be to count, passed
+ *              to bogofilter as its min_dev when judging (default
+ *              BOGOFILTER_MIN_DEV, measured: see below)
  *   MaxSize    bytes handed over at most (default 20 MB); a bigger message is
  *              not judged
  */
@@ -35,21 +38,30 @@
  * above 0.52: 83.2 % caught, 0.09 % of ham tagged. An unsure band chosen the
  * same way (1 % of ham) fell on the spam cutoff: none by default. */
 #define BOGOFILTER_THRESHOLD 0.521
+/* bogofilter's own min_dev, 0.375, leaves out every word between 0.125 and
+ * 0.875, so most spam written in ordinary words scores near 0.5. Measured the
+ * same way (a quarter taught, the other scored, then the two swapped), with
+ * the cutoff above: 0.375 caught 83.2-88.3 % of spam, 0.2 89.6-90.6 %, 0.12
+ * 92.0-92.7 %, 0.08 92.4-93.2 % but with 0.19-0.28 % of ham tagged where 0.12
+ * kept 0.09-0.10 %. */
+#define BOGOFILTER_MIN_DEV 0.12
 
 typedef struct Bogofilter {
     Bridge bridge;
     char program[512];
     char wordList[1024];
     BridgeBand band;
+    char minDev[32];
     uint64_t maxSize;
 } Bogofilter;
 
 BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint32_t errorSize)
 {
-    static const char* const known[] = {"Program", "WordList", "Threshold", "Unsure", "MaxSize",
-                                        NULL};
+    static const char* const known[] = {"Program", "WordList", "Threshold", "Unsure", "MinDev",
+                                        "MaxSize", NULL};
     Bogofilter* g = calloc(1, sizeof *g);
     const char* value;
+    double minDev = BOGOFILTER_MIN_DEV;
     int n;
     if (!g) {
         if (error && errorSize)
@@ -94,6 +106,13 @@ BRIDGE_EXPORT void* OrvelaneOpen(const OrvelaneConfig* config, char* error, uint
         bridge_open_failed(&g->bridge, error, errorSize, "MaxSize n'est pas un nombre d'octets");
         goto fail;
     }
+    n = bridge_option_number(config, "MinDev", &minDev);
+    if (n < 0 || minDev <= 0 || minDev >= 0.5) {
+        bridge_open_failed(&g->bridge, error, errorSize,
+                           "MinDev doit \xea" "tre un nombre entre 0 et 0,5 exclus" /* être */);
+        goto fail;
+    }
+    bridge_format_number(g->minDev, sizeof g->minDev, minDev, 6);
     if (!g->band.hasThreshold) {
         g->band.hasThreshold = 1;
         g->band.threshold = BOGOFILTER_THRESHOLD;
@@ -124,7 +143,10 @@ static int run(const Bogofilter* g, const char* option, const char* text, uint32
                int64_t deadline, BridgeBuffer* out, int* status, char* reason, size_t reasonSize,
                char* line, size_t lineSize)
 {
-    const char* argv[] = {g->program, option, "-d", g->wordList, NULL};
+    /* min_dev only matters when judging; -m takes it alone. */
+    const char* argv[] = {g->program, option, "-d", g->wordList, "-m", g->minDev, NULL};
+    if (strcmp(option, "-T") != 0)
+        argv[4] = NULL;
     char err[200];
     if (length > g->maxSize) {
         snprintf(reason, reasonSize, "trop gros (%u octets)", length);
