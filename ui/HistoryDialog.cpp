@@ -115,8 +115,10 @@ CHistoryDialog::CHistoryDialog(CMainDialog& hub, std::function<void(CMailRecord*
     connect(m_pVerdict, &QComboBox::currentIndexChanged, this, &CHistoryDialog::Refill);
 
     const QFontMetrics metrics(font());
-    resize(metrics.averageCharWidth() * 120, metrics.height() * 30);
-    m_pList->setColumnWidth(kDate, metrics.averageCharWidth() * 18);
+    resize(metrics.averageCharWidth() * 132, metrics.height() * 30);
+    // The widest date the column shows, with the room a header's sort arrow takes.
+    m_pList->setColumnWidth(kDate, metrics.horizontalAdvance(QStringLiteral("00/00/0000 00:00")) +
+                                       metrics.averageCharWidth() * 4);
     m_pList->setColumnWidth(kFrom, metrics.averageCharWidth() * 32);
     m_pList->setColumnWidth(kSubject, metrics.averageCharWidth() * 44);
 }
@@ -140,8 +142,9 @@ void CHistoryDialog::Refill()
         item->setText(kDate, day);
         item->setData(kDate, Qt::UserRole, static_cast<qulonglong>(i));
         item->setData(kDate, Qt::UserRole + 1, static_cast<qlonglong>(message.kept));
-        item->setText(kFrom, ui::Text(message.from));
-        item->setText(kSubject, ui::Text(message.subject));
+        // A header's value keeps the blank after its colon; a column starts at the text.
+        item->setText(kFrom, ui::Text(message.from).trimmed());
+        item->setText(kSubject, ui::Text(message.subject).trimmed());
         item->setText(kVerdict, ui::Text(VerdictText(message)));
     }
     m_pList->setSortingEnabled(true);
