@@ -269,8 +269,7 @@ TEST_F(DialogsTest, ACorrectionTeachesTheTextAsReceivedAndTheHistoryFindsItAgain
     EXPECT_TRUE(RuleListContains("NOREPLY@PHARMA.EXAMPLE", hub.Rules().List(kRuleTrust)));
     EXPECT_NE(folder.Read("blacklist.txt").find("NOREPLY@PHARMA.EXAMPLE"), std::string::npos);
     EXPECT_EQ(hub.MailList().Cell(row, CMailListModel::kSpam), txt::kCellCorrectedHam);
-    for (int i = 0; i < 500 && hub.LearningUnderWay() > 0; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    WaitForLearning(hub);
     EXPECT_NE(Log().find(StrFormat("Plugin testengine : apprentissage non spam : ham %zu bytes\r\n", original)),
               std::string::npos)
         << Log();

@@ -7,12 +7,10 @@
 #include "ui/MainWindow.h"
 #include "UiFixture.h"
 
-#include <QCoreApplication>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -78,10 +76,7 @@ TEST_F(EngineCorrectionTest, AMessageTaughtAsSpamFromTheWindowIsSpamAtTheNextChe
     hub.MessageStore().Put(first.m_strAccount, first);
     hub.MailList().m_selection = {hub.MailList().RowCount() - 1};
     window.OnCorrect(true);
-    for (int i = 0; i < 6000 && hub.LearningUnderWay() > 0; ++i) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitForLearning(hub);
     ASSERT_EQ(hub.LearningUnderWay(), 0) << Log();
 
     const std::string answer = StrFormat(txt::kPlugInLearned, engine.c_str(), txt::kLearnSpam, "");

@@ -6,9 +6,12 @@
 #include "shell/MainDialog.h"
 #include "support/HubFixture.h"
 
+#include <QCoreApplication>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -100,4 +103,14 @@ inline void AnalyseSample(CMainDialog& hub, const std::vector<std::string>& text
         proxy.m_processedMails.append(std::move(copy));
     }
     proxy.m_sessions.remove(session);
+}
+
+// Lets the learning the window started finish (its answers come from worker
+// threads through the event loop), for at most `seconds`.
+inline void WaitForLearning(const CMainDialog& hub, int seconds = 60)
+{
+    for (int i = 0; i < seconds * 100 && hub.LearningUnderWay() > 0; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
