@@ -120,6 +120,7 @@ CSettingsDialog::CSettingsDialog(CMainDialog& hub, QWidget* parent) : QDialog(pa
     m_pOptions->setHorizontalHeaderLabels({ui::Text(txt::kSettingsOptionKey), ui::Text(txt::kSettingsOptionValue)});
     m_pOptions->horizontalHeader()->setStretchLastSection(true);
     m_pOptions->verticalHeader()->hide();
+    m_pOptions->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     m_pOptions->setColumnWidth(0, fontMetrics().horizontalAdvance(QStringLiteral("xxxxxxxxxx.xxxxxxxx")));
     auto* addOption = MakeButton(this, txt::kSettingsAddPlugIn, "addOption");
     auto* removeOption = MakeButton(this, txt::kSettingsRemove, "removeOption");
@@ -139,10 +140,13 @@ CSettingsDialog::CSettingsDialog(CMainDialog& hub, QWidget* parent) : QDialog(pa
     plugIns->addWidget(up, 5, 1);
     plugIns->addWidget(down, 6, 1);
     plugIns->addWidget(new QLabel(ui::Text(txt::kSettingsOptions), this), 7, 0, 1, 2);
-    plugIns->addWidget(m_pOptions, 8, 0, 3, 1);
-    plugIns->addWidget(addOption, 8, 1);
-    plugIns->addWidget(removeOption, 9, 1);
-    plugIns->setRowStretch(10, 1);
+    plugIns->addWidget(m_pOptions, 8, 0, 1, 2);
+    auto* optionButtons = new QHBoxLayout;
+    optionButtons->addStretch(1);
+    optionButtons->addWidget(addOption);
+    optionButtons->addWidget(removeOption);
+    plugIns->addLayout(optionButtons, 9, 0, 1, 2);
+    plugIns->setRowStretch(8, 1);
     plugIns->setColumnStretch(0, 1);
 
     // Where it is written, what went wrong, and the buttons.
@@ -168,8 +172,8 @@ CSettingsDialog::CSettingsDialog(CMainDialog& hub, QWidget* parent) : QDialog(pa
     left->addWidget(limitsBox);
     left->addStretch(1);
     auto* columns = new QHBoxLayout;
-    columns->addLayout(left, 5);
-    columns->addWidget(plugInsBox, 4);
+    columns->addLayout(left, 1);
+    columns->addWidget(plugInsBox, 1);
     auto* column = new QVBoxLayout(this);
     column->addLayout(columns, 1);
     column->addWidget(m_pWhere);
@@ -177,7 +181,7 @@ CSettingsDialog::CSettingsDialog(CMainDialog& hub, QWidget* parent) : QDialog(pa
     column->addWidget(buttons);
 
     m_inform = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
-    resize(std::max(minimumSizeHint().width(), fontMetrics().averageCharWidth() * 118), minimumSizeHint().height());
+    resize(std::max(minimumSizeHint().width(), fontMetrics().averageCharWidth() * 136), minimumSizeHint().height());
 }
 
 QLineEdit* CSettingsDialog::Field(const std::string& key) const
