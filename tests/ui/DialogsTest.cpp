@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QThread>
 #include <QLabel>
 #include <QTreeWidget>
 #include <QLineEdit>
@@ -269,8 +270,11 @@ TEST_F(DialogsTest, ACorrectionTeachesTheTextAsReceivedAndTheHistoryFindsItAgain
     EXPECT_TRUE(RuleListContains("NOREPLY@PHARMA.EXAMPLE", hub.Rules().List(kRuleTrust)));
     EXPECT_NE(folder.Read("blacklist.txt").find("NOREPLY@PHARMA.EXAMPLE"), std::string::npos);
     EXPECT_EQ(hub.MailList().Cell(row, CMailListModel::kSpam), txt::kCellCorrectedHam);
-    for (int i = 0; i < 500 && hub.LearningUnderWay() > 0; ++i)
+    // processEvents does not wait: the engine's worker thread gets time to answer.
+    for (int i = 0; i < 500 && hub.LearningUnderWay() > 0; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
     EXPECT_NE(Log().find(StrFormat("Plugin testengine : apprentissage non spam : ham %zu bytes\r\n", original)),
               std::string::npos)
         << Log();
