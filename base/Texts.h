@@ -15,6 +15,26 @@ inline constexpr const char kSettingsFileName[] = "Orvelane.ini";
 inline constexpr const char kStoreFileName[] = "Orvelane.db";
 inline constexpr const char kSettingsUnreadable[] = "Impossible de lire Orvelane.ini\r\n";
 inline constexpr const char kSettingsSearch[] = "Recherche de %s dans %s\r\n";
+// What reading Orvelane.ini did not take as written, one line each, with the
+// line's number (the key and value shown without their spaces):
+// Orvelane.ini ligne %d : clé %s inconnue, ligne ignorée
+inline constexpr const char kSettingsUnknownKey[] =
+    "Orvelane.ini ligne %d : cl\xE9" " %s inconnue, ligne ignor\xE9" "e\r\n";
+// Orvelane.ini ligne %d : « %s » sans « = », ligne ignorée
+inline constexpr const char kSettingsNoEquals[] =
+    "Orvelane.ini ligne %d : \xAB" " %s \xBB" " sans \xAB" " = \xBB" ", ligne ignor\xE9" "e\r\n";
+// Orvelane.ini ligne %d : %s=%s n'est pas un nombre entier, lu comme %d
+inline constexpr const char kSettingsNotNumber[] =
+    "Orvelane.ini ligne %d : %s=%s n'est pas un nombre entier, lu comme %d\r\n";
+// Orvelane.ini ligne %d : %s=%s hors des limites %d à %d, ramené à %d
+inline constexpr const char kSettingsOutOfRange[] =
+    "Orvelane.ini ligne %d : %s=%s hors des limites %d \xE0" " %d, ramen\xE9" " \xE0" " %d\r\n";
+// Orvelane.ini ligne %d : %s=%s n'est pas un port (1 à 65535)
+inline constexpr const char kSettingsBadPort[] =
+    "Orvelane.ini ligne %d : %s=%s n'est pas un port (1 \xE0" " 65535)\r\n";
+// Orvelane.ini ligne %d : %s=%s inconnu (auto, tls, starttls ou none), %s reste en vigueur
+inline constexpr const char kSettingsUnknownWord[] =
+    "Orvelane.ini ligne %d : %s=%s inconnu (auto, tls, starttls ou none), %s reste en vigueur\r\n";
 inline constexpr const char kDebugEnable[] = "Debug enable\r\n";
 inline constexpr const char kDebugDisable[] = "Debug disable\r\n";
 inline constexpr const char kLogShortened[] = " (...)\r\n";
@@ -383,6 +403,120 @@ inline constexpr const char kNoHtmlButton[] = "Sans HTML";
 inline constexpr const char kSqueezeButton[] = "Squeeze";
 inline constexpr const char kDecodingGroup[] = "D\xE9" "codage"; // Décodage
 inline constexpr const char kTextOperationGroup[] = "Op\xE9" "ration texte"; // Opération texte
+// The settings dialog "Paramètres" and its checks.
+inline constexpr const char kSettingsButton[] = "Param\xE8" "tres"; // Paramètres
+inline constexpr const char kSettingsMenu[] = "&Param\xE8" "tres"; // &Paramètres
+inline constexpr const char kSettingsCaption[] = "Param\xE8" "tres d'Orvelane"; // Paramètres d'Orvelane
+inline constexpr const char kSettingsServerGroup[] = "Serveur POP3";
+inline constexpr const char kSettingsListenGroup[] = "\xC9" "coute du logiciel de messagerie"; // Écoute du logiciel de messagerie
+inline constexpr const char kSettingsLimitsGroup[] = "Limites";
+inline constexpr const char kSettingsPlugInsGroup[] = "Plug-ins";
+inline constexpr const char kSettingsServer[] = "Serveur (h\xF4" "te[:port]) :"; // Serveur (hôte[:port]) :
+inline constexpr const char kSettingsSecurity[] = "S\xE9" "curit\xE9" " :"; // Sécurité :
+inline constexpr const char kSettingsCertificate[] = "Certificat (PEM) :";
+inline constexpr const char kSettingsBrowse[] = "Choisir...";
+inline constexpr const char kSettingsCancel[] = "Annuler";
+inline constexpr const char kSettingsPort[] = "Port :";
+inline constexpr const char kSettingsAddress[] = "Adresse :";
+// 127.0.0.1 et ::1 (cette machine)
+inline constexpr const char kSettingsAddressHint[] = "127.0.0.1 et ::1 (cette machine)";
+// Emails gardés en mémoire :
+inline constexpr const char kSettingsMaxMemoMsg[] = "Emails gard\xE9" "s en m\xE9" "moire :";
+// Mo gardés sur disque (0 : aucun) :
+inline constexpr const char kSettingsMaxStoreMB[] = "Mo gard\xE9" "s sur disque (0 : aucun) :";
+// Réponse au client après (s, 0 : jamais) :
+inline constexpr const char kSettingsScanAnswer[] = "R\xE9" "ponse au client apr\xE8" "s (s, 0 : jamais) :";
+// Taille max. analysée (Ko) :
+inline constexpr const char kSettingsMaxMsgSize[] = "Taille max. analys\xE9" "e (Ko) :";
+// En-têtes X-Spam-Flag et X-Orvelane-Reason sur les spams
+inline constexpr const char kSettingsSpamHeaders[] = "En-t\xEA" "tes X-Spam-Flag et X-Orvelane-Reason sur les spams";
+// Ordre d'interrogation :
+inline constexpr const char kSettingsPlugInOrder[] = "Interrog\xE9" "s dans cet ordre :"; // Interrogés dans cet ordre :
+inline constexpr const char kSettingsAddPlugIn[] = "Ajouter";
+inline constexpr const char kSettingsAddLibrary[] = "Biblioth\xE8" "que..."; // Bibliothèque...
+inline constexpr const char kSettingsRemove[] = "Retirer";
+inline constexpr const char kSettingsUp[] = "Monter";
+inline constexpr const char kSettingsDown[] = "Descendre";
+inline constexpr const char kSettingsOptions[] = "Options (plug-in.cl\xE9" " = valeur) :"; // Options (plug-in.clé = valeur) :
+inline constexpr const char kSettingsOptionKey[] = "Option";
+inline constexpr const char kSettingsOptionValue[] = "Valeur";
+// Enregistré dans %s. Tout s'applique aussitôt (plug-ins et limites dès la prochaine relève)
+inline constexpr const char kSettingsWhere[] =
+    "Enregistr\xE9" " dans %s. Tout s'applique aussit\xF4" "t, les plug-ins d\xE8" "s la prochaine rel\xE8" "ve ; "
+    "MaxStoreMB=0 au prochain d\xE9" "marrage.";
+// Paramètres enregistrés dans %s
+inline constexpr const char kSettingsSaved[] = "Param\xE8" "tres enregistr\xE9" "s dans %s\r\n";
+// Le fichier %s n'a pas pu être écrit (%s) : rien n'est changé.
+inline constexpr const char kSettingsUnwritable[] =
+    "Le fichier %s n'a pas pu \xEA" "tre \xE9" "crit (%s) : rien n'est chang\xE9" ".";
+// MaxStoreMB=0 : les messages déjà gardés le restent jusqu'au prochain démarrage.
+inline constexpr const char kSettingsRestartStore[] =
+    "MaxStoreMB=0 : les messages d\xE9j\xE0" " gard\xE9" "s le restent jusqu'au prochain d\xE9" "marrage.";
+// The checks of the dialog's fields, one message each.
+// %s : pas d'espace ni de caractère de contrôle
+inline constexpr const char kFormNoBlanks[] = "%s : pas d'espace ni de caract\xE8" "re de contr\xF4" "le.";
+// Serveur POP3 : « %s » n'est pas de la forme hôte, hôte:port ou [adresse IPv6]:port.
+inline constexpr const char kFormServerBad[] =
+    "Serveur POP3 : \xAB" " %s \xBB" " n'est pas de la forme h\xF4" "te, h\xF4" "te:port ou [adresse IPv6]:port.";
+// Serveur POP3 : « %s » est ambigu ; une adresse IPv6 s'écrit entre crochets, par exemple [%s]:%s.
+inline constexpr const char kFormServerAmbiguous[] =
+    "Serveur POP3 : \xAB" " %s \xBB" " est ambigu ; une adresse IPv6 s'\xE9" "crit entre crochets, par exemple [%s]:%s.";
+// Serveur POP3 : le port de « %s » doit être un nombre de 1 à 65535.
+inline constexpr const char kFormServerPort[] =
+    "Serveur POP3 : le port de \xAB" " %s \xBB" " doit \xEA" "tre un nombre de 1 \xE0" " 65535.";
+// Sécurité : « %s » n'est ni auto, ni tls, ni starttls, ni none.
+inline constexpr const char kFormSecurity[] =
+    "S\xE9" "curit\xE9" " : \xAB" " %s \xBB" " n'est ni auto, ni tls, ni starttls, ni none.";
+// Certificat : le fichier %s ne peut pas être lu.
+inline constexpr const char kFormCertificateUnreadable[] =
+    "Certificat : le fichier %s ne peut pas \xEA" "tre lu.";
+// Certificat : le fichier %s ne contient aucun certificat PEM.
+inline constexpr const char kFormCertificateNotPem[] = "Certificat : le fichier %s ne contient aucun certificat PEM.";
+// Port d'écoute : « %s » n'est pas un nombre de 1 à 65535.
+inline constexpr const char kFormListenPort[] =
+    "Port d'\xE9" "coute : \xAB" " %s \xBB" " n'est pas un nombre de 1 \xE0" " 65535.";
+// Adresse d'écoute : « %s » n'est pas une adresse IPv4 ou IPv6 (vide : 127.0.0.1 et ::1).
+inline constexpr const char kFormListenAddress[] =
+    "Adresse d'\xE9" "coute : \xAB" " %s \xBB" " n'est pas une adresse IPv4 ou IPv6 (vide : 127.0.0.1 et ::1).";
+// %s : « %s » n'est pas un nombre entier de %d à %d.
+inline constexpr const char kFormNumber[] = "%s : \xAB" " %s \xBB" " n'est pas un nombre entier de %d \xE0" " %d.";
+// Plug-ins : une ligne n'a pas de nom.
+inline constexpr const char kFormPlugInEmpty[] = "Plug-ins : une ligne n'a pas de nom.";
+// Plug-ins : « %s » n'est ni un plug-in installé ni une bibliothèque lisible (donner son chemin complet).
+inline constexpr const char kFormPlugInMissing[] =
+    "Plug-ins : \xAB" " %s \xBB" " n'est ni un plug-in install\xE9" " ni une biblioth\xE8" "que lisible "
+    "(donner son chemin complet).";
+// Options : « %s » doit s'écrire plug-in.clé (le nom du plug-in, un point, la clé).
+inline constexpr const char kFormOptionKey[] =
+    "Options : \xAB" " %s \xBB" " doit s'\xE9" "crire plug-in.cl\xE9" " (le nom du plug-in, un point, la cl\xE9" ").";
+// Options : « %s » ne correspond à aucun plug-in de la liste.
+inline constexpr const char kFormOptionOrphan[] =
+    "Options : \xAB" " %s \xBB" " ne correspond \xE0" " aucun plug-in de la liste.";
+// Why the listener could not open, and what to do (the port-failure box,
+// after its first line, and the settings dialog).
+// Le port %d est déjà pris par un autre programme (peut-être un Orvelane déjà lancé).
+inline constexpr const char kListenWhyInUse[] =
+    "Le port %d est d\xE9j\xE0" " pris par un autre programme (peut-\xEA" "tre un Orvelane d\xE9j\xE0" " lanc\xE9" ").";
+// Les ports inférieurs à 1024 demandent un droit que ce programme n'a pas.
+inline constexpr const char kListenWhyPrivileged[] =
+    "Les ports inf\xE9" "rieurs \xE0" " 1024 demandent un droit que ce programme n'a pas.";
+// L'adresse d'écoute %s n'est pas une adresse de cette machine.
+inline constexpr const char kListenWhyAddress[] =
+    "L'adresse d'\xE9" "coute %s n'est pas une adresse de cette machine.";
+inline constexpr const char kListenWhyOther[] = "Cause : %s.";
+// Choisissez dans Paramètres un autre port, par exemple 1110, et indiquez-le à votre logiciel de
+// messagerie (serveur 127.0.0.1, port 1110).
+inline constexpr const char kListenRemedyPort[] =
+    "Choisissez dans Param\xE8" "tres un autre port, par exemple 1110, et indiquez-le \xE0" " votre logiciel de "
+    "messagerie (serveur 127.0.0.1, port 1110).";
+// Ou donnez au programme le droit d'ouvrir le port 110 (le paquet Debian le lui donne) :
+// sudo setcap cap_net_bind_service=+ep %s
+inline constexpr const char kListenRemedyPrivilege[] =
+    "Ou donnez au programme le droit d'ouvrir le port %d (le paquet Debian le lui donne) :\n"
+    "sudo setcap cap_net_bind_service=+ep %s";
+// Choisissez dans Paramètres une autre adresse, ou laissez-la vide (cette machine).
+inline constexpr const char kListenRemedyAddress[] =
+    "Choisissez dans Param\xE8" "tres une autre adresse, ou laissez-la vide (cette machine).";
 // The window without a notification area: the quit button.
 inline constexpr const char kQuitButton[] = "Quitter";
 

@@ -107,6 +107,27 @@ void CPlugIns::SetWindow(OrvelaneWindow* window, uint32_t setLogMessage)
     m_runner.SetOuterWindow(window, setLogMessage);
 }
 
+std::string PlugInOptionPrefix(const std::string& configured)
+{
+    return OptionPrefix(configured);
+}
+
+std::vector<std::string> CPlugIns::Installed() const
+{
+    std::vector<std::string> names;
+    for (const std::string& folder : m_searchFolders) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            const std::string file = entry.path().filename().string();
+            if (file.size() > 3 && file.ends_with(".so") && entry.is_regular_file(error))
+                names.push_back(file.substr(0, file.size() - 3));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
 std::string CPlugIns::Resolve(const std::string& name) const
 {
     if (name.empty() || name.find('/') != std::string::npos)

@@ -35,6 +35,10 @@ struct SPlugInResult {
     std::string unsure;
 };
 
+// The prefix of a configured plug-in's option lines: its file name without
+// a folder and without ".so" ("/opt/x/myfilter.so" -> "myfilter").
+std::string PlugInOptionPrefix(const std::string& configured);
+
 class CPlugIns
 {
 public:
@@ -52,6 +56,9 @@ public:
     void SetSearchFolders(std::vector<std::string> folders) { m_searchFolders = std::move(folders); }
     // The path a configured name loads from.
     std::string Resolve(const std::string& name) const;
+    // The names of the plug-ins installed with the program (the .so files
+    // of the search folders, without ".so"), sorted.
+    std::vector<std::string> Installed() const;
 
     // Unloads every plug-in and loads those the settings name again.
     void Load();

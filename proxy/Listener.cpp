@@ -38,17 +38,69 @@ void CProxyServer::OpenListener()
     }
     if (!Settings().m_strServerCertificate.empty())
         LoadSystemTrust();
-    const int32_t port = Settings().m_nListenPort;
-    if (m_pListenSocket->Listen(Settings().m_strListenAddress, port)) {
-        AddLog(StrFormat(txt::kListening, ListenAddress().c_str(), Port()), true);
-        if (m_pListenSocket->ListeningV6())
-            AddLog(StrFormat(txt::kListening, "[::1]", Port()), true);
+    if (Listen(*m_pListenSocket)) {
+        LogListening();
         return;
     }
-    const std::string text =
-        port == 110 ? std::string(txt::kListenFailed) : StrFormat(txt::kListenPortFailed, port);
+    const std::string text = ListenFailedLine();
     AddLog(text + "\r\n", true);
-    m_host.ShowStartupMessage(text, txt::kListenFailedCaption);
+    m_host.ShowListenFailure(text);
+}
+
+bool CProxyServer::Listen(CListenSocket& socket)
+{
+    const bool ok = socket.Listen(Settings().m_strListenAddress, Settings().m_nListenPort);
+    m_nListenFailure = ok ? EListenFailure::kNone : socket.Failure();
+    m_strListenError = ok ? std::string() : socket.Error();
+    return ok;
+}
+
+void CProxyServer::LogListening()
+{
+    AddLog(StrFormat(txt::kListening, ListenAddress().c_str(), Port()), true);
+    if (m_pListenSocket->ListeningV6())
+        AddLog(StrFormat(txt::kListening, "[::1]", Port()), true);
+}
+
+std::string CProxyServer::ListenFailedLine() const
+{
+    const int32_t port = Settings().m_nListenPort;
+    return port == 110 ? std::string(txt::kListenFailed) : StrFormat(txt::kListenPortFailed, port);
+}
+
+bool CProxyServer::ReopenListener(const std::string& previousAddress, int32_t previousPort)
+{
+    auto fresh = std::make_unique<CListenSocket>(*this);
+    bool ok = Listen(*fresh);
+    if (!ok && Listening()) {
+        // Another address on the port listened on now: the port is let go
+        // first, and taken back when the new place cannot be had either.
+        const EListenFailure failure = m_nListenFailure;
+        delete m_pListenSocket;
+        m_pListenSocket = nullptr;
+        fresh = std::make_unique<CListenSocket>(*this);
+        ok = Listen(*fresh);
+        if (!ok) {
+            const std::string error = m_strListenError;
+            auto back = std::make_unique<CListenSocket>(*this);
+            if (back->Listen(previousAddress, previousPort)) {
+                m_pListenSocket = back.release();
+                m_pListenSocket->setParent(this);
+            }
+            if (failure != EListenFailure::kInUse)
+                m_nListenFailure = failure;
+            m_strListenError = error;
+        }
+    }
+    if (!ok) {
+        AddLog(ListenFailedLine() + "\r\n", true);
+        return false;
+    }
+    delete m_pListenSocket;
+    m_pListenSocket = fresh.release();
+    m_pListenSocket->setParent(this);
+    LogListening();
+    return true;
 }
 
 uint16_t CProxyServer::Port() const
@@ -68,7 +120,7 @@ std::string CProxyServer::ListenAddress() const
 
 std::string CProxyServer::ListenError() const
 {
-    return m_pListenSocket ? m_pListenSocket->Error() : std::string();
+    return m_strListenError;
 }
 
 void CProxyServer::OnClientAccept()

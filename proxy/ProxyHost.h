@@ -6,6 +6,7 @@
 #include "base/LogSink.h"
 #include "base/Models.h"
 #include "base/SettingsValues.h"
+#include "base/Texts.h"
 
 #include <string>
 
@@ -35,6 +36,9 @@ public:
     virtual bool AnalyseMessages(CSession* session) = 0;
     // A failure at start-up that the user must see (a message box).
     virtual void ShowStartupMessage(const std::string& text, const std::string& caption) = 0;
+    // The listener could not open; `text` is the log line without its line
+    // end. By default a start-up message.
+    virtual void ShowListenFailure(const std::string& text) { ShowStartupMessage(text, txt::kListenFailedCaption); }
     // The analysed messages kept across runs; null when none are kept.
     virtual IMessageStore* Store() { return nullptr; }
 };

@@ -22,6 +22,10 @@
 class CClientSocket;
 class CListenSocket;
 
+// Why the listener could not open: the port is taken, it needs a privilege
+// (a port below 1024), the address is not one of this machine, or else.
+enum class EListenFailure { kNone, kInUse, kPrivileged, kAddress, kOther };
+
 class CProxyServer : public QObject
 {
     Q_OBJECT
@@ -45,6 +49,13 @@ public:
     // address when they give none), and why listening failed.
     std::string ListenAddress() const;
     std::string ListenError() const;
+    EListenFailure ListenFailure() const { return m_nListenFailure; }
+    // Listens where the settings say now, in place of the listener open
+    // before; the sessions go on. On failure the listener before stays (or
+    // is opened again at `previousAddress` and `previousPort` when it had to
+    // let the port go first), the failure is logged, and no message box is
+    // shown: the caller says why. The listening lines are logged on success.
+    bool ReopenListener(const std::string& previousAddress, int32_t previousPort);
     void OnClientAccept();
     // A connection of a session closed: the session ends.
     void OnSocketClose(IConnection* socket);
@@ -185,9 +196,16 @@ private:
     // the store has it), replacing copies of its earlier forms.
     void AddCopy(CSession* session, CMailRecord* record, bool textStored);
 
+    // Listens with `socket` where the settings say; notes why it failed.
+    bool Listen(CListenSocket& socket);
+    void LogListening();
+    std::string ListenFailedLine() const;
+
     IProxyHost& m_host;
     // A child object; null until OpenListener.
     CListenSocket* m_pListenSocket = nullptr;
+    EListenFailure m_nListenFailure = EListenFailure::kNone;
+    std::string m_strListenError;
     bool m_bFlushHooked = false;
     std::vector<QPointer<CClientSocket>> m_pendingSockets;
     std::set<std::string> m_tlsServers;

@@ -364,6 +364,22 @@ std::string CListenSocket::Error() const
     return m_bBadAddress ? std::string("not an address") : m_pServer->errorString().toStdString();
 }
 
+EListenFailure CListenSocket::Failure() const
+{
+    if (m_bBadAddress)
+        return EListenFailure::kAddress;
+    switch (m_pServer->serverError()) {
+    case QAbstractSocket::AddressInUseError:
+        return EListenFailure::kInUse;
+    case QAbstractSocket::SocketAccessError: // EACCES: a port below 1024 without the privilege
+        return EListenFailure::kPrivileged;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return EListenFailure::kAddress;
+    default:
+        return EListenFailure::kOther;
+    }
+}
+
 QTcpSocket* CListenSocket::Accept()
 {
     if (m_accepted.empty())

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "proxy/Connection.h"
+#include "proxy/ProxyServer.h"
 
 #include <QObject>
 #include <cstdint>
@@ -148,8 +149,9 @@ public:
     bool Listening() const;
     // Also listening on ::1 (the default address on a system with IPv6).
     bool ListeningV6() const;
-    // Why the last Listen failed.
+    // Why the last Listen failed, in words and as the system said it.
     std::string Error() const;
+    EListenFailure Failure() const;
     // The next waiting connection, or null.
     QTcpSocket* Accept();
     // Takes connections again after running out of file descriptors.

@@ -100,11 +100,25 @@ int RunHeadless(int argc, char** argv, const std::vector<std::string>& args)
     const CProxyServer& proxy = proxyApp.m_dialog.Proxy();
     if (!proxy.Listening()) {
         const CSettings& settings = proxyApp.m_dialog.Settings();
+        const char* why = "Another program may hold the port, and ports below 1024 need privileges:";
+        switch (proxy.ListenFailure()) {
+        case EListenFailure::kInUse:
+            why = "Another program holds the port (perhaps Orvelane runs already):";
+            break;
+        case EListenFailure::kPrivileged:
+            why = "Ports below 1024 need a privilege this program lacks (the Debian package grants it;\n"
+                  "else: sudo setcap cap_net_bind_service=+ep on the program), or:";
+            break;
+        case EListenFailure::kAddress:
+            why = "The address is not one of this machine:";
+            break;
+        default:
+            break;
+        }
         std::fprintf(stderr,
-                     "orvelane: cannot listen on %s port %d (%s).\n"
-                     "Another program may hold the port, and ports below 1024 need privileges:\n"
+                     "orvelane: cannot listen on %s port %d (%s).\n%s\n"
                      "set ListenPort (and ListenAddress) in Orvelane.ini.\n",
-                     proxy.ListenAddress().c_str(), settings.m_nListenPort, proxy.ListenError().c_str());
+                     proxy.ListenAddress().c_str(), settings.m_nListenPort, proxy.ListenError().c_str(), why);
         return 1;
     }
     return app.exec();

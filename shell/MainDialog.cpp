@@ -68,12 +68,17 @@ void CMainDialog::ReadSettings()
     const auto searching = [this](const std::string& folder) {
         AddLog(StrFormat(txt::kSettingsSearch, txt::kSettingsFileName, folder.c_str()), true);
     };
-    if (!LocateSettings(searching, path, bytes)) {
+    const bool found = LocateSettings(searching, path, bytes);
+    m_strSettingsPath = path;
+    if (!found) {
         AddLog(txt::kSettingsUnreadable, true);
         return;
     }
     AddLog(std::string(txt::kLoading) + path + "\r\n", true);
-    ParseSettings(bytes, m_settings);
+    std::vector<std::string> problems;
+    ParseSettings(bytes, m_settings, &problems);
+    for (std::string& line : problems)
+        AddLog(std::move(line), true);
 }
 
 void CMainDialog::OpenStore()

@@ -17,6 +17,7 @@
 #include "proxy/ProxyServer.h"
 #include "shell/LogWriter.h"
 #include "shell/Settings.h"
+#include "shell/SettingsFile.h"
 #include "store/MessageStore.h"
 
 #include <QObject>
@@ -52,6 +53,38 @@ public:
     void OpenStore();
     CMessageStore& MessageStore() { return m_store; }
     CSettings& Settings() { return m_settings; }
+
+    // ---- the settings dialog's work (HubSettings.cpp) --------------------------
+    // Where Orvelane.ini was read from at start-up, or where it is created
+    // (the configuration folder) when none was found.
+    const std::string& SettingsPath() const { return m_strSettingsPath; }
+    void SetSettingsPath(std::string path) { m_strSettingsPath = std::move(path); }
+    // The file as it is now on disk (empty when there is none).
+    CSettingsFile LoadSettingsFile() const;
+    // What saving the dialog's form did.
+    struct SSaved {
+        bool written = false;
+        std::string error;     // why the file could not be written
+        bool listening = true; // the listener is open where the settings say
+        // What takes effect only at the next start, as sentences.
+        std::vector<std::string> atRestart;
+    };
+    // Puts `form` into the file (see StoreForm), writes it atomically, and
+    // applies what it now says: the listener reopens on a new port or
+    // address (or when it was not listening), the limits and the server
+    // apply to what comes next, the plug-ins at the next mail check.
+    SSaved SaveSettings(const SSettingsForm& form);
+    // Makes `next` the settings in force, as far as the running program can.
+    SSaved ApplySettings(const CSettings& next);
+    // The check of the form's plug-in names: the file each loads from, or
+    // empty when there is none.
+    std::string PlugInPath(const std::string& name) const;
+    // The listener's failure for the user: the logged line, then why and
+    // what to do, in French.
+    std::string ListenFailureText() const;
+    // Shown instead of the plain start-up message when the listener fails.
+    void SetListenFailureBox(std::function<void(const std::string& text)> box) { m_listenFailureBox = std::move(box); }
+    void ShowListenFailure(const std::string& text) override;
 
     // ---- activity log and window models ----------------------------------------
     void AddLog(std::string text, bool truncate) override;
@@ -177,6 +210,8 @@ private:
     bool m_bDebug = false;
     bool m_bIconPending = true;
     std::function<void(const std::string&, const std::string&)> m_messageBox;
+    std::function<void(const std::string&)> m_listenFailureBox;
+    std::string m_strSettingsPath;
 
     // The activity log first: every other part may log while it is destroyed.
     CLogWriter m_logWriter{m_settings.m_nMaxLogSize};

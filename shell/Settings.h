@@ -1,5 +1,6 @@
 // The settings file Orvelane.ini: key=value lines naming the POP3 server, the
-// size limits and the plug-in libraries. Read once at start-up.
+// size limits and the plug-in libraries. Read at start-up; the settings
+// dialog writes it (shell/SettingsFile.h) and applies it at once.
 #pragma once
 
 #include "base/SettingsValues.h"
@@ -7,11 +8,23 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Applies the content of a settings file to `settings`: CRs and spaces removed,
 // lines split at LF, key before the first '=', '#' comments, keys compared
 // without regard to case, later keys win except PlugIn, which accumulates.
-void ParseSettings(std::string_view content, CSettings& settings);
+// With `problems`, every line not taken as written (an unknown key, a line
+// without '=', a number that is not a whole number or is out of its range,
+// an unknown ServerSecurity word) adds one log line there; the values read
+// stay what they have always been (atoi's number, the previous word).
+void ParseSettings(std::string_view content, CSettings& settings, std::vector<std::string>* problems = nullptr);
+
+// "auto", "tls", "starttls", "none".
+const char* SecurityWord(ServerSecurity security);
+// One of those words, in any case; false (and `security` unchanged) otherwise.
+bool ReadSecurityWord(std::string_view word, ServerSecurity& security);
+// An optional sign and at least one digit, nothing else.
+bool IsWholeNumber(std::string_view text);
 
 // Finds the settings file as every run does: in the current directory, else
 // in the configuration folder, which then becomes the current directory.

@@ -51,6 +51,8 @@ public:
     // message text. False, with a log line, when no database can be had.
     bool Open(const std::string& path, int64_t maxBytes);
     void Close();
+    // A new bound, kept to from the next write on.
+    void SetMaxBytes(int64_t maxBytes) { m_nMaxBytes = maxBytes; }
     // A mail check begins: a store that is busy elsewhere, on a full disk or
     // failing is said so once per check. Nothing ever waits on it: what it
     // cannot take now stays in memory, as without a store.

@@ -4,6 +4,7 @@
 #include "shell/ProxyApp.h"
 #include "ui/AnalyseDialog.h"
 #include "ui/RulesDialog.h"
+#include "ui/SettingsDialog.h"
 #include "ui/UiText.h"
 #include "ui/X11Windows.h"
 
@@ -55,6 +56,19 @@ CDesktopApp::CDesktopApp(CProxyApp& app, bool withTray, std::function<uint64_t()
 {
     connect(&m_tray, &CTrayIcon::quitRequested, this, &CDesktopApp::Quit);
     connect(&m_window, &CMainWindow::quitRequested, this, &CDesktopApp::Quit);
+    connect(&m_tray, &CTrayIcon::settingsRequested, &m_window, &CMainWindow::OnSettings);
+    // A port that cannot be opened: the box says why, and leads to the
+    // settings until the listener opens, or ends the program.
+    m_app.m_dialog.SetListenFailureBox([this](const std::string&) {
+        const auto choose = [](CListenFailureBox& box) {
+            box.exec();
+            return box.clickedButton() == box.SettingsButton();
+        };
+        m_bQuitAtStart = !RunListenFailure(m_app.m_dialog, choose, [this] {
+            m_window.SettingsDialog()->Load();
+            m_window.SettingsDialog()->exec();
+        });
+    });
     if (qApp)
         qApp->installEventFilter(this);
 }
@@ -68,7 +82,7 @@ CDesktopApp::~CDesktopApp()
 
 bool CDesktopApp::Start(const std::vector<std::string>& args)
 {
-    if (!m_app.InitInstance(args))
+    if (!m_app.InitInstance(args) || m_bQuitAtStart)
         return false;
     m_watcher.Start();
     if (!m_tray.Available())

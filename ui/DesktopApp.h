@@ -42,6 +42,8 @@ private:
     CMainWindow m_window;
     CTrayIcon m_tray;
     CTrayWatcher m_watcher;
+    // "Quitter" in the port-failure box at start-up.
+    bool m_bQuitAtStart = false;
 };
 
 // A display the window can be shown on: an X server that answers, or a

@@ -8,6 +8,7 @@
 #include "ui/LogView.h"
 #include "ui/MailListItemModel.h"
 #include "ui/RulesDialog.h"
+#include "ui/SettingsDialog.h"
 #include "ui/UiText.h"
 
 #include <QCheckBox>
@@ -77,6 +78,10 @@ CMainWindow::CMainWindow(CMainDialog& hub, bool withTray, QWidget* parent)
     auto* spam = new QPushButton(ui::Text(txt::kSpamButton), this);
     auto* ham = new QPushButton(ui::Text(txt::kHamButton), this);
     auto* history = new QPushButton(ui::Text(txt::kHistoryButton), this);
+    auto* settings = new QPushButton(ui::Text(txt::kSettingsButton), this);
+    settings->setObjectName(QStringLiteral("settings"));
+    settings->setAutoDefault(false);
+    connect(settings, &QPushButton::clicked, this, &CMainWindow::OnSettings);
     spam->setObjectName(QStringLiteral("spam"));
     ham->setObjectName(QStringLiteral("ham"));
     history->setObjectName(QStringLiteral("history"));
@@ -99,6 +104,7 @@ CMainWindow::CMainWindow(CMainDialog& hub, bool withTray, QWidget* parent)
     controls->addWidget(spam);
     controls->addWidget(ham);
     controls->addWidget(history);
+    controls->addWidget(settings);
     controls->addSpacing(dx(8));
     if (!withTray) {
         // Nothing else could end the program.
@@ -161,6 +167,7 @@ CMainWindow::CMainWindow(CMainDialog& hub, bool withTray, QWidget* parent)
     m_pHistoryDialog = new CHistoryDialog(
         hub, [this](CMailRecord* record) { m_pAnalyseDialog->ShowRecord(record); },
         [this](CMailRecord& record, bool spam) { Correct(record, spam); }, this);
+    m_pSettingsDialog = new CSettingsDialog(hub, this);
     m_ask = [this](const std::string& question) {
         return QMessageBox::question(this, ui::Text(txt::kHamButton), ui::Text(question)) == QMessageBox::Yes;
     };
@@ -279,6 +286,14 @@ void CMainWindow::OnHistory()
     m_pHistoryDialog->Refill();
     m_pHistoryDialog->show();
     m_pHistoryDialog->raise();
+}
+
+void CMainWindow::OnSettings()
+{
+    m_pSettingsDialog->Load();
+    m_pSettingsDialog->show();
+    m_pSettingsDialog->raise();
+    m_pSettingsDialog->activateWindow();
 }
 
 void CMainWindow::OnDisconnectAll()

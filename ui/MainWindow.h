@@ -16,6 +16,7 @@ class CLogView;
 class CMailListItemModel;
 class CMainDialog;
 class CRulesDialog;
+class CSettingsDialog;
 class QCheckBox;
 class QLabel;
 class QListWidget;
@@ -40,6 +41,8 @@ public:
     // "Spam" / "Pas un spam" on the selected rows.
     void OnCorrect(bool spam);
     void OnHistory();
+    // "Paramètres": the settings dialog, filled from the file.
+    void OnSettings();
     // Corrects one message: for "not spam" on a message a rule caught, the
     // user is first asked whether its sender goes into TRUST:.
     void Correct(CMailRecord& record, bool spam);
@@ -61,6 +64,7 @@ public:
     CRulesDialog* RulesDialog() const { return m_pRulesDialog; }
     CAnalyseDialog* AnalyseDialog() const { return m_pAnalyseDialog; }
     CHistoryDialog* HistoryDialog() const { return m_pHistoryDialog; }
+    CSettingsDialog* SettingsDialog() const { return m_pSettingsDialog; }
     // The mail list's width when its columns were set.
     int ColumnBase() const { return m_nColumnBase; }
 
@@ -92,5 +96,6 @@ private:
     CRulesDialog* m_pRulesDialog = nullptr;
     CAnalyseDialog* m_pAnalyseDialog = nullptr;
     CHistoryDialog* m_pHistoryDialog = nullptr;
+    CSettingsDialog* m_pSettingsDialog = nullptr;
     int m_nColumnBase = 0;
 };

@@ -32,6 +32,8 @@ CTrayIcon::CTrayIcon(CMainDialog& hub, QWidget& window, bool available, QObject*
         m_pIcon = new QSystemTrayIcon(this);
         m_pIcon->setToolTip(ui::Text(txt::kTrayTip));
         m_pMenu = new QMenu(&m_window);
+        m_pSettings = m_pMenu->addAction(ui::Text(txt::kSettingsMenu));
+        connect(m_pSettings, &QAction::triggered, this, &CTrayIcon::settingsRequested);
         m_pQuit = m_pMenu->addAction(ui::Text(txt::kQuit));
         connect(m_pQuit, &QAction::triggered, this, &CTrayIcon::quitRequested);
         m_pIcon->setContextMenu(m_pMenu);

@@ -33,11 +33,13 @@ public:
     // Null without a notification area.
     QSystemTrayIcon* Icon() const { return m_pIcon; }
     QAction* QuitAction() const { return m_pQuit; }
+    QAction* SettingsAction() const { return m_pSettings; }
     // How many times the icon was put into the notification area.
     int Shown() const { return m_nShown; }
 
 signals:
     void quitRequested();
+    void settingsRequested();
 
 private:
     void Apply();
@@ -48,6 +50,7 @@ private:
     QSystemTrayIcon* m_pIcon = nullptr;
     QMenu* m_pMenu = nullptr;
     QAction* m_pQuit = nullptr;
+    QAction* m_pSettings = nullptr;
     int m_nAddsSeen = 0;
     int m_nShown = 0;
 };

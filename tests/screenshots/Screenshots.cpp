@@ -1,6 +1,6 @@
 // Takes a picture of every window with a sample mailbox analysed: the main
-// window (with and without a notification area), the rule editor and the
-// analysis dialog. Writes PNG files into the folder given as argument.
+// window (with and without a notification area), the rule editor, the
+// analysis dialog, the history and the settings. Writes PNG files into the folder given as argument.
 //   orvelane_screenshots OUTPUT_FOLDER
 #include "base/Format.h"
 #include "base/Texts.h"
@@ -9,6 +9,7 @@
 #include "ui/MailListItemModel.h"
 #include "ui/MainWindow.h"
 #include "ui/RulesDialog.h"
+#include "ui/SettingsDialog.h"
 #include "ui/TrayIcon.h"
 #include "ui/UiFixture.h"
 
@@ -88,6 +89,15 @@ int main(int argc, char** argv)
             ok &= Save(*window->HistoryDialog(), folder, "history.png");
             window->HistoryDialog()->hide();
         }
+        // The settings of a user with a provider over TLS and two engines.
+        work.Write("Orvelane.ini", "# Orvelane\r\nPOPServer=pop.example.org:995\r\nServerSecurity=tls\r\n"
+                                   "ListenPort=1110\r\nPlugIn=bogofilter\r\nPlugIn=spamd\r\n"
+                                   "spamd.Address=127.0.0.1:783\r\nbogofilter.Command=/usr/bin/bogofilter\r\n");
+        hub.SetSettingsPath(work.Path() + "/Orvelane.ini");
+        hub.PlugIns().SetSearchFolders({ORVELANE_PLUGIN_FOLDER});
+        window->OnSettings();
+        ok &= Save(*window->SettingsDialog(), folder, "settings.png");
+        window->SettingsDialog()->hide();
         hub.Connections().Clear();
     }
     return ok ? 0 : 1;

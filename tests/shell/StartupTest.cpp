@@ -144,3 +144,13 @@ TEST(TextFiles, TextModeConvertsLineEnds)
     EXPECT_EQ(length, 7);
     EXPECT_FALSE(ReadTextFile(path + ".missing", text));
 }
+
+TEST_F(StartupTest, AMistypedValueGetsALogLineAfterTheLoadingLine)
+{
+    WriteTextFile(Work() + "/Orvelane.ini", "ServerSecurity=TLS1.2\n");
+    hub.ReadSettings();
+    EXPECT_TRUE(Log().ends_with("Chargement de " + Work() + "/Orvelane.ini\r\n(09:05:03) Orvelane.ini ligne 1 : "
+                                "ServerSecurity=TLS1.2 inconnu (auto, tls, starttls ou none), auto reste en vigueur\r\n"))
+        << Log();
+    EXPECT_EQ(hub.SettingsPath(), Work() + "/Orvelane.ini");
+}
