@@ -11,10 +11,13 @@ set -euo pipefail
 # libsqlite3-dev: the store of analysed messages kept across runs.
 packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config libssl3 ca-certificates libsqlite3-dev)
 if [[ "${1:-}" == "--tests" ]]; then
-    # xvfb: the one window test that needs a real X server (skipped without
-    # it) and scripts/screenshots.sh. openssl makes the test certificates of
-    # the TLS tests. mpop is the pipelining client of bench/scale_bench.py.
+    # xvfb: the window tests that need a real X server (skipped without it)
+    # and scripts/screenshots.sh; trayer is the notification area there,
+    # openbox the window manager of the screenshots, xdotool and x11-utils
+    # find the windows. openssl makes the test certificates of the TLS
+    # tests. mpop is the pipelining client of bench/scale_bench.py.
     packages+=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d fetchmail curl python3 xvfb xauth openssl mpop)
+    packages+=(trayer openbox xdotool x11-utils)
     # The engines the bridges under plugins/ talk to; the tests start their own
     # instances (tests/e2e/lab/engines.py), whatever dpkg does with the
     # packages' system services. About 30 s to install.

@@ -1,5 +1,6 @@
 #include "shell/Headless.h"
 
+#include "shell/Instance.h"
 #include "shell/LearnCommand.h"
 #include "shell/ProxyApp.h"
 
@@ -14,6 +15,7 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+bool g_bQuitSignalled = false;
 
 void OnSignal(int)
 {
@@ -76,6 +78,7 @@ void InstallQuitSignals(QCoreApplication& app)
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        g_bQuitSignalled = true;
         // exit(), not quit(): a window that only hides or minimises on close
         // must not hold the end back.
         QCoreApplication::exit(0);
@@ -88,11 +91,23 @@ void InstallQuitSignals(QCoreApplication& app)
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+bool QuitSignalled()
+{
+    return g_bQuitSignalled;
+}
+
 int RunHeadless(int argc, char** argv, const std::vector<std::string>& args)
 {
     TuneProcess(false);
     QCoreApplication app(argc, argv);
     InstallQuitSignals(app);
+    // A copy already running from the same settings folder keeps the port;
+    // a second one would only fail to listen.
+    CInstanceGuard instance(InstanceFolder(args));
+    if (const CInstanceGuard::EClaim claim = instance.Claim(false); claim == CInstanceGuard::EClaim::kRunning) {
+        std::fputs(InstanceMessage(claim, instance.Folder()).c_str(), stderr);
+        return 1;
+    }
     CProxyApp proxyApp;
     if (!proxyApp.InitInstance(args))
         return 1;

@@ -20,6 +20,9 @@ void TuneProcess(bool withWindow);
 // SIGINT and SIGTERM end the event loop from inside it, so that every object
 // is destroyed in order.
 void InstallQuitSignals(QCoreApplication& app);
+// True once SIGINT or SIGTERM has arrived: one that came while a start-up
+// message box held its own event loop ends the program before its loop.
+bool QuitSignalled();
 
 // The program without a window. `args` as ReadProgramArguments gave them.
 int RunHeadless(int argc, char** argv, const std::vector<std::string>& args);

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -124,13 +125,22 @@ void CAnalyseDialog::Refill()
         m_strSummary += StrFormat(txt::kVerdictFormat, r.m_strSpamType.c_str(), r.m_strFilterLabel.c_str(),
                                   r.m_strRuleText.c_str());
     m_pSummary->setPlainText(ui::PaneText(m_strSummary));
-    SetMessage(m_hub.MessageText(r));
+    SetMessage(m_hub.MessageText(r), false);
 }
 
-void CAnalyseDialog::SetMessage(std::string text)
+void CAnalyseDialog::SetMessage(std::string text, bool keepPlace)
 {
+    // After an operation the user goes on reading where they were: the
+    // pane's scroll position is kept (as far as the new text reaches).
+    QScrollBar* vertical = m_pMessage->verticalScrollBar();
+    QScrollBar* horizontal = m_pMessage->horizontalScrollBar();
+    const int top = vertical->value(), left = horizontal->value();
     m_strMessage = std::move(text);
     m_pMessage->setPlainText(ui::PaneText(m_strMessage));
+    if (keepPlace) {
+        vertical->setValue(top);
+        horizontal->setValue(left);
+    }
 }
 
 void CAnalyseDialog::OnBase64()

@@ -46,7 +46,8 @@ public:
     void reject() override { hide(); }
 
 private:
-    void SetMessage(std::string text);
+    // `keepPlace`: the pane stays scrolled where it was.
+    void SetMessage(std::string text, bool keepPlace = true);
     QPushButton* Button(const char* text, const char* name, void (CAnalyseDialog::*handler)());
 
     CMainDialog& m_hub;

@@ -1,6 +1,7 @@
 #include "ui/DesktopApp.h"
 
 #include "shell/Headless.h"
+#include "shell/Instance.h"
 #include "shell/ProxyApp.h"
 #include "ui/AnalyseDialog.h"
 #include "ui/RulesDialog.h"
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QWindow>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sys/stat.h>
@@ -84,6 +86,10 @@ bool CDesktopApp::Start(const std::vector<std::string>& args)
 {
     if (!m_app.InitInstance(args) || m_bQuitAtStart)
         return false;
+    // The icon shows that the program runs: wherever there is a notification
+    // area it is there from the start, not from the first mail client on.
+    if (m_tray.Available())
+        m_app.m_dialog.SetTrayIcon(false, false);
     m_watcher.Start();
     if (!m_tray.Available())
         m_window.show();
@@ -144,12 +150,26 @@ int RunWindowed(int argc, char** argv, const std::vector<std::string>& args)
     app.setDesktopFileName(QStringLiteral("orvelane"));
     app.setWindowIcon(CTrayIcon::IdleIcon());
     InstallQuitSignals(app);
+    // A second start shows the running copy's window and ends.
+    CInstanceGuard instance(InstanceFolder(args));
+    if (const CInstanceGuard::EClaim claim = instance.Claim(true);
+        claim == CInstanceGuard::EClaim::kShown || claim == CInstanceGuard::EClaim::kRunning) {
+        std::fputs(InstanceMessage(claim, instance.Folder()).c_str(), stderr);
+        return claim == CInstanceGuard::EClaim::kShown ? 0 : 1;
+    }
     CProxyApp proxyApp;
     proxyApp.m_dialog.SetMessageBox([](const std::string& text, const std::string& caption) {
         QMessageBox::warning(nullptr, ui::Text(caption), ui::Text(text));
     });
     CDesktopApp desktop(proxyApp, QSystemTrayIcon::isSystemTrayAvailable());
+    instance.m_onShowRequest = [&desktop] {
+        desktop.Tray().ShowWindow();
+        return true;
+    };
     if (!desktop.Start(args))
         return 1;
+    // SIGTERM while a start-up message box was open closed only the box.
+    if (QuitSignalled())
+        return 0;
     return app.exec();
 }

@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -241,6 +242,9 @@ void CMainWindow::OpenRulesFromAnalysis()
     }
     m_pRulesDialog->show();
     m_pRulesDialog->raise();
+    // The keyboard goes with it, away from the analysis dialog.
+    m_pRulesDialog->activateWindow();
+    m_pRulesDialog->Entry()->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void CMainWindow::OnStopFilter()

@@ -7,6 +7,7 @@
 #include "ui/UiText.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -191,6 +192,16 @@ bool CRulesDialog::SaveRules()
     m_pFailure->hide();
     hide();
     return true;
+}
+
+void CRulesDialog::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && focusWidget() == m_pEntry && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        OnAddRule();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CRulesDialog::accept()

@@ -10,6 +10,7 @@
 #include <string>
 
 class CMainDialog;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -47,6 +48,10 @@ public:
 
     void accept() override;
     void reject() override;
+
+protected:
+    // Enter in the entry box adds the entry instead of pressing OK.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void AddRow(const std::string& text);

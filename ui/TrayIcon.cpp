@@ -8,20 +8,40 @@
 #include <QMenu>
 #include <QWidget>
 
-QIcon CTrayIcon::IdleIcon()
+// The icons are compiled into the static ui library, where nothing refers to
+// them by name: the linker would leave them out without this reference. (Not
+// in a namespace: the macro declares the resource's function where it is.)
+static void RegisterIcons()
 {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)registered;
+}
+
+namespace {
+
+QIcon LoadIcon(const char* state)
+{
+    RegisterIcons();
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/orvelane-idle-%1.png").arg(size), QSize(size, size));
+        icon.addFile(QStringLiteral(":/icons/orvelane-%1-%2.png").arg(QLatin1String(state)).arg(size),
+                     QSize(size, size));
     return icon;
+}
+
+} // namespace
+
+QIcon CTrayIcon::IdleIcon()
+{
+    return LoadIcon("idle");
 }
 
 QIcon CTrayIcon::BusyIcon()
 {
-    QIcon icon;
-    for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/orvelane-busy-%1.png").arg(size), QSize(size, size));
-    return icon;
+    return LoadIcon("busy");
 }
 
 CTrayIcon::CTrayIcon(CMainDialog& hub, QWidget& window, bool available, QObject* parent)
@@ -70,6 +90,15 @@ void CTrayIcon::OnTrayMessage(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason != QSystemTrayIcon::DoubleClick)
         return;
+    ShowWindow();
+}
+
+void CTrayIcon::ShowWindow()
+{
+    // A minimised window stays minimised through show(): it is brought back
+    // to its normal state first.
+    if (m_window.isMinimized())
+        m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
     m_window.show();
     m_window.raise();
     m_window.activateWindow();

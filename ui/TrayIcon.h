@@ -26,6 +26,8 @@ public:
 
     // The notification area's events, as the tray icon reports them.
     void OnTrayMessage(QSystemTrayIcon::ActivationReason reason);
+    // Shows the main window, even minimised, and brings it to the front.
+    void ShowWindow();
     // Removes the icon (at shutdown).
     void Remove();
 

@@ -57,8 +57,13 @@ struct CX11WindowFinder::SConnection {
         xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, parent), nullptr);
         if (!tree)
             return 0;
+        // The count is a signed int from the reply: a range built on it
+        // unchecked would run backwards for a negative one.
         const xcb_window_t* children = xcb_query_tree_children(tree);
-        std::vector<xcb_window_t> list(children, children + xcb_query_tree_children_length(tree));
+        const int count = xcb_query_tree_children_length(tree);
+        std::vector<xcb_window_t> list;
+        if (children && count > 0)
+            list.assign(children, children + count);
         std::free(tree);
         for (xcb_window_t child : list)
             if (Title(child) == title)

@@ -15,11 +15,15 @@
 
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTest>
 #include <QTreeView>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -40,8 +44,19 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    // --screen FILE [X Y WIDTH HEIGHT]: the screen as it is, or a part of it
+    // (the notification area with the program's icon in it).
+    if (argc >= 3 && std::string(argv[1]) == "--screen") {
+        int box[4] = {0, 0, -1, -1};
+        for (int i = 0; i < 4 && i + 3 < argc; ++i)
+            box[i] = std::atoi(argv[i + 3]);
+        const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0, box[0], box[1], box[2], box[3]);
+        const bool saved = !picture.isNull() && picture.save(QString::fromLocal8Bit(argv[2]));
+        std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", argv[2], picture.width(), picture.height());
+        return saved ? 0 : 1;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: orvelane_screenshots OUTPUT_FOLDER\n");
+        std::fprintf(stderr, "usage: orvelane_screenshots OUTPUT_FOLDER | --screen FILE [X Y WIDTH HEIGHT]\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);

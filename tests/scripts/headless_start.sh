@@ -85,6 +85,31 @@ else
     window_checks=0
 fi
 
+# One copy per settings folder: a second start says so and fails; a copy
+# killed outright leaves its socket behind, and the next start replaces it.
+mkdir -p "$home/.config/orvelane"
+printf 'ListenAddress=127.0.0.1\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
+start_first() {
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= exec "${nodisplay[@]}" "$binary" /default) >"$out" 2>&1 &
+    first=$!
+    for _ in $(seq 100); do
+        grep -qF "coute sur 127.0.0.1" "$out" && return 0
+        sleep 0.1
+    done
+    echo "$1: the first copy does not listen"; cat "$out"; kill -9 $first; exit 1
+}
+start_first "second start"
+(cd "$home" && HOME="$home" XDG_CONFIG_HOME= "${nodisplay[@]}" "$binary" /default) >"$home/second" 2>&1
+rc=$?
+[[ $rc -eq 1 ]] && grep -q "already running (settings in $home/.config/orvelane)" "$home/second" &&
+    kill -0 $first 2>/dev/null ||
+    { echo "second start: exit code $rc"; cat "$home/second"; kill -9 $first; exit 1; }
+kill -9 $first
+wait $first 2>/dev/null
+start_first "after a copy was killed"
+kill -TERM $first
+wait $first || { echo "after a copy was killed: exit code $?"; exit 1; }
+
 # The command line as Linux programs read it.
 "$binary" --version | grep -qx "orvelane 2.20" || { echo "--version"; exit 1; }
 "$binary" --help | grep -q "^Usage: orvelane" || { echo "--help"; exit 1; }
@@ -95,4 +120,4 @@ rm -rf "$home/.config" "$home/Orvelane.db"
 rc=$?
 [[ $rc -eq 2 && ! -e "$home/.config" && ! -e "$home/Orvelane.db" ]] ||
     { echo "refused command line: exit code $rc, files:"; ls -R "$home"; exit 1; }
-echo "start-up: $((9 + window_checks)) passed, 0 failed"
+echo "start-up: $((11 + window_checks)) passed, 0 failed"

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -84,15 +85,16 @@ TEST_F(TrayTest, WithANotificationAreaTheIconFollowsTheHubAndTheWatcher)
     CMainWindow& window = desktop.Window();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.QuitButton(), nullptr);
+    // The icon is there from the start, before any tray window or client.
+    EXPECT_TRUE(hub().Tray().m_bVisible);
+    EXPECT_TRUE(desktop.Tray().Icon()->isVisible());
+    EXPECT_EQ(window.windowTitle().toStdString(), txt::kServerBanner);
     ASSERT_TRUE(WaitFor([&] { return lookups > 3; }));
-    EXPECT_FALSE(hub().Tray().m_bVisible); // no tray window, no client: no icon
-    EXPECT_EQ(window.windowTitle().toStdString(), txt::kCaptionAtStart);
 
-    // The first client adds the busy icon.
+    // The first client turns it busy without adding it again.
     hub().SetTrayIcon(true, false);
     EXPECT_TRUE(desktop.Tray().Icon()->isVisible());
     EXPECT_EQ(desktop.Tray().Shown(), 1);
-    EXPECT_EQ(window.windowTitle().toStdString(), txt::kServerBanner);
 
     // A tray window, the same one again, then a new one: two adds, idle.
     trayWindow = 0x400001;
@@ -113,6 +115,11 @@ TEST_F(TrayTest, WithANotificationAreaTheIconFollowsTheHubAndTheWatcher)
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(desktop.Tray().Icon()->isVisible());
+    // A minimised window comes back to its normal state.
+    window.showMinimized();
+    desktop.Tray().OnTrayMessage(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
 
     // "&Quitter" ends the loop, stops the watcher and removes the icon.
     EXPECT_EQ(desktop.Tray().QuitAction()->text().toStdString(), txt::kQuit);
@@ -120,6 +127,29 @@ TEST_F(TrayTest, WithANotificationAreaTheIconFollowsTheHubAndTheWatcher)
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(desktop.Watcher().Running());
     EXPECT_FALSE(desktop.Tray().Icon()->isVisible());
+}
+
+// The pictures built into the program are the shield files of the source
+// tree, on the notification area and on the window, idle and busy.
+TEST_F(TrayTest, TheIconsAreTheShieldsOnTheTrayAndTheWindow)
+{
+    CDesktopApp desktop(app, true, lookup);
+    ASSERT_TRUE(desktop.Start({}));
+    const auto image = [](const QIcon& icon) {
+        return icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    QImage previous;
+    for (const auto& [busy, file] : {std::pair{false, "idle"}, std::pair{true, "busy"}}) {
+        SCOPED_TRACE(file);
+        hub().SetTrayIcon(busy, false);
+        const QImage shield = QImage(QStringLiteral(ORVELANE_SOURCE_DIR "/ui/icons/orvelane-%1-32.png").arg(file))
+                                  .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        ASSERT_FALSE(shield.isNull());
+        EXPECT_EQ(image(desktop.Tray().Icon()->icon()), shield);
+        EXPECT_EQ(image(desktop.Window().windowIcon()), shield);
+        EXPECT_NE(shield, previous);
+        previous = shield;
+    }
 }
 
 TEST_F(TrayTest, CtrlWithTheDebugKeyTogglesDebugAndTheKeyGoesOn)
