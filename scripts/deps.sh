@@ -2,6 +2,7 @@
 # Installs the Debian packages Orvelane needs that are missing.
 #   deps.sh          build and run
 #   deps.sh --tests  build, unit, integration and end-to-end tests, benchmarks
+#   deps.sh --package  build and make the Debian package (scripts/package.sh)
 set -euo pipefail
 
 # libxcb1-dev and pkg-config: the window's look-up of the "Connections Tray"
@@ -10,6 +11,12 @@ set -euo pipefail
 # server's certificate is checked against the system's trust store.
 # libsqlite3-dev: the store of analysed messages kept across runs.
 packages=(cmake ninja-build g++ qt6-base-dev libxcb1-dev pkg-config libssl3 ca-certificates libsqlite3-dev)
+# The package: dpkg-shlibdeps (dpkg-dev) finds its dependencies, lintian
+# checks it, setcap (libcap2-bin) is what its installation runs. The tests
+# build the package too.
+if [[ "${1:-}" == "--package" || "${1:-}" == "--tests" ]]; then
+    packages+=(dpkg-dev lintian libcap2-bin)
+fi
 if [[ "${1:-}" == "--tests" ]]; then
     # xvfb: the window tests that need a real X server (skipped without it)
     # and scripts/screenshots.sh; trayer is the notification area there,
