@@ -68,13 +68,19 @@ std::string CTextTools::SqueezeChar(std::string text, char c) const
 
 std::string CTextTools::SqueezeRepeats(std::string text) const
 {
+    // A byte is kept unless the next one equals it: every byte is stored and
+    // the write position moves on past the kept ones, without a branch on the
+    // text. The last byte is always kept.
     const size_t n = text.size();
+    if (n == 0)
+        return text;
+    char* data = text.data();
     size_t out = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (i + 1 < n && text[i] == text[i + 1])
-            continue;
-        text[out++] = text[i];
+    for (size_t i = 0; i + 1 < n; ++i) {
+        data[out] = data[i];
+        out += data[i] != data[i + 1];
     }
+    data[out++] = data[n - 1];
     text.resize(out);
     return text;
 }

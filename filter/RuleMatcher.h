@@ -109,6 +109,7 @@ private:
     bool BuildScanTable(size_t nodes, Flagged flagged);
     int32_t PlainHeaderMatch(std::string_view text) const;
     int32_t PlainBodyMatch(std::string_view text, size_t start, size_t* position) const;
+    void StampParts(uint32_t state);
 
     EMode m_mode;
     bool m_bStrip;
@@ -135,6 +136,7 @@ private:
     std::vector<std::vector<int32_t>> m_postings; // node -> entries holding that part
     std::vector<int32_t> m_partCount;   // entry -> number of distinct parts
     int32_t m_nAlwaysEntry = kNone;     // lowest entry without any part
+    int32_t m_nLongestPart = 0;         // length of the longest part
     // Scratch state of one test, reset by bumping the epoch.
     uint32_t m_nEpoch = 0;
     std::vector<uint32_t> m_nodeSeen;

@@ -333,3 +333,30 @@ TEST_F(HeaderTestTest, HubUsesCompiledListsThatFollowTheReference)
         }
     }
 }
+
+TEST(CompiledMatcher, LongHeadersScannedInStretchesFindEveryPart)
+{
+    // Header tests collect parts from stretches scanned side by side: parts
+    // up to 40 bytes long, planted so that some straddle the cuts.
+    std::mt19937 rng(4711);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> entries;
+        const int count = 1 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < count; ++i) {
+            std::string e = RandomText(rng, rng() % 4 == 0 ? 40 : 4, "ABa");
+            if (rng() % 2)
+                e += "*" + RandomText(rng, 6, "AB");
+            entries.push_back(e.empty() ? "AB" : e);
+        }
+        auto list = MakeList(entries);
+        CRuleMatcher header(*list, CRuleMatcher::kHeaderTest, false);
+        for (int t = 0; t < 5; ++t) {
+            std::string text = RandomText(rng, 6000, "ABaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab");
+            for (int k = 0; k < 3 && !text.empty(); ++k) {
+                const std::string& planted = entries[rng() % entries.size()];
+                text.insert(rng() % text.size(), planted.substr(0, planted.find('*')));
+            }
+            ASSERT_EQ(header.FirstHeaderMatch(text), ReferenceHeaderMatch(text, entries, false)) << "round " << round;
+        }
+    }
+}
