@@ -166,10 +166,11 @@ int RunWindowed(int argc, char** argv, const std::vector<std::string>& args)
         desktop.Tray().ShowWindow();
         return true;
     };
-    if (!desktop.Start(args))
-        return 1;
-    // SIGTERM while a start-up message box was open closed only the box.
+    // SIGTERM while a start-up message box was open closed only the box: the
+    // program ends as asked, not as if the user had given up at the box.
     if (QuitSignalled())
         return 0;
+    if (!desktop.Start(args))
+        return QuitSignalled() ? 0 : 1;
     return app.exec();
 }
