@@ -43,4 +43,7 @@ public:
     // ServerSecurity=auto no credential goes to them in clear again.
     virtual bool SpokeTls(const std::string& server) = 0;
     virtual void NoteTls(const std::string& server) = 0;
+    // No mail check is under way: work that would have made one wait may
+    // be done now.
+    virtual void Idle() {}
 };

@@ -145,10 +145,12 @@ inline constexpr const char kStoredTextMissing[] =
 // N°%d - Relevé long : le client reçoit les messages 1 à %d sur %d, la suite au prochain relevé
 inline constexpr const char kScanWindow[] =
     "N\xB0" "%d - Relev\xE9 long : le client re\xE7oit les messages 1 \xE0 %d sur %d, la suite au prochain relev\xE9\r\n";
-// POP3 answers of the proxy itself.
+// POP3 answers of the proxy itself. PIPELINING is offered in both CAPA
+// answers: the client's lines are taken one at a time and each is answered
+// before the next goes to the server, whatever the server can do.
 inline constexpr const char kAuthMechanisms[] = "+OK Supported authentication mechanisms:\r\nLOGIN\r\n.\r\n";
 inline constexpr const char kCapabilities[] =
-    "+OK Capability list follows\r\nUSER\r\nUIDL\r\nTOP\r\nSASL LOGIN PLAIN\r\n.\r\n";
+    "+OK Capability list follows\r\nUSER\r\nUIDL\r\nTOP\r\nPIPELINING\r\nSASL LOGIN PLAIN\r\n.\r\n";
 inline constexpr const char kQuitBeforeLogin[] = "+OK\r\n";
 inline constexpr const char kNoTls[] = "-ERR STLS not available\r\n";
 inline constexpr const char kNotLoggedIn[] = "-ERR not logged in: USER or AUTH first\r\n";

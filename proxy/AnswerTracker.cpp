@@ -144,7 +144,8 @@ std::string CAnswerTracker::Feed(std::string_view data, std::vector<Event>& even
             if (!lf)
                 break;
             if (m_line == ".\r\n" || m_line == ".\n") {
-                out += ".\r\n";
+                // The proxy's own: it answers pipelined lines in order.
+                out += "PIPELINING\r\n.\r\n";
                 Complete();
                 continue;
             }

@@ -13,7 +13,8 @@ class CAnswerTracker
 {
 public:
     // Single: one status line. Multi: a status line, and after "+OK" lines
-    // up to ".". Capa: like Multi, with PIPELINING, STLS and SASL removed.
+    // up to ".". Capa: like Multi, with PIPELINING, STLS and SASL removed and
+    // the proxy's own PIPELINING put last.
     enum class Kind { kSingle, kMulti, kCapa };
     // ToClient: the answer goes to the client. Noted: it goes to the client,
     // and the proxy is told whether it was "+OK" (DELE, RSET). LoginUser: the

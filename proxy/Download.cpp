@@ -11,6 +11,13 @@
 #include <QTimer>
 #include <algorithm>
 
+namespace {
+
+// A message text is given room for at most this many bytes before they come.
+constexpr int32_t kReserveBound = 1 << 20;
+
+} // namespace
+
 void CProxyServer::OnTimer(int32_t id)
 {
     CSession* session = SessionByNumber(id);
@@ -99,6 +106,11 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
         m_proxy.AddLog(StrFormat(txt::kUnixToDos, Clamp32(total - record->m_nSize)), true);
         record->m_nSize = static_cast<int32_t>(total);
     }
+    // The listed size, within a bound, is room for the whole text at once:
+    // a wrong one costs a reallocation, never more memory than the bound.
+    if (record->m_pszText.empty())
+        record->m_pszText.reserve(std::max(static_cast<size_t>(std::clamp(record->m_nListedSize, 0, kReserveBound)) + 64,
+                                           part.size()));
     record->m_pszText.append(part);
     record->m_nReceived = static_cast<int32_t>(total);
 
@@ -128,8 +140,8 @@ Stored CSession::StoreAnswerBytes(CMailRecord* record, int32_t n, std::string_vi
     }
     record->m_nSize = record->m_nReceived;
     record->m_bDownloaded = true;
-    // The text grew by doubling; what it will hold is known now. (The
-    // announced size reserves nothing: it is only the server's word.)
+    // The text may have grown by doubling; what it will hold is known now.
+    // (The announced size reserves nothing: it is only the server's word.)
     if (record->m_pszText.capacity() - record->m_pszText.size() > record->m_pszText.size() / 4)
         record->m_pszText.shrink_to_fit();
     m_bTimerFired = false;

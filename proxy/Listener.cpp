@@ -1,6 +1,7 @@
 // The listener and the life of a session: acceptance, the server
 // connection's opening, the close of either connection.
 #include "base/Format.h"
+#include "base/MessageStore.h"
 #include "base/Texts.h"
 #include "base/Win1252.h"
 #include "proxy/ProxyServer.h"
@@ -211,8 +212,11 @@ void CProxyServer::DisconnectSession(CSession* session)
         m_pListenSocket->Resume();
     AddLog(StrFormat(txt::kDisconnected, index), true);
     m_host.Connections().Remove(address);
-    if (m_sessions.empty())
+    if (m_sessions.empty()) {
         m_host.SetTrayIcon(false, false);
+        if (IMessageStore* store = Store())
+            store->Idle();
+    }
 }
 
 void CProxyServer::OnSocketClose(IConnection* socket)

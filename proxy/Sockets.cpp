@@ -183,6 +183,11 @@ bool CClientSocket::PullUnit()
         if (got <= 0)
             return false;
         const size_t old = m_unit.size();
+        // Room for all that is waiting at once: a streaming answer would
+        // otherwise be copied again at every doubling of the unit.
+        if (m_unit.capacity() - old < static_cast<size_t>(got))
+            m_unit.reserve(std::min(std::max(old + static_cast<size_t>(available), 2 * m_unit.capacity()),
+                                    std::max(m_nMaxUnit, old + static_cast<size_t>(got))));
         m_unit.append(m_pReadBuffer.get(), static_cast<size_t>(got));
         ++m_nChunks;
         const std::string_view chunk(m_unit.data() + old, static_cast<size_t>(got));

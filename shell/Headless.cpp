@@ -1,5 +1,6 @@
 #include "shell/Headless.h"
 
+#include "shell/CheckCommand.h"
 #include "shell/Instance.h"
 #include "shell/LearnCommand.h"
 #include "shell/ProxyApp.h"
@@ -44,6 +45,8 @@ int ReadProgramArguments(int argc, char** argv, std::vector<std::string>* runArg
         return 0;
     case CProxyApp::ECommand::kLearn:
         return RunLearnCommand(args);
+    case CProxyApp::ECommand::kCheck:
+        return RunCheckCommand(args);
     case CProxyApp::ECommand::kUnknown:
         std::fprintf(stderr, "orvelane: unknown arguments (try --help)\n");
         return 2;

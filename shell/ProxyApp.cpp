@@ -2,6 +2,7 @@
 
 #include "base/Paths.h"
 #include "base/Win1252.h"
+#include "shell/CheckCommand.h"
 #include "shell/LearnCommand.h"
 
 bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
@@ -12,6 +13,7 @@ bool CProxyApp::IsDefaultSwitch(const std::vector<std::string>& args)
 const char CProxyApp::kHelpText[] =
     "Usage: orvelane [--headless] [/default]\n"
     "       orvelane [/default] --learn-spam|--learn-ham PATH...\n"
+    "       orvelane [/default] --check PATH...\n"
     "A spam filter for POP3 mail that runs as a local POP3 proxy: point the mail client at\n"
     "this machine (ListenAddress, ListenPort) and log in as usual, or as user(host:port).\n"
     "\n"
@@ -26,6 +28,11 @@ const char CProxyApp::kHelpText[] =
     "              The plug-ins are loaded as a check loads them; no window, no listener.\n"
     "              Exit status 0 when something was taught, 1 when nothing was, 2 when a\n"
     "              PATH cannot be read or no configured plug-in can learn\n"
+    "  --check PATH...  judge the messages under each PATH (as above) with blacklist.txt\n"
+    "              and the plug-ins of Orvelane.ini, as a mail check would, and exit: one\n"
+    "              line per message (name, TAB, spam or ham, TAB, the filter and rule that\n"
+    "              fired; an mbox's messages are named PATH:N), then a summary line.\n"
+    "              No network, no listener. Exit status 0, or 2 when a PATH cannot be read\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -41,6 +48,8 @@ CProxyApp::ECommand CProxyApp::ReadCommandLine(const std::vector<std::string>& a
         return ECommand::kHelp;
     if (IsLearnCommand(args))
         return ECommand::kLearn;
+    if (IsCheckCommand(args))
+        return ECommand::kCheck;
     if (args.size() == 1 && args[0] == "--version")
         return ECommand::kVersion;
     return ECommand::kUnknown;

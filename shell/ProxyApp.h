@@ -19,8 +19,9 @@ public:
 
     // What the command line asks for: to run (no argument, or "/default"),
     // the help or the version text, learning from mail files
-    // ([/default] --learn-spam|--learn-ham PATH...), or nothing it knows (an error).
-    enum class ECommand { kRun, kHelp, kVersion, kLearn, kUnknown };
+    // ([/default] --learn-spam|--learn-ham PATH...), checking mail files
+    // ([/default] --check PATH...), or nothing it knows (an error).
+    enum class ECommand { kRun, kHelp, kVersion, kLearn, kCheck, kUnknown };
     static ECommand ReadCommandLine(const std::vector<std::string>& args);
     static const char kHelpText[];
     static const char kVersionText[];

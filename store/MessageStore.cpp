@@ -137,12 +137,28 @@ std::string Stamp()
 
 } // namespace
 
-// One prepared statement, finalised when it goes out of scope.
+// One prepared statement, finalised when it goes out of scope; or one of
+// the store's kept statements (those a check runs once per message), reset
+// and its values let go when it goes out of scope.
 class CMessageStore::CStatement
 {
 public:
     CStatement(sqlite3* db, const char* sql) { m_nCode = sqlite3_prepare_v2(db, sql, -1, &m_pStmt, nullptr); }
-    ~CStatement() { sqlite3_finalize(m_pStmt); }
+    CStatement(CMessageStore& store, const std::string& sql) : m_pStore(&store), m_nGeneration(store.m_nGeneration)
+    {
+        m_pStmt = store.KeptStatement(sql, m_nCode);
+    }
+    ~CStatement()
+    {
+        if (!m_pStore) {
+            sqlite3_finalize(m_pStmt);
+        } else if (m_pStmt && m_pStore->m_nGeneration == m_nGeneration) {
+            // (A failure in between may have closed the file, and finalised
+            // the statement with it.)
+            sqlite3_reset(m_pStmt);
+            sqlite3_clear_bindings(m_pStmt);
+        }
+    }
     CStatement(const CStatement&) = delete;
     CStatement& operator=(const CStatement&) = delete;
 
@@ -152,6 +168,13 @@ public:
     {
         if (Ok())
             m_nCode = sqlite3_bind_blob64(m_pStmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // The same without a copy: `bytes` must outlive the statement's use.
+    CStatement& BindStatic(int index, std::string_view bytes)
+    {
+        if (Ok())
+            m_nCode = sqlite3_bind_blob64(m_pStmt, index, bytes.data(), bytes.size(), SQLITE_STATIC);
         return *this;
     }
     CStatement& Bind(int index, int64_t value)
@@ -180,7 +203,24 @@ public:
 private:
     sqlite3_stmt* m_pStmt = nullptr;
     int m_nCode = SQLITE_OK;
+    CMessageStore* m_pStore = nullptr; // a kept statement's
+    uint64_t m_nGeneration = 0;
 };
+
+sqlite3_stmt* CMessageStore::KeptStatement(const std::string& sql, int& code)
+{
+    code = SQLITE_OK;
+    sqlite3_stmt*& kept = m_statements[sql];
+    if (!kept) {
+        code = sqlite3_prepare_v3(m_pDb, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr);
+        if (code != SQLITE_OK) {
+            sqlite3_finalize(kept);
+            m_statements.erase(sql);
+            return nullptr;
+        }
+    }
+    return kept;
+}
 
 CMessageStore::CMessageStore(ILogSink& log) : m_log(log) {}
 
@@ -191,6 +231,10 @@ CMessageStore::~CMessageStore()
 
 void CMessageStore::Close()
 {
+    for (auto& [sql, statement] : m_statements)
+        sqlite3_finalize(statement);
+    m_statements.clear();
+    ++m_nGeneration;
     if (m_pDb)
         sqlite3_close_v2(m_pDb);
     m_pDb = nullptr;
@@ -260,7 +304,10 @@ int CMessageStore::Prepare()
 {
     // WAL: a transaction is whole or absent after a crash, and readers do not
     // wait on the writer. NORMAL syncs at checkpoints, which WAL keeps safe.
-    int code = sqlite3_exec(m_pDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+    // A check's transaction leaves its pages in the journal; they are copied
+    // into the file once no check is under way (Idle), or past 32 MB of them.
+    int code = sqlite3_exec(m_pDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192;",
+                            nullptr, nullptr, nullptr);
     if (code != SQLITE_OK)
         return code;
     int64_t version = -1;
@@ -368,7 +415,7 @@ bool CMessageStore::FindRecord(const std::string& account, const std::string& ui
                                         " insertions, ") +
                             (withText ? "text, checksum" : "length(text)") +
                             " FROM messages WHERE account=?1 AND uidl=?2" + (history ? "" : " AND gone=0");
-    CStatement find(m_pDb, sql.c_str());
+    CStatement find(*this, sql);
     find.Bind(1, account).Bind(2, uidl);
     if (!find.Step()) {
         if (!find.Ok())
@@ -416,7 +463,7 @@ bool CMessageStore::LoadText(const std::string& account, const std::string& uidl
 {
     if (!m_pDb)
         return false;
-    CStatement load(m_pDb, "SELECT text, checksum, size FROM messages WHERE account=?1 AND uidl=?2");
+    CStatement load(*this, "SELECT text, checksum, size FROM messages WHERE account=?1 AND uidl=?2");
     load.Bind(1, account).Bind(2, uidl);
     if (!load.Step()) {
         if (!load.Ok())
@@ -465,7 +512,7 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
     int64_t old = -1;
     bool same = record.m_bTextStored;
     {
-        CStatement kept(m_pDb, "SELECT length(text), checksum FROM messages WHERE account=?1 AND uidl=?2");
+        CStatement kept(*this, "SELECT length(text), checksum FROM messages WHERE account=?1 AND uidl=?2");
         kept.Bind(1, account).Bind(2, record.m_strUidl);
         if (kept.Step()) {
             old = kept.Int(0);
@@ -475,7 +522,7 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
     if (same) {
         // The text is kept already (a download, now analysed and left
         // unchanged): only what the analysis wrote is written.
-        CStatement update(m_pDb, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
+        CStatement update(*this, "UPDATE messages SET analysed=?3, spam=?4, trusted=?5, spam_type=?6,"
                                  " filter_label=?7, rule_text=?8, return_path=?9, sender=?10, recipients=?11,"
                                  " cc=?12, subject=?13, used=?14, insertions=?15, gone=0 WHERE account=?1 AND uidl=?2");
         update.Bind(1, account).Bind(2, record.m_strUidl).Bind(3, int64_t(record.m_bAnalysed));
@@ -491,7 +538,7 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
     // A text larger than the whole bound is not kept.
     if (static_cast<int64_t>(size) > m_nMaxBytes)
         return false;
-    CStatement put(m_pDb, "INSERT OR REPLACE INTO messages(account, uidl, listed_size, size, received, analysed,"
+    CStatement put(*this, "INSERT OR REPLACE INTO messages(account, uidl, listed_size, size, received, analysed,"
                           " spam, trusted, spam_type, filter_label, rule_text, return_path, sender, recipients,"
                           " cc, subject, text, checksum, used, insertions, kept, corrected, gone)"
                           " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,"
@@ -502,7 +549,7 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
     put.Bind(7, int64_t(record.m_bSpam)).Bind(8, int64_t(record.m_bTrusted)).Bind(9, record.m_strSpamType);
     put.Bind(10, record.m_strFilterLabel).Bind(11, record.m_strRuleText).Bind(12, record.m_strReturnPath);
     put.Bind(13, record.m_strFrom).Bind(14, record.m_strTo).Bind(15, record.m_strCc).Bind(16, record.m_strSubject);
-    put.Bind(17, text).Bind(18, checksum).Bind(19, ++m_nStamp).Bind(20, EncodeInsertions(record.m_insertions));
+    put.BindStatic(17, text).Bind(18, checksum).Bind(19, ++m_nStamp).Bind(20, EncodeInsertions(record.m_insertions));
     put.Bind(21, int64_t(std::time(nullptr)));
     put.Step();
     if (!put.Ok()) {
@@ -585,6 +632,12 @@ void CMessageStore::Listed(const std::string& account, const std::vector<std::st
     use.Step();
     if (!use.Ok())
         Failed(use.Code());
+}
+
+void CMessageStore::Idle()
+{
+    if (m_pDb)
+        sqlite3_wal_checkpoint_v2(m_pDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 bool CMessageStore::SpokeTls(const std::string& server)

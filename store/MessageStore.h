@@ -9,11 +9,13 @@
 #include "base/MessageStore.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // A kept message as the window's history lists it.
 struct SKeptMessage {
@@ -80,6 +82,9 @@ public:
     bool SetCorrection(const std::string& account, const std::string& uidl, bool spam);
 
     void NoteTls(const std::string& server) override;
+    // Copies the journal into the file (a check's writes only append to the
+    // journal, up to a bound).
+    void Idle() override;
 
 private:
     class CStatement;
@@ -111,6 +116,9 @@ private:
     bool PutOne(const std::string& account, const CMailRecord& record, int& code);
     // Drops the least recently used records until the text fits the bound.
     bool Evict();
+    // The statement for `sql`, prepared on first use and kept until Close;
+    // null with the failure's code.
+    sqlite3_stmt* KeptStatement(const std::string& sql, int& code);
 
     ILogSink& m_log;
     sqlite3* m_pDb = nullptr;
@@ -120,4 +128,6 @@ private:
     int64_t m_nStamp = 0; // the last use stamp given
     int m_nOpenErrno = 0; // why the system refused the file, or 0
     bool m_bReported = false; // a failure is in the log for this check
+    std::map<std::string, sqlite3_stmt*> m_statements;
+    uint64_t m_nGeneration = 0; // counts the closings, which finalise them
 };

@@ -33,7 +33,7 @@ TEST_F(Login, EveryLineBeforeTheLoginIsAnsweredLocally)
     const std::string notLoggedIn = "-ERR not logged in: USER or AUTH first\r\n";
     ASSERT_TRUE(client->WaitFor(notLoggedIn + notLoggedIn + notLoggedIn));
     EXPECT_EQ(client->received, kBanner +
-                                    "+OK Capability list follows\r\nUSER\r\nUIDL\r\nTOP\r\nSASL LOGIN PLAIN\r\n.\r\n"
+                                    "+OK Capability list follows\r\nUSER\r\nUIDL\r\nTOP\r\nPIPELINING\r\nSASL LOGIN PLAIN\r\n.\r\n"
                                     "-ERR STLS not available\r\n"
                                     "-ERR not logged in: USER or AUTH first\r\n"
                                     "-ERR not logged in: USER or AUTH first\r\n"
@@ -172,7 +172,7 @@ TEST_F(Login, CapaAfterLoginLosesWhatTheProxyCannotHonour)
     client->received.clear();
     client->Send("CAPA\r\n");
     ASSERT_TRUE(client->WaitFor(".\r\n"));
-    EXPECT_EQ(client->received, "+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n.\r\n");
+    EXPECT_EQ(client->received, "+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\nPIPELINING\r\n.\r\n");
 }
 
 TEST_F(Login, UserAndPassTogetherWithANamedServer)

@@ -125,7 +125,7 @@ TEST(AnswerTracker, CapabilitiesTheProxyCannotHonourAreDropped)
     CAnswerTracker tracker;
     tracker.Expect(CAnswerTracker::Kind::kCapa);
     EXPECT_EQ(Feed(tracker, "+OK list\r\nTOP\r\nPIPELINING\r\nST"), "+OK list\r\nTOP\r\n");
-    EXPECT_EQ(Feed(tracker, "LS\r\nsasl PLAIN\r\nUIDL\r\n.\r\n"), "UIDL\r\n.\r\n");
+    EXPECT_EQ(Feed(tracker, "LS\r\nsasl PLAIN\r\nUIDL\r\n.\r\n"), "UIDL\r\nPIPELINING\r\n.\r\n");
     EXPECT_TRUE(tracker.Idle());
 }
 

@@ -66,6 +66,21 @@ TEST_F(Scan, StatScansDownloadsAndServesTheStoredCopies)
     EXPECT_EQ(hub->Progress().m_strStatus, "");
 }
 
+TEST_F(Scan, SixLinesInOneWriteGetSixAnswersInOrder)
+{
+    TwoMessages();
+    auto client = LoggedIn();
+    client->received.clear();
+    client->Send("STAT\r\nLIST\r\nRETR 2\r\nRETR 1\r\nDELE 1\r\nQUIT\r\n");
+    ASSERT_TRUE(client->WaitClosed());
+    EXPECT_EQ(client->received,
+              StrFormat("+OK 2 %d\r\n+OK Mailbox scan listing follows\r\n1 %d\r\n2 %d\r\n.\r\n", Stored(0) + Stored(1),
+                        Stored(0), Stored(1)) +
+                  Retrieved(1) + Retrieved(0) + "+OK deleted\r\n+OK bye\r\n");
+    EXPECT_EQ(server->Received(),
+              "USER alice\r\nPASS secret\r\nCAPA\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nRETR 2\r\nDELE 1\r\nQUIT\r\n");
+}
+
 TEST_F(Scan, ListFirstGetsTheListingAndLaterListsAreLocal)
 {
     TwoMessages();

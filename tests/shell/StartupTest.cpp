@@ -94,6 +94,7 @@ TEST(CommandLine, DefaultSwitch)
         {{}, C::kRun},           {{"/Default"}, C::kRun},       {{"--help"}, C::kHelp},
         {{"-h"}, C::kHelp},      {{"--version"}, C::kVersion},  {{"--verbose"}, C::kUnknown},
         {{"x"}, C::kUnknown},    {{"/default", "x"}, C::kUnknown}, {{"--help", "x"}, C::kUnknown},
+        {{"--check"}, C::kCheck}, {{"/default", "--check", "m"}, C::kCheck}, {{"m", "--check"}, C::kUnknown},
     };
     for (const auto& [args, command] : lines)
         EXPECT_EQ(CProxyApp::ReadCommandLine(args), command) << args.size();
