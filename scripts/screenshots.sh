@@ -24,15 +24,11 @@ fi
 # (openbox) and a tray host (trayer), the program started in a scratch home.
 if command -v Xvfb >/dev/null && command -v trayer >/dev/null && command -v xdotool >/dev/null; then
     home=$(mktemp -d)
-    number=$((150 + $$ % 100))
-    while [[ -e /tmp/.X$number-lock ]]; do number=$((number + 1)); done
-    display=:$number
     pids=()
     trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$home"' EXIT
-    Xvfb "$display" -nolisten tcp -screen 0 480x120x24 -dpi 96 >/dev/null 2>&1 &
-    pids+=($!)
-    until DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1; do sleep 0.1; done
-    export DISPLAY=$display
+    source tests/scripts/xserver.sh
+    start_xserver -screen 0 480x120x24 -dpi 96 || { echo "Xvfb did not start" >&2; exit 1; }
+    pids+=("$xserver_pid")
     command -v openbox >/dev/null && { openbox >/dev/null 2>&1 & pids+=($!); }
     trayer --edge top --align right --widthtype pixel --width 120 --height 40 --tint 0xd8d8d8 --transparent true \
         --alpha 0 >/dev/null 2>&1 &

@@ -15,19 +15,13 @@ home=$(mktemp -d)
 children=()
 cleanup() {
     for pid in "${children[@]}"; do kill -9 "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    stop_xserver
     rm -rf "$home"
 }
 trap cleanup EXIT
 
-number=$((150 + $$ % 100))
-while [[ -e /tmp/.X$number-lock ]]; do number=$((number + 1)); done
-export DISPLAY=:$number
-Xvfb "$DISPLAY" -nolisten tcp -screen 0 640x480x24 >/dev/null 2>&1 &
-children+=($!)
-for _ in $(seq 100); do
-    xdotool getdisplaygeometry >/dev/null 2>&1 && break
-    sleep 0.1
-done
+source "$(dirname "$0")/xserver.sh"
+start_xserver -screen 0 640x480x24 || { echo "FAIL: Xvfb did not start"; exit 1; }
 unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 export HOME=$home XDG_CONFIG_HOME= QT_QPA_PLATFORM=xcb
 mkdir -p "$home/.config/orvelane"
@@ -75,7 +69,7 @@ children+=($!)
 wait_for test -s "$home/port" || fail "no port holder"
 settings "$(cat "$home/port")"
 start "$home/boxed"
-wait_for visible . || fail "no message box for the port taken" "$home/boxed"
+wait_for visible . || { xwininfo -root -tree | grep -v '^ *$'; fail "no message box for the port taken" "$home/boxed"; }
 ends "$pid" || fail "SIGTERM with the box open: still running" "$home/boxed"
 [[ $rc -eq 0 ]] || fail "SIGTERM with the box open: exit code $rc" "$home/boxed"
 passed=$((passed + 1))

@@ -58,10 +58,13 @@ rc=$?
 # With a display that answers (Xvfb, no notification area) the window starts
 # and SIGTERM still ends the program, although closing the window only
 # minimises it.
-if command -v xvfb-run >/dev/null 2>&1; then
+if command -v Xvfb >/dev/null 2>&1; then
+    source "$(dirname "$0")/xserver.sh"
+    start_xserver -screen 0 640x480x24 || { echo "window start: Xvfb did not start"; exit 1; }
+    trap 'stop_xserver; rm -rf "$home"' EXIT
     rm -f "$home/.config/orvelane/Orvelane.ini" "$home/pid"
     printf 'ListenAddress=127.0.0.1\nListenPort=0\n' > "$home/.config/orvelane/Orvelane.ini"
-    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= xvfb-run -a sh -c 'echo $$ > "$1"; exec "$2" /default' sh \
+    (cd "$home" && HOME="$home" XDG_CONFIG_HOME= sh -c 'echo $$ > "$1"; exec "$2" /default' sh \
         "$home/pid" "$binary") >"$out" 2>&1 &
     runner=$!
     for _ in $(seq 100); do
@@ -80,6 +83,8 @@ if command -v xvfb-run >/dev/null 2>&1; then
         echo "window start: still running after SIGTERM"; kill -9 "$pid"; exit 1
     fi
     wait $runner
+    stop_xserver
+    unset DISPLAY
     window_checks=1
 else
     window_checks=0

@@ -184,17 +184,25 @@ TEST(X11WindowFinder, FindsTheConnectionsTrayWindowByItsTitle)
 #else
     if (std::system("command -v Xvfb >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "Xvfb is not installed";
-    // A display number no server holds.
-    int number = 90 + static_cast<int>(::getpid() % 50);
-    while (::access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0)
-        ++number;
-    const std::string display = ":" + std::to_string(number);
+    // The server picks a free display number itself and writes it to the
+    // pipe: no race with other tests starting a server at the same time.
+    int numberPipe[2];
+    ASSERT_EQ(::pipe(numberPipe), 0);
     const pid_t server = ::fork();
     if (server == 0) {
-        ::execlp("Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-screen", "0", "320x240x24",
+        ::close(numberPipe[0]);
+        const std::string fd = std::to_string(numberPipe[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0", "320x240x24",
                  static_cast<char*>(nullptr));
         ::_exit(127);
     }
+    ::close(numberPipe[1]);
+    std::string number;
+    char c;
+    while (::read(numberPipe[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(numberPipe[0]);
+    const std::string display = ":" + number;
     // Ended however the test ends.
     std::unique_ptr<void, std::function<void(void*)>> stop(reinterpret_cast<void*>(1), [server](void*) {
         ::kill(server, SIGTERM);
