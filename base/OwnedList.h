@@ -1,10 +1,13 @@
 // The one collection type of the system: a singly linked list that owns its
 // items, with a cursor remembered between `first`/`next` steps. Items are
-// compared by identity.
+// compared by identity. An index of the nodes in order makes `at` one step
+// whatever the position: a scan asks for messages by number thousands of
+// times, not always in order.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 template <typename T>
 class OwnedList
@@ -24,6 +27,7 @@ public:
     T* append(std::unique_ptr<T> item)
     {
         Node* node = new Node{std::move(item), nullptr};
+        m_index.push_back(node);
         m_pLastAppended = node;
         m_pCursor = node;
         ++m_nCount;
@@ -64,9 +68,11 @@ public:
             return nullptr;
         Node* prev = nullptr;
         Node* node = m_pHead;
+        size_t position = 0;
         while (node && node->item.get() != item) {
             prev = node;
             node = node->next;
+            ++position;
         }
         if (!node)
             return nullptr;
@@ -83,7 +89,7 @@ public:
             m_pLastAppended = nullptr;
         if (m_pCursor == node)
             m_pCursor = nullptr;
-        m_pAtNode = nullptr; // positions after the removed node have moved
+        m_index.erase(m_index.begin() + static_cast<std::ptrdiff_t>(position));
         std::unique_ptr<T> out = std::move(node->item);
         delete node;
         --m_nCount;
@@ -99,7 +105,8 @@ public:
             delete node;
             node = following;
         }
-        m_pHead = m_pTail = m_pLastAppended = m_pCursor = m_pAtNode = nullptr;
+        m_pHead = m_pTail = m_pLastAppended = m_pCursor = nullptr;
+        m_index.clear();
         m_nCount = 0;
     }
 
@@ -109,20 +116,8 @@ public:
     {
         if (n < 1 || n > m_nCount)
             return nullptr;
-        // Walks on from the node found last time when it lies before n, so
-        // visiting the items in order costs one step each.
-        Node* node = m_pHead;
-        int32_t i = 1;
-        if (m_pAtNode && m_nAtIndex <= n) {
-            node = m_pAtNode;
-            i = m_nAtIndex;
-        }
-        for (; i < n; ++i)
-            node = node->next;
-        m_pAtNode = node;
-        m_nAtIndex = n;
-        m_pCursor = node;
-        return node->item.get();
+        m_pCursor = m_index[static_cast<size_t>(n - 1)];
+        return m_pCursor->item.get();
     }
 
     // Position counted from 1, or 0 when the item is not in the list.
@@ -177,8 +172,7 @@ private:
     Node* m_pHead = nullptr;
     Node* m_pLastAppended = nullptr;
     Node* m_pCursor = nullptr;
-    // The node `at` returned last, and its position.
-    Node* m_pAtNode = nullptr;
-    int32_t m_nAtIndex = 0;
+    // Every node, head to tail.
+    std::vector<Node*> m_index;
     int32_t m_nCount = 0;
 };
