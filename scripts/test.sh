@@ -13,6 +13,7 @@ if [[ "${1:-}" == "--sanitize" ]]; then
     args+=(-DORVELANE_SANITIZE=ON)
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 fi
 cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"

@@ -1,5 +1,6 @@
 """A TCP relay on 127.0.0.1 that records every byte a client sends the
 server behind it, to show what went over the wire in clear."""
+import select
 import socket
 import threading
 
@@ -41,6 +42,19 @@ class Capture:
             except OSError:
                 client.close()
                 continue
+            # A client that speaks first (a TLS handshake) has its first
+            # bytes carried before the server's side is relayed: a client
+            # that gives up on the server's first answer closes with the
+            # server's bytes unread, and the reset that follows would take
+            # its own unread bytes with it here.
+            if select.select([client], [], [], 0.5)[0]:
+                try:
+                    first = client.recv(65536)
+                    with self.lock:
+                        self._sent += first
+                    server.sendall(first)
+                except OSError:
+                    pass
             pump = threading.Thread(target=self._pump, args=(client, server, True), daemon=True)
             with self.lock:
                 self.connections += 1
