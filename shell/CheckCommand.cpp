@@ -11,6 +11,7 @@
 #include "filter/Analysis.h"
 #include "filter/PlugIns.h"
 #include "filter/RuleSet.h"
+#include "shell/MailPathArgs.h"
 #include "shell/Settings.h"
 
 #include <cstdio>
@@ -191,23 +192,9 @@ int RunCheckCommand(const std::vector<std::string>& args)
         std::fprintf(stderr, "orvelane: --check needs at least one PATH: a message file, a Maildir or an mbox\n");
         return 2;
     }
-    // Every PATH is looked at first, and read by its full name: finding the
-    // settings may change the current directory.
-    const std::string here = CurrentDirectory();
     std::vector<std::string> readPaths;
-    bool pathsReadable = true;
-    for (const std::string& path : paths) {
-        readPaths.push_back(path.starts_with('/') ? path : here + "/" + path);
-        std::string error;
-        if (MailPathKind(readPaths.back(), &error) == EMailPathKind::kUnreadable) {
-            std::fprintf(stderr, "orvelane: cannot read %s: %s\n", path.c_str(), error.c_str());
-            pathsReadable = false;
-        }
-    }
-    if (!pathsReadable) {
-        std::fprintf(stderr, "orvelane: nothing was checked\n");
+    if (!ResolveMailPaths(paths, "orvelane: nothing was checked", &readPaths))
         return 2;
-    }
 
     // The settings, rule file and plug-ins a mail check would use.
     if (useDefault)

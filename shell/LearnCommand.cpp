@@ -6,6 +6,7 @@
 #include "decode/MailDecoder.h"
 #include "decode/TextTools.h"
 #include "filter/PlugIns.h"
+#include "shell/MailPathArgs.h"
 #include "shell/Settings.h"
 
 #include <chrono>
@@ -191,18 +192,9 @@ int RunLearnCommand(const std::vector<std::string>& args)
     }
     // Every PATH is looked at before anything is taught: a typing mistake
     // must not leave half of the folders learned.
-    bool pathsReadable = true;
-    for (const std::string& path : paths) {
-        std::string error;
-        if (MailPathKind(path, &error) == EMailPathKind::kUnreadable) {
-            std::fprintf(stderr, "orvelane: cannot read %s: %s\n", path.c_str(), error.c_str());
-            pathsReadable = false;
-        }
-    }
-    if (!pathsReadable) {
-        std::fprintf(stderr, "orvelane: nothing was taught\n");
+    std::vector<std::string> readPaths;
+    if (!ResolveMailPaths(paths, "orvelane: nothing was taught", &readPaths))
         return 2;
-    }
 
     // The settings and plug-ins a check would use.
     if (useDefault)
@@ -249,7 +241,7 @@ int RunLearnCommand(const std::vector<std::string>& args)
     bool readFailed = false;
     {
         CLearner learner(engines, spam);
-        for (const std::string& path : paths) {
+        for (const std::string& path : readPaths) {
             SMailPathReport report;
             std::string error;
             const EMailPathKind kind = MailPathKind(path, &error);

@@ -113,6 +113,9 @@ class LearnTest(unittest.TestCase):
              "1 failed\n    first failure: " + message + ": spam 17 bytes", 1),
             ("/default reads the configuration folder", [], engine, ["/default", "--learn-ham", message],
              0, "1 taught", 1),
+            # read from where the command was given, not the configuration folder
+            ("/default and a relative PATH", [], engine, ["/default", "--learn-ham", "../m.eml"],
+             0, "1 taught", 1),
         ]
         os.makedirs(self.work + "/sub/empty-folder")
         for name, here, there, args, status, needle, count in rows:
