@@ -139,27 +139,30 @@ only_new off
 uidls_file {folder}/uidls
 delivery mbox {folder}/mbox
 received_header off
-timeout 120
+timeout {timeout}
 account default : bench
 """
 
 
-def mpop(port, user, folder):
+def mpop(port, user, folder, timeout=120, password=PASSWORD):
     """One mpop run that fetches every message, keeps them on the server and
     delivers them to an mbox file. Returns (seconds, messages delivered)."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     rc = os.path.join(folder, "mpoprc")
     with open(rc, "w") as f:
-        f.write(MPOPRC.format(port=port, user=user, password=PASSWORD, folder=folder))
+        f.write(MPOPRC.format(port=port, user=user, password=password, folder=folder, timeout=timeout))
     os.chmod(rc, 0o600)
     start = time.perf_counter()
-    done = subprocess.run(["mpop", "-q", "-C", rc], capture_output=True, timeout=180)
+    done = subprocess.run(["mpop", "-q", "-C", rc], capture_output=True, timeout=timeout + 10)
     seconds = time.perf_counter() - start
     if done.returncode != 0:
         raise RuntimeError(f"mpop failed ({done.returncode}): {done.stderr.decode(errors='replace')}")
-    with open(os.path.join(folder, "mbox"), "rb") as f:
-        box = f.read()
+    try:
+        with open(os.path.join(folder, "mbox"), "rb") as f:
+            box = f.read()
+    except FileNotFoundError:
+        box = b""
     return seconds, box.startswith(b"From ") + box.count(b"\nFrom ")
 
 

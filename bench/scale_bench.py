@@ -53,7 +53,6 @@ import random
 import re
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
@@ -68,7 +67,7 @@ from lab.dovecot import Dovecot  # noqa: E402
 from lab.orvelane import Orvelane  # noqa: E402
 from lab.proc import exit_on_sigterm  # noqa: E402
 from latency_relay import Relay  # noqa: E402
-from proxy_fetch import generated_rules, load_corpus  # noqa: E402
+from proxy_fetch import generated_rules, load_corpus, mpop  # noqa: E402
 
 PASSWORD = "secret"
 ONE_WAY_DELAY = 0.025
@@ -83,24 +82,6 @@ GIVE_UP = SCAN_ANSWER_SECONDS + 30
 PADDED_SIZE = 50_000
 PATIENT = 1800  # seconds a client waits when the point is to get everything
 PROBE_BUDGET_MS = 100
-
-MPOPRC = """\
-account bench
-host 127.0.0.1
-port {port}
-user "{user}"
-password "{password}"
-auth user
-tls off
-keep on
-only_new off
-uidls_file {folder}/uidls
-delivery mbox {folder}/mbox
-received_header off
-timeout {timeout}
-account default : bench
-"""
-
 
 # -- mailboxes ----------------------------------------------------------------
 
@@ -170,29 +151,6 @@ def one_at_a_time(port, user, retr=True, have=None, timeout=120):
                         have.add(uidl)
         pop.ok("QUIT")
     return dict(seconds=time.perf_counter() - start, stat=stat, count=count, fetched=fetched)
-
-
-def mpop(port, user, folder, timeout=120):
-    """One mpop run that keeps the messages on the server and delivers them to
-    an mbox file. Returns (seconds, messages delivered)."""
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    rc = os.path.join(folder, "mpoprc")
-    with open(rc, "w") as f:
-        f.write(MPOPRC.format(port=port, user=user, password=PASSWORD, folder=folder,
-                              timeout=timeout))
-    os.chmod(rc, 0o600)
-    start = time.perf_counter()
-    done = subprocess.run(["mpop", "-q", "-C", rc], capture_output=True, timeout=timeout + 10)
-    seconds = time.perf_counter() - start
-    if done.returncode != 0:
-        raise RuntimeError(f"mpop failed ({done.returncode}): {done.stderr.decode(errors='replace')}")
-    try:
-        with open(os.path.join(folder, "mbox"), "rb") as f:
-            box = f.read()
-    except FileNotFoundError:
-        box = b""
-    return seconds, box.startswith(b"From ") + box.count(b"\nFrom ")
 
 
 def patient_check(port, user, give_up):
