@@ -26,6 +26,46 @@ constexpr std::array<bool, 256> kSeparatorsAndSpace = [] {
     return table;
 }();
 
+// Four walks of the scan table side by side, one byte of each per step, so
+// that the four chains of table look-ups overlap in time. Lane k reads
+// `steps` bytes from starts[k] on, from the offset (node * width) in
+// offsets[k], left there at the end. `hit(k, offset, j)` is called for every
+// lane whose step j reaches a node where parts end.
+template <typename Hit>
+void WalkFourLanes(const uint32_t* scan, const uint8_t* classes, const unsigned char* const (&starts)[4],
+                   size_t steps, uint32_t (&offsets)[4], Hit&& hit)
+{
+    const unsigned char* p0 = starts[0];
+    const unsigned char* p1 = starts[1];
+    const unsigned char* p2 = starts[2];
+    const unsigned char* p3 = starts[3];
+    uint32_t o0 = offsets[0], o1 = offsets[1], o2 = offsets[2], o3 = offsets[3];
+    for (size_t j = 0; j < steps; ++j) {
+        const uint32_t n0 = scan[o0 + classes[p0[j]]];
+        const uint32_t n1 = scan[o1 + classes[p1[j]]];
+        const uint32_t n2 = scan[o2 + classes[p2[j]]];
+        const uint32_t n3 = scan[o3 + classes[p3[j]]];
+        o0 = n0 >> 1;
+        o1 = n1 >> 1;
+        o2 = n2 >> 1;
+        o3 = n3 >> 1;
+        if ((n0 | n1 | n2 | n3) & 1u) {
+            if (n0 & 1u)
+                hit(0, o0, j);
+            if (n1 & 1u)
+                hit(1, o1, j);
+            if (n2 & 1u)
+                hit(2, o2, j);
+            if (n3 & 1u)
+                hit(3, o3, j);
+        }
+    }
+    offsets[0] = o0;
+    offsets[1] = o1;
+    offsets[2] = o2;
+    offsets[3] = o3;
+}
+
 } // namespace
 
 bool IsSeparator(unsigned char c, bool alsoSpaces)
@@ -322,33 +362,12 @@ int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
     if (length >= kLanes * (overlap + 64)) {
         const size_t step = (length - overlap) / kLanes;
         const size_t steps = step + overlap; // 4 * step + overlap <= length
-        const unsigned char* p0 = bytes;
-        const unsigned char* p1 = bytes + step;
-        const unsigned char* p2 = bytes + 2 * step;
-        const unsigned char* p3 = bytes + 3 * step;
-        uint32_t o0 = 0, o1 = 0, o2 = 0, o3 = 0;
-        for (size_t j = 0; j < steps; ++j) {
-            const uint32_t n0 = scan[o0 + classes[p0[j]]];
-            const uint32_t n1 = scan[o1 + classes[p1[j]]];
-            const uint32_t n2 = scan[o2 + classes[p2[j]]];
-            const uint32_t n3 = scan[o3 + classes[p3[j]]];
-            o0 = n0 >> 1;
-            o1 = n1 >> 1;
-            o2 = n2 >> 1;
-            o3 = n3 >> 1;
-            if ((n0 | n1 | n2 | n3) & 1u) {
-                if (n0 & 1u)
-                    StampParts(o0);
-                if (n1 & 1u)
-                    StampParts(o1);
-                if (n2 & 1u)
-                    StampParts(o2);
-                if (n3 & 1u)
-                    StampParts(o3);
-            }
-        }
+        const unsigned char* const starts[kLanes] = {bytes, bytes + step, bytes + 2 * step, bytes + 3 * step};
+        uint32_t offsets[kLanes] = {};
+        WalkFourLanes(scan, classes, starts, steps, offsets,
+                      [this](size_t, uint32_t at, size_t) { StampParts(at); });
         tail = 3 * step + steps;
-        offset = o3;
+        offset = offsets[3];
     }
     for (size_t i = tail; i < length; ++i) {
         const uint32_t next = scan[offset + classes[bytes[i]]];
@@ -442,32 +461,11 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
         size_t steps = lane[0].to - lane[0].from;
         for (size_t k = 1; k < kLanes; ++k)
             steps = std::min(steps, lane[k].to - lane[k].from);
-        uint32_t o0 = 0, o1 = 0, o2 = 0, o3 = 0;
-        const unsigned char* p0 = bytes + lane[0].from;
-        const unsigned char* p1 = bytes + lane[1].from;
-        const unsigned char* p2 = bytes + lane[2].from;
-        const unsigned char* p3 = bytes + lane[3].from;
-        for (size_t j = 0; j < steps; ++j) {
-            const uint32_t n0 = scan[o0 + classes[p0[j]]];
-            const uint32_t n1 = scan[o1 + classes[p1[j]]];
-            const uint32_t n2 = scan[o2 + classes[p2[j]]];
-            const uint32_t n3 = scan[o3 + classes[p3[j]]];
-            o0 = n0 >> 1;
-            o1 = n1 >> 1;
-            o2 = n2 >> 1;
-            o3 = n3 >> 1;
-            if ((n0 | n1 | n2 | n3) & 1u) {
-                if (n0 & 1u)
-                    record(lane[0], o0, lane[0].from + j);
-                if (n1 & 1u)
-                    record(lane[1], o1, lane[1].from + j);
-                if (n2 & 1u)
-                    record(lane[2], o2, lane[2].from + j);
-                if (n3 & 1u)
-                    record(lane[3], o3, lane[3].from + j);
-            }
-        }
-        const uint32_t offsets[kLanes] = {o0, o1, o2, o3};
+        const unsigned char* const starts[kLanes] = {bytes + lane[0].from, bytes + lane[1].from,
+                                                     bytes + lane[2].from, bytes + lane[3].from};
+        uint32_t offsets[kLanes] = {};
+        WalkFourLanes(scan, classes, starts, steps, offsets,
+                      [&](size_t k, uint32_t at, size_t j) { record(lane[k], at, lane[k].from + j); });
         for (size_t k = 0; k < kLanes; ++k) {
             lane[k].offset = offsets[k];
             lane[k].from += steps;
