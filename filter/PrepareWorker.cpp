@@ -64,8 +64,27 @@ SPreparedAnalysis CPrepareWorker::Collect(CPrepareJob& job)
     std::unique_lock<std::mutex> lock(m_mutex);
     if (job.m_state == CPrepareJob::EState::kPending)
         Run(job, lock); // not begun: cheaper to run it here than to wait for a thread
-    m_done.wait(lock, [&job] { return job.m_state == CPrepareJob::EState::kDone; });
+    // Under way on a thread: rather than wait idle, this thread takes on the
+    // next queued jobs, which the analysis needs soon after. Only this thread
+    // queues jobs, so none arrive while it waits.
+    while (job.m_state != CPrepareJob::EState::kDone) {
+        if (std::shared_ptr<CPrepareJob> next = TakeQueued())
+            Run(*next, lock);
+        else
+            m_done.wait(lock, [&job] { return job.m_state == CPrepareJob::EState::kDone; });
+    }
     return std::move(job.m_result);
+}
+
+std::shared_ptr<CPrepareJob> CPrepareWorker::TakeQueued()
+{
+    while (!m_queue.empty()) {
+        std::shared_ptr<CPrepareJob> job = m_queue.front().lock();
+        m_queue.pop_front();
+        if (job && job->m_state == CPrepareJob::EState::kPending)
+            return job;
+    }
+    return nullptr;
 }
 
 void CPrepareWorker::Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock)
@@ -112,9 +131,8 @@ void CPrepareWorker::Loop()
             lock.lock();
             continue;
         }
-        std::shared_ptr<CPrepareJob> job = m_queue.front().lock();
-        m_queue.pop_front();
-        if (!job || job->m_state != CPrepareJob::EState::kPending)
+        std::shared_ptr<CPrepareJob> job = TakeQueued();
+        if (!job)
             continue;
         Run(*job, lock);
         ++m_nBackground;

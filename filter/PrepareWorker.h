@@ -4,8 +4,8 @@
 // done, and that work overlapped the network wait.
 //
 // The one who needs a result (the analysis, on the event-loop thread)
-// collects it: a job no thread has begun yet is run right there, one under
-// way is waited for. Jobs are
+// collects it: a job no thread has begun yet is run right there; while one
+// under way is waited for, the collector runs the jobs queued after it. Jobs are
 // held weakly by the queue; a job its owner has dropped is never begun.
 #pragma once
 
@@ -91,6 +91,9 @@ private:
     void StartThreads(); // with the mutex held
     // Runs a pending job with `lock` (on the mutex) released meanwhile.
     void Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock);
+    // The first queued job no thread has begun and its owner still holds,
+    // taken off the queue; null when there is none. Called with the lock held.
+    std::shared_ptr<CPrepareJob> TakeQueued();
     void Loop();
 
     const int m_nThreads;

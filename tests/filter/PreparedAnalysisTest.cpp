@@ -10,6 +10,8 @@
 #include "filter/MessageHeader.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <memory>
 #include <thread>
@@ -329,4 +331,37 @@ TEST(PrepareWorker, CompilesRulesAhead)
     CPrepareWorker stopping(1);
     for (int i = 0; i < 20; ++i)
         stopping.CompileAhead(std::make_shared<const CCompiledRuleFile>(kRules));
+}
+
+// While the job it needs is under way on the background thread, the collector
+// runs the jobs queued after it instead of waiting idle.
+TEST(PrepareWorker, TheCollectorRunsTheQueuedJobsWhileItsOwnIsUnderWay)
+{
+    CPrepareWorker worker(1);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool firstBegun = false, releaseFirst = false;
+    std::vector<std::thread::id> ranOn;
+    auto first = worker.Submit("Subject: first\r\n\r\n", nullptr, false, [&](const SPreparedAnalysis&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        firstBegun = true;
+        changed.notify_all();
+        // Held until the others ran, or long enough to tell that they did not.
+        changed.wait_for(lock, std::chrono::seconds(5), [&] { return releaseFirst; });
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return firstBegun; }));
+    }
+    std::vector<std::shared_ptr<CPrepareJob>> later;
+    for (int i = 0; i < 2; ++i)
+        later.push_back(worker.Submit("Subject: later\r\n\r\n", nullptr, false, [&](const SPreparedAnalysis&) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ranOn.push_back(std::this_thread::get_id());
+            releaseFirst = ranOn.size() == 2;
+            changed.notify_all();
+        }));
+    EXPECT_EQ(worker.Collect(*first).fields.m_strSubject, " first");
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(ranOn, std::vector<std::thread::id>(2, std::this_thread::get_id()));
 }
