@@ -9,6 +9,10 @@ void CMailRecord::assignFrom(const CMailRecord& other)
     const size_t keep = std::min(other.m_pszText.size(), static_cast<size_t>(std::max(other.m_nSize, 0)));
     m_pszText.assign(other.m_pszText, 0, keep);
     m_insertions = other.m_insertions;
+    // The checksum covers a prefix of the text, which the copy holds whole
+    // or not at all (then the lengths differ).
+    m_nTextChecksum = other.m_nTextChecksum;
+    m_nChecksumLength = other.m_nChecksumLength;
     m_strReturnPath = other.m_strReturnPath;
     m_strFrom = other.m_strFrom;
     m_strTo = other.m_strTo;

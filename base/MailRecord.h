@@ -57,6 +57,12 @@ public:
     // What the marking inserted into m_pszText, in the order it went in;
     // empty when the text is as the server sent it (see ReceivedText).
     std::vector<STextInsertion> m_insertions;
+    // TextChecksum of the first m_nChecksumLength bytes of m_pszText, taken
+    // when the download ended so that keeping the message does not read the
+    // whole text again on the way to the client's answer; a length of -1
+    // when it was not taken. Any change of the text changes its length.
+    int64_t m_nTextChecksum = 0;
+    int64_t m_nChecksumLength = -1;
     // The analysis prepared in the background since the download ended;
     // the analysis collects it or drops it (see filter/PrepareWorker.h).
     std::shared_ptr<CPrepareJob> m_pPrepareJob;

@@ -42,6 +42,7 @@ void Grow(int32_t& size, size_t inserted)
 void Insert(CMailRecord& record, size_t at, std::string_view bytes)
 {
     record.m_pszText.insert(at, bytes);
+    record.m_nChecksumLength = -1;
     Grow(record.m_nSize, bytes.size());
     record.m_insertions.push_back({static_cast<int32_t>(at), static_cast<int32_t>(bytes.size())});
 }

@@ -4,6 +4,7 @@
 // in the store rather than in memory.
 #include "base/Format.h"
 #include "base/MessageStore.h"
+#include "base/TextChecksum.h"
 #include "base/Texts.h"
 #include "proxy/ProxyServer.h"
 #include "proxy/Session.h"
@@ -82,6 +83,13 @@ void CProxyServer::ReuseKept(CSession* session)
 void CProxyServer::KeepDownload(CSession* session, CMailRecord* record)
 {
     session->m_nUnanalysedBytes += static_cast<int64_t>(record->m_pszText.size());
+    // Taken now, while the other messages still come, rather than in the
+    // store's transaction that the client's answer waits for.
+    if (Keeps(*record)) {
+        const size_t size = std::min(record->m_pszText.size(), static_cast<size_t>(std::max(record->m_nSize, 0)));
+        record->m_nTextChecksum = TextChecksum(std::string_view(record->m_pszText).substr(0, size));
+        record->m_nChecksumLength = static_cast<int64_t>(size);
+    }
     if (Keeps(*record) && session->m_nUnanalysedBytes >= m_nHeldTextBytes)
         AnalyseFinished(session, false, true);
 }

@@ -1,6 +1,7 @@
 // The store of analysed messages: what a later run reads back, the bound,
 // and files or records that are not what was written.
 #include "base/LogSink.h"
+#include "base/TextChecksum.h"
 #include "store/MessageStore.h"
 
 #include <QTemporaryDir>
@@ -73,6 +74,38 @@ TEST_F(MessageStoreTest, WhatIsKeptIsReadBackByTheNextRunForItsAccountAndSizeOnl
     EXPECT_FALSE(store.Find("pop:110 alice", "u1", 3001, found, false));
     EXPECT_FALSE(store.Find("pop:110 carol", "u1", 5, found, false));
     EXPECT_TRUE(m_log.Entries().empty()) << LogText();
+}
+
+TEST_F(MessageStoreTest, AChecksumTakenAtTheDownloadServesOnlyTheTextItCovers)
+{
+    const std::string came = "Subject: hi\r\n\r\n" + std::string(20000, 'b') + "\r\n.\r\n";
+    CMessageStore store(m_log);
+    ASSERT_TRUE(store.Open(Path(), 1 << 20));
+    // As downloaded; then the same record after the marking grew its text.
+    CMailRecord kept = Record("u1", came);
+    kept.m_nTextChecksum = TextChecksum(came);
+    kept.m_nChecksumLength = static_cast<int64_t>(came.size());
+    CMailRecord grown = kept;
+    grown.m_strUidl = "u2";
+    grown.m_pszText.insert(9, "_SPAM_ ");
+    grown.m_nSize = grown.m_nListedSize = static_cast<int32_t>(grown.m_pszText.size());
+    ASSERT_EQ(store.Put("acct", {&kept, &grown}), std::vector<bool>({true, true}));
+    for (const CMailRecord* record : {&kept, &grown}) {
+        std::string loaded;
+        EXPECT_TRUE(store.LoadText("acct", record->m_strUidl, loaded)) << record->m_strUidl;
+        EXPECT_EQ(loaded, record->m_pszText);
+    }
+    EXPECT_TRUE(m_log.Entries().empty()) << LogText();
+
+    // A new file takes pages that hold such a text whole.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* size = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &size, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(size), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(size, 0), 32768);
+    sqlite3_finalize(size);
+    sqlite3_close(db);
 }
 
 TEST_F(MessageStoreTest, TheBoundDropsTheLeastRecentlyListedAndAScanDropsWhatVanished)
