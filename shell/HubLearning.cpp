@@ -49,7 +49,8 @@ std::string CMainDialog::LearningText(const CMailRecord& record)
 void CMainDialog::CorrectVerdict(const CMailRecord& record, bool spam)
 {
     const size_t start = std::min(record.m_strSubject.find_first_not_of(' '), record.m_strSubject.size());
-    const std::string subject = "\"" + record.m_strSubject.substr(start) + "\"";
+    std::string subject(1, '"');
+    subject.append(record.m_strSubject, start).push_back('"');
     AddLog(StrFormat(spam ? txt::kCorrectedSpam : txt::kCorrectedHam, subject.c_str()), true);
     if (!record.m_strUidl.empty()) {
         const char* cell = spam ? txt::kCellCorrectedSpam : txt::kCellCorrectedHam;
