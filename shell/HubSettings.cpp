@@ -103,7 +103,8 @@ std::string CMainDialog::ListenFailureText() const
     if (m_proxy.ListenFailure() == EListenFailure::kPrivileged) {
         std::error_code error;
         const std::string program = std::filesystem::read_symlink("/proc/self/exe", error).string();
-        text += "\n" + StrFormat(txt::kListenRemedyPrivilege, port, error ? "orvelane" : program.c_str());
+        text += '\n';
+        text += StrFormat(txt::kListenRemedyPrivilege, port, error ? "orvelane" : program.c_str());
     }
     return text;
 }

@@ -34,7 +34,7 @@ CSettingsFile::CSettingsFile(std::string_view bytes)
             bytes = {};
         } else {
             line.text = bytes.substr(0, lf);
-            line.end = "\n";
+            line.end.assign(1, '\n');
             bytes.remove_prefix(lf + 1);
             if (!line.text.empty() && line.text.back() == '\r') {
                 line.text.pop_back();
