@@ -73,10 +73,12 @@ void CAnalysis::AnalyseMessages(OwnedList<CMailRecord>& records, const std::stri
 }
 
 void CAnalysis::BeginRun(SAnalysisRun& run, OwnedList<CMailRecord>& records, const std::string& server,
-                         const std::string& user)
+                         const std::string& user, bool reload)
 {
-    m_rules.Load();
-    m_plugIns.Load();
+    if (reload) {
+        m_rules.Load();
+        m_plugIns.Load();
+    }
     run = SAnalysisRun();
     run.server = server;
     run.user = user;

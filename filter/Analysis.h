@@ -76,11 +76,12 @@ public:
     void AnalyseMessages(OwnedList<CMailRecord>& records, const std::string& server,
                          const std::string& user);
     // The same without waiting: BeginRun reloads the rule file and the
-    // plug-ins and takes the records not analysed yet; ContinueRun goes on
+    // plug-ins (unless `reload` is false: an earlier run of the same scan
+    // read them) and takes the records not analysed yet; ContinueRun goes on
     // until the run has ended (true) or waits for `run.chain` (false: call
     // it again once that chain has settled).
     void BeginRun(SAnalysisRun& run, OwnedList<CMailRecord>& records, const std::string& server,
-                  const std::string& user);
+                  const std::string& user, bool reload = true);
     bool ContinueRun(SAnalysisRun& run);
     // The four body passes over one message; the position of the match or -1.
     // Sets the filter label of the pass that matched; never marks. A verdict
@@ -94,6 +95,9 @@ public:
     // them) are asked at once too, with `server` and `user`.
     void PrepareAnalysis(CMailRecord* record, const std::string& server = std::string(),
                          const std::string& user = std::string());
+    // Whether the analysis of `record` would find its preparation done (or
+    // none under way): analysing it now does not wait on the background.
+    bool Prepared(const CMailRecord& record) const;
     // Reads the rule file for the preparations when it may have changed,
     // and has a new content compiled in the background; false when it
     // cannot be read.

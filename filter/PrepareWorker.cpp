@@ -98,6 +98,7 @@ void CPrepareWorker::Run(CPrepareJob& job, std::unique_lock<std::mutex>& lock)
     }
     lock.lock();
     job.m_state = CPrepareJob::EState::kDone;
+    job.m_bReady.store(true, std::memory_order_release);
     m_done.notify_all();
 }
 

@@ -46,6 +46,9 @@ public:
         : m_strText(std::move(analysisText)), m_pRules(std::move(rules)), m_bDebug(debug), m_then(std::move(then))
     {
     }
+    // Prepared: collecting the result takes no time. Any thread may ask.
+    bool Ready() const { return m_bReady.load(std::memory_order_acquire); }
+
 private:
     friend class CPrepareWorker;
     enum class EState { kPending, kRunning, kDone };
@@ -55,6 +58,7 @@ private:
     const bool m_bDebug;
     Then m_then;
     EState m_state = EState::kPending; // guarded by the worker's mutex
+    std::atomic<bool> m_bReady{false};  // the result waits to be collected
     SPreparedAnalysis m_result;
 };
 

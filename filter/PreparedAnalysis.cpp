@@ -22,6 +22,11 @@ bool CAnalysis::RefreshPreparedRules()
         [this](const std::shared_ptr<const CCompiledRuleFile>& file) { PrepareWorker().CompileAhead(file); });
 }
 
+bool CAnalysis::Prepared(const CMailRecord& record) const
+{
+    return !record.m_pPrepareJob || record.m_pPrepareJob->Ready();
+}
+
 void CAnalysis::PrepareAnalysis(CMailRecord* record, const std::string& server, const std::string& user)
 {
     if (!m_bPrepareAhead || !record || record->m_nSize >= m_settings.m_nMaxMsgSize)

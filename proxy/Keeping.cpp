@@ -92,6 +92,30 @@ void CProxyServer::KeepDownload(CSession* session, CMailRecord* record)
     }
     if (Keeps(*record) && session->m_nUnanalysedBytes >= m_nHeldTextBytes)
         AnalyseFinished(session, false, true);
+    else
+        AnalysePrepared(session);
+}
+
+void CProxyServer::AnalysePrepared(CSession* session)
+{
+    if (session->m_bAnalysing || m_host.AnalysisOff())
+        return;
+    // The messages that arrived first and in a row, as far as their
+    // preparation is done: analysed in the mailbox's order, as they would be
+    // at the end, so the log and the list read the same.
+    int64_t bytes = 0;
+    size_t count = 0;
+    for (const CMailRecord* record : session->m_messages) {
+        if (record->m_bAnalysed || record->m_bRelayed)
+            continue;
+        if (!record->IsDownloaded() || !m_host.Prepared(*record))
+            break;
+        bytes += static_cast<int64_t>(record->m_pszText.size());
+        ++count;
+    }
+    const size_t least = std::max<size_t>(1, static_cast<size_t>(session->m_messages.count()) / 64);
+    if (bytes >= m_nEarlyBatchBytes && count >= least)
+        AnalyseFinished(session, false, false, count);
 }
 
 void CProxyServer::KeepUnfinished(CSession* session)
@@ -110,7 +134,7 @@ void CProxyServer::KeepUnfinished(CSession* session)
         store->Put(session->Account(), arrived);
 }
 
-CProxyServer::EAnalysed CProxyServer::AnalyseFinished(CSession* session, bool always, bool release)
+CProxyServer::EAnalysed CProxyServer::AnalyseFinished(CSession* session, bool always, bool release, size_t limit)
 {
     if (session->m_bAnalysing) {
         session->m_bAnalysingRelease = session->m_bAnalysingRelease || release;
@@ -123,7 +147,7 @@ CProxyServer::EAnalysed CProxyServer::AnalyseFinished(CSession* session, bool al
     for (CMailRecord* record : session->m_messages) {
         if (record->m_bAnalysed)
             continue;
-        if (record->IsDownloaded() && !record->m_bRelayed)
+        if (record->IsDownloaded() && !record->m_bRelayed && fresh.size() < limit)
             fresh.push_back(record);
         else
             held.push_back(record);

@@ -30,6 +30,14 @@ public:
     // A message of the session has finished downloading; its analysis may
     // start early.
     virtual void PrepareAnalysis(CSession* session, CMailRecord* record) = 0;
+    // Whether analysing the downloaded `record` now would find its early
+    // part done. A host that cannot tell says no: its messages are then
+    // analysed when the mailbox is in (or past the memory bound).
+    virtual bool Prepared(const CMailRecord& record) const
+    {
+        (void)record;
+        return false;
+    }
     // The session's mailbox is in: filter, mark and list its messages. False
     // when the analysis waits for the plug-ins: the host then calls the
     // proxy's AnalysisSettled once it has ended.

@@ -120,6 +120,8 @@ public:
     void ReuseKept(CSession* session);
     // A download has ended: past the bound of text held, the finished
     // messages are analysed, kept and their texts left to the store.
+    // Otherwise, once enough of them are prepared, these are analysed and
+    // kept while the others come (see AnalysePrepared).
     void KeepDownload(CSession* session, CMailRecord* record);
     // The session ends: its downloads not analysed yet are kept as they
     // came, so that the next scan resumes where this one stopped (not after
@@ -131,7 +133,9 @@ public:
     // kWaiting while a run of the session waits for the plug-ins (this one
     // or an earlier one); kEnded when the session ended meanwhile.
     enum class EAnalysed { kDone, kWaiting, kEnded };
-    EAnalysed AnalyseFinished(CSession* session, bool always, bool release);
+    // At most `limit` messages are taken, the first ones in the mailbox's
+    // order; the others wait for a later run.
+    EAnalysed AnalyseFinished(CSession* session, bool always, bool release, size_t limit = SIZE_MAX);
     // The session's analysis that waited for the plug-ins has ended: its
     // messages are kept, and what waited for it goes on.
     void AnalysisSettled(CSession* session);
@@ -183,11 +187,16 @@ public:
     // Message text a session holds in memory before the messages finished
     // so far are analysed and their texts left to the store.
     int64_t m_nHeldTextBytes = int64_t(32) << 20;
+    // Prepared text that is analysed and kept during the download, in one
+    // run, once this much of it waits (and a 64th of the mailbox at least):
+    // the answer after the last message then waits only for the rest.
+    int64_t m_nEarlyBatchBytes = int64_t(512) << 10;
     // Makes the server connections; empty: network sockets. Tests hand
     // sessions connections kept in memory.
     std::function<std::unique_ptr<IConnection>()> m_makeServerConnection;
 
 private:
+    void AnalysePrepared(CSession* session);
     void FlushPending();
     void Keep(CSession* session, const std::vector<CMailRecord*>& analysed, bool release);
     // The records of the session's run are analysed: marked so and kept.

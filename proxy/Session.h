@@ -222,6 +222,7 @@ public:
     // end of the scan, the early answer).
     bool m_bAnalysing = false;
     std::vector<CMailRecord*> m_analysing;
+    bool m_bRulesRead = false; // a run of the scan read the rule file and the plug-ins
     bool m_bAnalysingRelease = false;
     bool m_bCompleteAfterAnalysis = false;
     bool m_bWindowAfterAnalysis = false;

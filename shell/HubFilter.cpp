@@ -17,7 +17,11 @@ bool CMainDialog::AnalyseMessages(CSession* session)
         return true;
     }
     auto run = std::make_unique<SAnalysisRun>();
-    m_analysis.BeginRun(*run, session->m_messages, session->m_strServerHost, session->m_strUserCommand);
+    // The rule file and the plug-ins are read once per scan, by its first
+    // run, also when some messages are analysed while others still come.
+    m_analysis.BeginRun(*run, session->m_messages, session->m_strServerHost, session->m_strUserCommand,
+                        !session->m_bRulesRead);
+    session->m_bRulesRead = true;
     return ContinueAnalysis(number, std::move(run));
 }
 

@@ -159,6 +159,7 @@ public:
     bool AnalyseMessages(CSession* session) override;
     // Nothing is prepared while the analysis is off.
     void PrepareAnalysis(CSession* session, CMailRecord* record) override;
+    bool Prepared(const CMailRecord& record) const override { return m_analysis.Prepared(record); }
     void PrepareAnalysis(CMailRecord* record) { PrepareAnalysis(nullptr, record); }
     int32_t AnalyseBody(CMailRecord* record);
     void LoadRuleFile();

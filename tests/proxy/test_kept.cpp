@@ -7,6 +7,9 @@
 #include "base/Texts.h"
 
 #include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -279,4 +282,62 @@ TEST_F(Kept, AFullDiskIsSaidOncePerCheckAndTheMailStillServed)
               2u)
         << Log(*hub);
     hub.reset();
+}
+
+// Past a bound of prepared text, the messages that came first are analysed
+// and kept while the others still come; the check reads the same to the
+// client and in the log as one that analyses everything at the end.
+TEST_F(Kept, PreparedMessagesAreAnalysedDuringTheDownloadAndTheCheckReadsTheSame)
+{
+    for (int n = 1; n <= 6; ++n)
+        server->mailbox.push_back({Mail(n % 3 == 2 ? "Cheap viagra" : "Note " + std::to_string(n)),
+                                   "u" + std::to_string(n)});
+    // Each retrieval waits until the message before it is prepared, so the
+    // early runs find what they may take; the last one notes what was kept.
+    int analysedBeforeLast = -1;
+    server->hook = [&](ServerConnection&, const std::string& line) {
+        int n = 0;
+        if (std::sscanf(line.c_str(), "RETR %d", &n) != 1 || n < 2 || hub->Proxy().m_sessions.empty())
+            return false;
+        const CMailRecord* before = hub->Proxy().m_sessions.head()->m_messages.at(n - 1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!hub->Prepared(*before) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (n == 6)
+            analysedBeforeLast = hub->Proxy().m_processedMails.count();
+        return false;
+    };
+    // The analysis lines, and the reading of the rule file, once.
+    auto analysisLines = [](const std::string& log) {
+        std::string lines;
+        for (size_t at = 0, end; at < log.size(); at = end + 1) {
+            end = std::min(log.find('\n', at), log.size());
+            const std::string line = log.substr(at, end - at);
+            if (line.find("Msg N\xB0") != std::string::npos || line.find("Chargement") != std::string::npos)
+                lines += line.substr(line.find(' ')) + "\n"; // without the time
+        }
+        return lines;
+    };
+    std::vector<std::string> clients, logs;
+    for (const int64_t early : {INT64_MAX, int64_t(1)}) {
+        SCOPED_TRACE(early);
+        if (!logs.empty()) { // a new start, with nothing kept from the first check
+            const std::string path = hub->MessageStore().Path();
+            hub.reset();
+            for (const char* suffix : {"", "-wal", "-shm"})
+                std::remove((path + suffix).c_str());
+            hub = MakeHub();
+            OpenStore();
+        }
+        hub->Proxy().m_nEarlyBatchBytes = early;
+        const size_t logFrom = Log(*hub).size();
+        clients.push_back(RunCheck("alice", {1, 2, 3, 4, 5, 6}).client);
+        logs.push_back(analysisLines(Log(*hub).substr(logFrom)));
+        EXPECT_EQ(analysedBeforeLast, early == 1 ? 4 : 0);
+        EXPECT_EQ(hub->MessageStore().Count(), 6);
+    }
+    EXPECT_NE(clients[0].find("Subject: _SPAM_ Cheap viagra"), std::string::npos) << clients[0];
+    EXPECT_EQ(clients[1], clients[0]);
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_EQ(std::count(logs[1].begin(), logs[1].end(), '\n'), 15) << logs[1];
 }
