@@ -146,9 +146,7 @@ std::string CMailDecoder::DecodeQuotedPrintable(std::string text, bool log)
     out.append(text, 0, i);
     while (i < n) {
         // Copy the plain stretch up to the next escape character in one go.
-        size_t plain = i;
-        while (plain < n && data[plain] != '=' && data[plain] != '%')
-            ++plain;
+        const size_t plain = decode::FindEither(data, i, n, '=', '%');
         out.append(data + i, plain - i);
         i = plain;
         if (i >= n)

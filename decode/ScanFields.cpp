@@ -1,5 +1,9 @@
 #include "decode/ScanFields.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/Numbers.h"
 
 #include <climits>
@@ -52,6 +56,25 @@ bool ContainsMarker(std::string_view text, std::string_view marker)
     if (marker.size() < 12)
         return text.find(marker) != std::string_view::npos;
     return memmem(text.data(), text.size(), marker.data(), marker.size()) != nullptr;
+}
+
+size_t FindEither(const char* data, size_t from, size_t size, char a, char b)
+{
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i wantA = _mm_set1_epi8(a);
+    const __m128i wantB = _mm_set1_epi8(b);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const auto mask = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB))));
+        if (mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+#endif
+    while (i < size && data[i] != a && data[i] != b)
+        ++i;
+    return i;
 }
 
 SBitMarkers FindBitMarkers(std::string_view text)

@@ -48,6 +48,10 @@ inline size_t FindStatus(std::string_view text) { return text.find("Status:"); }
 // is a common letter.
 bool ContainsMarker(std::string_view text, std::string_view marker);
 
+// Position of the first byte in [from, size) that is `a` or `b`, or `size`;
+// reads 16 bytes at a time where the processor allows it.
+size_t FindEither(const char* data, size_t from, size_t size, char a, char b);
+
 // Whether ": 8bit" and ": 7bit" occur in `text`, found in one pass.
 struct SBitMarkers {
     bool has8Bit = false;
