@@ -101,7 +101,8 @@ TEST(ReferenceCompare, DecodeQuotedPrintable)
     CGenerator gen(13);
     const std::vector<std::string> alphabet = {
         "charset=iso-8859-1", ": quoted-printable", "Status:", "=", "=", "%", "%", "E", "9", "0", "x", "X", "f",
-        " ", "\t", "\r", "\n", "\r\n", "-", "+", "g", std::string(1, '\0'), "a", "=\r\n", "%2"};
+        " ", "\t", "\r", "\n", "\r\n", "-", "+", "g", std::string(1, '\0'), "a", "=\r\n", "%2",
+        "plain stretch longer than sixteen bytes "};
     CMailDecoder decoder;
     for (int round = 0; round < kRounds; ++round) {
         const std::string text = gen.Text(alphabet, 30);
