@@ -14,6 +14,11 @@ commands when the server offers PIPELINING), keeping the messages on the
 server: directly, through a fresh orvelane (first check) and through the same
 orvelane again (every message known).
 
+Over a link as fast as a LAN (a relay paced at 12.5 MB/s, 100 Mbit/s, between
+orvelane and the Dovecot), the time from the last byte of the mailbox to the
+STAT answer is reported: what the analysis and the store still do once the
+download has ended (no budget; --no-link skips it).
+
 Budgets checked: through orvelane at most 1.2 x the direct time, over plain
 POP3 and over POP3S; mpop through orvelane at most 1.1 x direct, first check
 and every message known; no 2-second
@@ -45,6 +50,7 @@ from lab.certs import Certificates  # noqa: E402
 from lab.dovecot import Dovecot  # noqa: E402
 from lab.orvelane import Orvelane  # noqa: E402
 from lab.proc import exit_on_sigterm  # noqa: E402
+from latency_relay import Relay  # noqa: E402
 
 USER, PASSWORD = "alice", "secret"
 RATIO_BUDGET = 1.2
@@ -54,6 +60,7 @@ LARGE_SIZES_MB = (12.5, 25, 50)
 LARGE_TIMEOUT = 60
 # The plain runs stay plain although the Dovecot also offers STLS.
 PLAIN = "ServerSecurity=none\r\n"
+LINK_RATE = 12.5e6  # bytes per second: 100 Mbit/s
 GRACE_LIMIT = 1.0  # seconds; a 2000 ms grace wait cannot hide below this
 
 
@@ -185,6 +192,7 @@ def main():
     parser.add_argument("--no-large", action="store_true")
     parser.add_argument("--no-tls", action="store_true", help="skip the POP3S fetches")
     parser.add_argument("--no-mpop", action="store_true", help="skip the mpop fetches")
+    parser.add_argument("--no-link", action="store_true", help="skip the fetches over a paced link")
     parser.add_argument("--strict", action="store_true",
                         help="exit with status 1 when a budget is missed")
     args, _ = parser.parse_known_args()
@@ -312,6 +320,25 @@ def main():
                     failures.append(f"mpop through orvelane, {what}, {ratio:.2f} x direct > {MPOP_BUDGET}")
         elif not args.no_mpop:
             print("mpop not installed (apt-get install mpop): its fetches are skipped")
+
+        if not args.no_link:
+            relay = Relay(dovecot.port, rate=LINK_RATE).start()
+            try:
+                wire = total_bytes / LINK_RATE
+                scans = []
+                for run in range(args.repeat):
+                    orvelane = Orvelane(args.orvelane, os.path.join(root, f"orvelane-link-{run}"),
+                                        rules=generated_rules(), extra_settings=PLAIN)
+                    orvelane.start()
+                    scans.append(fetch(orvelane.port, f"{USER}(127.0.0.1:{relay.port})", PASSWORD)[1])
+                    orvelane.stop()
+                    orvelane = None
+            finally:
+                relay.stop()
+            scan = statistics.median(scans)
+            print(f"over a {LINK_RATE * 8 / 1e6:.0f} Mbit/s link: STAT answered in {scan:.3f} s (runs: "
+                  + ", ".join(f"{t:.3f}" for t in scans) + f"), {(scan - wire) * 1000:.0f} ms after "
+                  f"the {wire:.3f} s the mailbox takes on the wire")
 
         orvelane = Orvelane(args.orvelane, os.path.join(root, "orvelane-single"),
                             rules=generated_rules(), extra_settings=PLAIN)
