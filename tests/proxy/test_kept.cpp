@@ -293,7 +293,7 @@ TEST_F(Kept, PreparedMessagesAreAnalysedDuringTheDownloadAndTheCheckReadsTheSame
         server->mailbox.push_back({Mail(n % 3 == 2 ? "Cheap viagra" : "Note " + std::to_string(n)),
                                    "u" + std::to_string(n)});
     // Each retrieval waits until the message before it is prepared, so the
-    // early runs find what they may take; the last one notes what was kept.
+    // early runs find what they may take; the last one notes what was listed.
     int analysedBeforeLast = -1;
     server->hook = [&](ServerConnection&, const std::string& line) {
         int n = 0;
@@ -333,7 +333,12 @@ TEST_F(Kept, PreparedMessagesAreAnalysedDuringTheDownloadAndTheCheckReadsTheSame
         const size_t logFrom = Log(*hub).size();
         clients.push_back(RunCheck("alice", {1, 2, 3, 4, 5, 6}).client);
         logs.push_back(analysisLines(Log(*hub).substr(logFrom)));
-        EXPECT_EQ(analysedBeforeLast, early == 1 ? 4 : 0);
+        // Four at least: the fifth may have been prepared already when its
+        // download ended.
+        if (early == 1)
+            EXPECT_GE(analysedBeforeLast, 4);
+        else
+            EXPECT_EQ(analysedBeforeLast, 0);
         EXPECT_EQ(hub->MessageStore().Count(), 6);
     }
     EXPECT_NE(clients[0].find("Subject: _SPAM_ Cheap viagra"), std::string::npos) << clients[0];
