@@ -6,8 +6,7 @@ void CMailRecord::assignFrom(const CMailRecord& other)
 {
     m_nSize = other.m_nSize;
     m_nReceived = other.m_nReceived;
-    const size_t keep = std::min(other.m_pszText.size(), static_cast<size_t>(std::max(other.m_nSize, 0)));
-    m_pszText.assign(other.m_pszText, 0, keep);
+    m_pszText.assign(other.SizedText());
     m_insertions = other.m_insertions;
     // The checksum covers a prefix of the text, which the copy holds whole
     // or not at all (then the lengths differ).
@@ -56,6 +55,5 @@ std::optional<std::string> ReceivedText(const CMailRecord& record)
 {
     if (record.m_bTextStored)
         return std::nullopt;
-    const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
-    return ReceivedText(std::string_view(record.m_pszText).substr(0, size), record.m_insertions);
+    return ReceivedText(record.SizedText(), record.m_insertions);
 }

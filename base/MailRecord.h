@@ -2,6 +2,7 @@
 // analysis reads, the labels it writes and the flags of its state.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -88,6 +89,13 @@ public:
     // the downloaded state and where the text is; keeps the listed size, relays, recipient counts and client
     // number of this record.
     void assignFrom(const CMailRecord& other);
+
+    // The first m_nSize bytes of the text (all of it when it is shorter):
+    // what the client is sent, the store keeps and the checksum covers.
+    std::string_view SizedText() const
+    {
+        return std::string_view(m_pszText).substr(0, static_cast<size_t>(std::max(m_nSize, 0)));
+    }
 };
 
 // True when `insertions`, taken back from last to first, each lie inside a

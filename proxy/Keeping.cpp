@@ -86,9 +86,8 @@ void CProxyServer::KeepDownload(CSession* session, CMailRecord* record)
     // Taken now, while the other messages still come, rather than in the
     // store's transaction that the client's answer waits for.
     if (Keeps(*record)) {
-        const size_t size = std::min(record->m_pszText.size(), static_cast<size_t>(std::max(record->m_nSize, 0)));
-        record->m_nTextChecksum = TextChecksum(std::string_view(record->m_pszText).substr(0, size));
-        record->m_nChecksumLength = static_cast<int64_t>(size);
+        record->m_nTextChecksum = TextChecksum(record->SizedText());
+        record->m_nChecksumLength = static_cast<int64_t>(record->SizedText().size());
     }
     if (Keeps(*record) && session->m_nUnanalysedBytes >= m_nHeldTextBytes)
         AnalyseFinished(session, false, true);
@@ -103,9 +102,19 @@ void CProxyServer::AnalysePrepared(CSession* session)
     // The messages that arrived first and in a row, as far as their
     // preparation is done: analysed in the mailbox's order, as they would be
     // at the end, so the log and the list read the same.
+    // Each download ends here, so the messages already settled are passed
+    // over once, not once per download. (A stale count only leaves work to
+    // the run at the end of the scan.)
+    OwnedList<CMailRecord>& messages = session->m_messages;
+    const int32_t total = messages.count();
+    int32_t n = std::min(session->m_nSettledCount, total);
+    while (n < total && (messages.at(n + 1)->m_bAnalysed || messages.at(n + 1)->m_bRelayed))
+        ++n;
+    session->m_nSettledCount = n;
     int64_t bytes = 0;
     size_t count = 0;
-    for (const CMailRecord* record : session->m_messages) {
+    for (++n; n <= total; ++n) {
+        const CMailRecord* record = messages.at(n);
         if (record->m_bAnalysed || record->m_bRelayed)
             continue;
         if (!record->IsDownloaded() || !m_host.Prepared(*record))
@@ -113,7 +122,7 @@ void CProxyServer::AnalysePrepared(CSession* session)
         bytes += static_cast<int64_t>(record->m_pszText.size());
         ++count;
     }
-    const size_t least = std::max<size_t>(1, static_cast<size_t>(session->m_messages.count()) / 64);
+    const size_t least = std::max<size_t>(1, static_cast<size_t>(total) / 64);
     if (bytes >= m_nEarlyBatchBytes && count >= least)
         AnalyseFinished(session, false, false, count);
 }
@@ -277,8 +286,7 @@ void CProxyServer::AddCopy(CSession* session, CMailRecord* record, bool textStor
 bool CProxyServer::TextOf(const CMailRecord& record, std::string& holder, std::string_view& text)
 {
     if (!record.m_bTextStored) {
-        const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
-        text = std::string_view(record.m_pszText).substr(0, size);
+        text = record.SizedText();
         return true;
     }
     IMessageStore* store = Store();

@@ -223,6 +223,9 @@ public:
     bool m_bAnalysing = false;
     std::vector<CMailRecord*> m_analysing;
     bool m_bRulesRead = false; // a run of the scan read the rule file and the plug-ins
+    // The leading messages found analysed (or relayed) outside any run: they
+    // stay so, and the runs during the download look for work after them.
+    int32_t m_nSettledCount = 0;
     bool m_bAnalysingRelease = false;
     bool m_bCompleteAfterAnalysis = false;
     bool m_bWindowAfterAnalysis = false;

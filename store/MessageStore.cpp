@@ -513,8 +513,8 @@ bool CMessageStore::PutOne(const std::string& account, const CMailRecord& record
 {
     if (record.m_strUidl.empty())
         return false;
-    const size_t size = std::min(record.m_pszText.size(), static_cast<size_t>(std::max(record.m_nSize, 0)));
-    const std::string_view text(record.m_pszText.data(), size);
+    const std::string_view text = record.SizedText();
+    const size_t size = text.size();
     // The download took the checksum of the text as it came; a text the
     // marking grew since has another length and is read again.
     const int64_t checksum =
