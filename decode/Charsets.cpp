@@ -1,6 +1,7 @@
 #include "decode/Charsets.h"
 
 #include "base/Win1252.h"
+#include "decode/ByteSearch.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -72,12 +73,12 @@ constexpr size_t kMaxCharsetName = 64;
 size_t FindDeclaration(std::string_view text, size_t from, std::string_view* name)
 {
     constexpr std::string_view kWord = "charset=";
-    size_t eq = from + kWord.size() - 1;
-    while ((eq = text.find('=', eq)) != std::string_view::npos) {
+    // Candidates are a 't' of either case followed by '='.
+    for (size_t t = from + kWord.size() - 2;
+         (t = decode::FindPair(text.data(), t, text.size(), 't', 1, '=', 0x20)) != std::string_view::npos; ++t) {
+        const size_t eq = t + 1;
         const size_t at = eq + 1 - kWord.size();
-        // Most '=' follow no 't' at all: that test comes first.
-        if (eq + 1 >= kWord.size() && at >= from && (text[eq - 1] | 0x20) == 't' &&
-            w1252::EqualsNoCase(text.substr(at, kWord.size() - 1), kWord.substr(0, kWord.size() - 1))) {
+        if (w1252::EqualsNoCase(text.substr(at, kWord.size() - 1), kWord.substr(0, kWord.size() - 1))) {
             size_t start = eq + 1;
             if (start < text.size() && (text[start] == '"' || text[start] == '\''))
                 ++start;
@@ -88,7 +89,6 @@ size_t FindDeclaration(std::string_view text, size_t from, std::string_view* nam
             *name = text.substr(start, end - start);
             return at;
         }
-        ++eq;
     }
     return std::string_view::npos;
 }

@@ -1,6 +1,7 @@
 #include "decode/HeaderExtraction.h"
 
 #include "decode/MailDecoder.h"
+#include "decode/ScanFields.h"
 #include "base/Win1252.h"
 
 #include <algorithm>
@@ -62,7 +63,7 @@ CHeaderFields ScanHeaderFields(std::string_view text)
 {
     CHeaderFields fields;
     // The header ends at the first "Status:", or there is only header.
-    if (const size_t status = text.find("Status:"); status != std::string_view::npos)
+    if (const size_t status = decode::FindStatus(text); status != std::string_view::npos)
         text = text.substr(0, status);
     // CRs, '<' and '>' dropped: every byte is stored, the write position moves
     // on past the kept ones only.

@@ -28,24 +28,24 @@ void CMailDecoder::Write(const char* text, bool log)
 
 std::string CMailDecoder::DecodeBase64(std::string text, bool log)
 {
-    if (text.find(kBase64Marker) == npos)
+    if (decode::FindText(text, kBase64Marker) == npos)
         return text;
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
 
     // Taking the carriage returns out can only bring a marker forward.
-    const size_t marker = text.find(kBase64Marker);
-    const size_t blank = text.find("\n\n", marker + kBase64Marker.size());
+    const size_t marker = decode::FindText(text, kBase64Marker);
+    const size_t blank = decode::FindText(text, "\n\n", marker + kBase64Marker.size());
     if (blank == npos)
         return text;
     size_t start = blank + 2;
     while (start < text.size() && text[start] == '\n')
         ++start;
 
-    size_t end = text.find("\n\n", start + 1);
+    size_t end = decode::FindText(text, "\n\n", start + 1);
     if (end == npos)
-        end = text.find("\n.\n", start + 1);
+        end = decode::FindText(text, "\n.\n", start + 1);
     if (end == npos) {
-        end = text.find("==", start + 1);
+        end = decode::FindText(text, "==", start + 1);
         if (end == npos)
             return text;
         end += 2;
@@ -89,7 +89,7 @@ std::string CMailDecoder::Decode8Bit(std::string text, bool log)
     if (!has8Bit && !has7Bit)
         return text;
 
-    size_t d = text.find("&#");
+    size_t d = decode::FindText(text, "&#");
     if (d != npos) {
         // The text before `out` is final; scanning goes on in the untouched rest.
         std::string out;
@@ -117,9 +117,9 @@ std::string CMailDecoder::Decode8Bit(std::string text, bool log)
                     ++resume;
                 }
                 copied = resume;
-                d = resume < n ? text.find("&#", resume) : npos;
+                d = resume < n ? decode::FindText(text, "&#", resume) : npos;
             } else {
-                d = text.find("&#", d + 1);
+                d = decode::FindText(text, "&#", d + 1);
             }
         }
         out.append(text, copied, npos);

@@ -4,6 +4,8 @@
 // text.
 #pragma once
 
+#include "decode/ByteSearch.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -41,16 +43,10 @@ bool ScanDecimal(const char* p, const char* end, int32_t* value);
 void EraseAll(std::string& text, std::string_view what);
 
 // Position of the first "Status:" (case-sensitive), or npos.
-inline size_t FindStatus(std::string_view text) { return text.find("Status:"); }
+inline size_t FindStatus(std::string_view text) { return FindText(text, "Status:"); }
 
-// Whether `marker` occurs in `text`. Long markers go through memmem, whose
-// search skips ahead far faster than a scan for the first byte when that byte
-// is a common letter.
+// Whether `marker` occurs in `text`.
 bool ContainsMarker(std::string_view text, std::string_view marker);
-
-// Position of the first byte in [from, size) that is `a` or `b`, or `size`;
-// reads 16 bytes at a time where the processor allows it.
-size_t FindEither(const char* data, size_t from, size_t size, char a, char b);
 
 // Whether ": 8bit" and ": 7bit" occur in `text`, found in one pass.
 struct SBitMarkers {

@@ -18,7 +18,7 @@ bool Search(std::string_view text, const CRuleMatcher* matcher, const char* labe
 {
     if (!matcher)
         return false;
-    const size_t status = text.find("Status:");
+    const size_t status = decode::FindStatus(text);
     size_t position = 0;
     const int32_t entry = matcher->FirstBodyMatch(text, status == std::string_view::npos ? 0 : status + 7,
                                                   &position);

@@ -1,6 +1,7 @@
 #include "filter/MessageHeader.h"
 
 #include "base/Win1252.h"
+#include "decode/ScanFields.h"
 
 size_t FindHeaderEnd(std::string_view text)
 {
@@ -63,7 +64,7 @@ std::string_view AnalysedPart(std::string_view text, size_t* insertAt)
     if (const size_t zero = text.find('\0'); zero != std::string_view::npos)
         text = text.substr(0, zero);
     const size_t end = FindHeaderEnd(text);
-    *insertAt = end == std::string_view::npos || text.substr(0, end).find("Status:") != std::string_view::npos
+    *insertAt = end == std::string_view::npos || decode::FindStatus(text.substr(0, end)) != std::string_view::npos
                     ? std::string_view::npos
                     : end;
     return text;
