@@ -47,21 +47,23 @@ size_t FindText(std::string_view text, std::string_view needle, size_t from)
     }
 }
 
-size_t FindEither(const char* data, size_t from, size_t size, char a, char b)
+size_t FindEither(const char* data, size_t from, size_t size, char a, char b, char c)
 {
     size_t i = from;
 #if defined(__SSE2__)
     const __m128i wantA = _mm_set1_epi8(a);
     const __m128i wantB = _mm_set1_epi8(b);
+    const __m128i wantC = _mm_set1_epi8(c);
     for (; i + 16 <= size; i += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const auto mask = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB))));
+        const __m128i any = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
+                                         _mm_cmpeq_epi8(bytes, wantC));
+        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(any));
         if (mask != 0)
             return i + static_cast<size_t>(__builtin_ctz(mask));
     }
 #endif
-    while (i < size && data[i] != a && data[i] != b)
+    while (i < size && data[i] != a && data[i] != b && data[i] != c)
         ++i;
     return i;
 }

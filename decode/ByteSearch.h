@@ -19,7 +19,12 @@ size_t FindPair(const char* data, size_t from, size_t size, char first, size_t d
 // As text.find(needle, from).
 size_t FindText(std::string_view text, std::string_view needle, size_t from = 0);
 
-// Position of the first byte in [from, size) that is `a` or `b`, or `size`.
-size_t FindEither(const char* data, size_t from, size_t size, char a, char b);
+// Position of the first byte in [from, size) that is `a`, `b` or `c`, or
+// `size`.
+size_t FindEither(const char* data, size_t from, size_t size, char a, char b, char c);
+inline size_t FindEither(const char* data, size_t from, size_t size, char a, char b)
+{
+    return FindEither(data, from, size, a, b, b);
+}
 
 } // namespace decode

@@ -65,16 +65,13 @@ CHeaderFields ScanHeaderFields(std::string_view text)
     // The header ends at the first "Status:", or there is only header.
     if (const size_t status = decode::FindStatus(text); status != std::string_view::npos)
         text = text.substr(0, status);
-    // CRs, '<' and '>' dropped: every byte is stored, the write position moves
-    // on past the kept ones only.
-    std::string kept(text.size(), '\0');
-    {
-        char* out = kept.data();
-        for (char c : text) {
-            *out = c;
-            out += (c != '\r') & (c != '<') & (c != '>');
-        }
-        kept.resize(static_cast<size_t>(out - kept.data()));
+    // CRs, '<' and '>' dropped; the stretches between them are copied whole.
+    std::string kept;
+    kept.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t drop = decode::FindEither(text.data(), i, text.size(), '\r', '<', '>');
+        kept.append(text.substr(i, drop - i));
+        i = drop + 1;
     }
 
     int state = -1; // index into kKeywords, -1 for no field
