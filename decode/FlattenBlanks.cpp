@@ -5,6 +5,8 @@
 // follows another goes through the byte loop.
 #include "decode/TextTools.h"
 
+#include "decode/ByteCompaction.h"
+
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -44,6 +46,35 @@ char* FlattenBytes(const char* in, const char* end, char* out, uint32_t* previou
     return out;
 }
 
+#if defined(ORVELANE_HAVE_COMPACTION)
+// The block loop where the processor can close up a block in a register:
+// every block is flattened and closed up the same way, whatever its blanks.
+ORVELANE_COMPACTION_TARGET const char* FlattenBlocks(const char* in, const char* end, char** out,
+                                                     uint32_t* previousBlank)
+{
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i tab = _mm_set1_epi8('\t');
+    char* o = *out;
+    uint32_t previous = *previousBlank;
+    for (; end - in >= 16; in += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i breaks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
+                                            _mm_cmpeq_epi8(bytes, tab));
+        const __m128i blanks = _mm_or_si128(breaks, _mm_cmpeq_epi8(bytes, space));
+        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(blanks));
+        const __m128i flat = _mm_or_si128(_mm_andnot_si128(breaks, bytes), _mm_and_si128(breaks, space));
+        // A blank after a blank goes.
+        o = decode::CompactBlock(flat, ~(mask & ((mask << 1) | previous)), o);
+        previous = mask >> 15;
+    }
+    *out = o;
+    *previousBlank = previous;
+    return in;
+}
+#endif
+
 } // namespace
 
 std::string CTextTools::FlattenBlanks(std::string text) const
@@ -53,6 +84,10 @@ std::string CTextTools::FlattenBlanks(std::string text) const
     const char* const end = begin + text.size();
     char* out = begin;
     uint32_t previousBlank = 0;
+#if defined(ORVELANE_HAVE_COMPACTION)
+    if (decode::HasByteCompaction())
+        in = FlattenBlocks(in, end, &out, &previousBlank);
+#endif
 #if defined(__SSE2__)
     // The write position never passes the read position, so a block is read
     // whole before any of its bytes can be overwritten.

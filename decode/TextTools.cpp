@@ -1,9 +1,33 @@
 #include "decode/TextTools.h"
 
+#include "decode/ByteCompaction.h"
 #include "decode/ScanFields.h"
 #include "base/Win1252.h"
 
 #include <cstring>
+
+#if defined(ORVELANE_HAVE_COMPACTION)
+namespace {
+
+// SqueezeRepeats on the blocks of 16 that have a successor byte, each closed
+// up in a register; returns where they end. A block's writes stay behind the
+// bytes still to be read.
+ORVELANE_COMPACTION_TARGET size_t SqueezeBlocks(char* data, size_t n, size_t* out)
+{
+    char* o = data + *out;
+    size_t i = 0;
+    for (; i + 17 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        const auto repeat = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, next)));
+        o = decode::CompactBlock(bytes, ~repeat, o);
+    }
+    *out = static_cast<size_t>(o - data);
+    return i;
+}
+
+} // namespace
+#endif
 
 int32_t CTextTools::FindNoCase(std::string_view text, std::string_view pattern) const
 {
@@ -76,7 +100,12 @@ std::string CTextTools::SqueezeRepeats(std::string text) const
         return text;
     char* data = text.data();
     size_t out = 0;
-    for (size_t i = 0; i + 1 < n; ++i) {
+    size_t i = 0;
+#if defined(ORVELANE_HAVE_COMPACTION)
+    if (decode::HasByteCompaction())
+        i = SqueezeBlocks(data, n, &out);
+#endif
+    for (; i + 1 < n; ++i) {
         data[out] = data[i];
         out += data[i] != data[i + 1];
     }

@@ -97,6 +97,20 @@ TEST(RemoveSeparators, RemovesTheTwentyEightAndSpacesOnRequest)
     EXPECT_EQ(text, "a b:@\"{}|\t\r\n");
     RemoveSeparatorsInPlace(copy, true);
     EXPECT_EQ(copy, "ab:@\"{}|\t\r\n");
+
+    // Every byte value, in blocks long enough for the 16-byte path.
+    for (const bool spaces : {false, true}) {
+        std::string bytes, kept;
+        for (int round = 0; round < 3; ++round)
+            for (int c = 0; c < 256; ++c) {
+                const auto byte = static_cast<unsigned char>((c * 37 + round) & 0xFF);
+                bytes.push_back(static_cast<char>(byte));
+                if (!IsSeparator(byte, spaces))
+                    kept.push_back(static_cast<char>(byte));
+            }
+        RemoveSeparatorsInPlace(bytes, spaces);
+        EXPECT_EQ(bytes, kept) << spaces;
+    }
 }
 
 class HeaderTestTest : public FilterFixture
