@@ -3,6 +3,10 @@
 #include <QString>
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace w1252 {
 namespace {
 
@@ -18,8 +22,29 @@ constexpr std::array<char16_t, 32> kHighControls = {
 
 void UpperInPlace(std::string& text)
 {
-    for (char& c : text)
-        c = static_cast<char>(detail::kCase.upper[static_cast<unsigned char>(c)]);
+    char* const data = text.data();
+    const size_t n = text.size();
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Blocks of plain ASCII need only a to z moved down; a block with a byte
+    // from 0x80 up goes through the table.
+    const __m128i beforeA = _mm_set1_epi8('a' - 1);
+    const __m128i afterZ = _mm_set1_epi8('z' + 1);
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        if (_mm_movemask_epi8(bytes) != 0) {
+            for (size_t k = i; k < i + 16; ++k)
+                data[k] = static_cast<char>(detail::kCase.upper[static_cast<unsigned char>(data[k])]);
+            continue;
+        }
+        const __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(bytes, beforeA), _mm_cmplt_epi8(bytes, afterZ));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(data + i),
+                         _mm_sub_epi8(bytes, _mm_and_si128(lower, caseBit)));
+    }
+#endif
+    for (; i < n; ++i)
+        data[i] = static_cast<char>(detail::kCase.upper[static_cast<unsigned char>(data[i])]);
 }
 
 std::string Upper(std::string_view text)

@@ -5,6 +5,10 @@
 
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::array<unsigned char, 256> MakeLookAlikes()
@@ -60,7 +64,29 @@ std::string& CMailDecoder::ConvertLookAlikes(std::string& text)
 {
     const size_t status = decode::FindStatus(text);
     const size_t from = status == std::string::npos ? 0 : status + 7;
-    for (size_t i = from; i < text.size(); ++i)
-        text[i] = static_cast<char>(kLookAlikes[static_cast<unsigned char>(text[i])]);
+    char* const data = text.data();
+    const size_t n = text.size();
+    size_t i = from;
+#if defined(__SSE2__)
+    // In plain ASCII only '0' and '@' change; a block with a byte from 0x80
+    // up goes through the table.
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i at = _mm_set1_epi8('@');
+    const __m128i toO = _mm_set1_epi8('O' - '0');
+    const __m128i toA = _mm_set1_epi8('A' - '@');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        if (_mm_movemask_epi8(bytes) != 0) {
+            for (size_t k = i; k < i + 16; ++k)
+                data[k] = static_cast<char>(kLookAlikes[static_cast<unsigned char>(data[k])]);
+            continue;
+        }
+        const __m128i shift = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(bytes, zero), toO),
+                                           _mm_and_si128(_mm_cmpeq_epi8(bytes, at), toA));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(data + i), _mm_add_epi8(bytes, shift));
+    }
+#endif
+    for (; i < n; ++i)
+        data[i] = static_cast<char>(kLookAlikes[static_cast<unsigned char>(data[i])]);
     return text;
 }

@@ -12,6 +12,18 @@ TEST(Win1252, CasingFollowsTheCodePage)
     EXPECT_EQ(w1252::Upper("\x9A\x9C\x9E\xFF"), "\x8A\x8C\x8E\x9F"); // š œ ž ÿ
     EXPECT_EQ(w1252::Lower("\x8A\x8C\x8E\x9F\xC0\xDE"), "\x9A\x9C\x9E\xFF\xE0\xFE");
     EXPECT_EQ(w1252::Lower("\xD7"), "\xD7"); // × has no small letter
+
+    // Long texts are upper-cased 16 bytes at a time: every byte, in blocks of
+    // plain ASCII and in blocks with high bytes, byte for byte as ToUpper.
+    std::string all;
+    for (int c = 0; c < 128; ++c)
+        all.push_back(static_cast<char>(c));
+    for (int c = 0; c < 256; ++c)
+        all.push_back(static_cast<char>(255 - c));
+    std::string expected = all;
+    for (char& c : expected)
+        c = static_cast<char>(w1252::ToUpper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(w1252::Upper(all), expected);
 }
 
 TEST(Win1252, CaseInsensitiveCompare)
