@@ -8,6 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace decode {
+
+bool HasByteCompaction();
+// Lets the tests run the plain loops on a processor that has it.
+void UseByteCompaction(bool use);
+
+} // namespace decode
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ORVELANE_HAVE_COMPACTION 1
 #define ORVELANE_COMPACTION_TARGET __attribute__((target("ssse3,popcnt")))
@@ -15,11 +23,10 @@
 
 namespace decode {
 
-bool HasByteCompaction();
-
 // For each 8-bit keep mask, the positions of its set bits in order, then
 // 0x80 (which makes the shuffle write a zero).
-struct SCompactionTable {
+struct SCompactionTable
+{
     alignas(16) uint8_t control[256][8];
     constexpr SCompactionTable() : control()
     {
@@ -44,8 +51,9 @@ ORVELANE_COMPACTION_TARGET inline char* CompactBlock(__m128i block, uint32_t kee
     const uint32_t low = keep & 0xFF;
     const uint32_t high = (keep >> 8) & 0xFF;
     const __m128i control = _mm_add_epi8(
-        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.control[low])),
-                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.control[high]))),
+        _mm_unpacklo_epi64(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.control[low])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.control[high]))),
         _mm_set_epi8(8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0, 0, 0, 0, 0, 0));
     const __m128i packed = _mm_shuffle_epi8(block, control);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
@@ -57,11 +65,11 @@ ORVELANE_COMPACTION_TARGET inline char* CompactBlock(__m128i block, uint32_t kee
 // A set of bytes as the two nibble tables of a shuffle look-up: bit h of
 // row[l] is set when the byte h * 16 + l (h < 8) belongs to the set, and of
 // rowHigh[l] when (h + 8) * 16 + l does.
-struct SByteSet {
+struct SByteSet
+{
     alignas(16) uint8_t row[16];
     alignas(16) uint8_t rowHigh[16];
-    template <typename Member>
-    constexpr explicit SByteSet(Member member) : row(), rowHigh()
+    template <typename Member> constexpr explicit SByteSet(Member member) : row(), rowHigh()
     {
         for (int c = 0; c < 256; ++c)
             if (member(static_cast<unsigned char>(c))) {
@@ -77,10 +85,13 @@ ORVELANE_COMPACTION_TARGET inline __m128i InSet(__m128i bytes, const SByteSet& s
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i low = _mm_and_si128(bytes, nibble);
     const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
-    const __m128i rowLow = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(set.row)), low);
-    const __m128i rowHigh = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(set.rowHigh)), low);
+    const __m128i rowLow =
+        _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(set.row)), low);
+    const __m128i rowHigh =
+        _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(set.rowHigh)), low);
     const __m128i upper = _mm_cmpgt_epi8(high, _mm_set1_epi8(7));
-    const __m128i row = _mm_or_si128(_mm_andnot_si128(upper, rowLow), _mm_and_si128(upper, rowHigh));
+    const __m128i row =
+        _mm_or_si128(_mm_andnot_si128(upper, rowLow), _mm_and_si128(upper, rowHigh));
     const __m128i bit = _mm_shuffle_epi8(
         _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128), high);
     return _mm_cmpeq_epi8(_mm_and_si128(row, bit), bit);

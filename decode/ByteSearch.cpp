@@ -8,7 +8,8 @@
 
 namespace decode {
 
-size_t FindPair(const char* data, size_t from, size_t size, char first, size_t distance, char second, char fold)
+size_t FindPair(const char* data, size_t from, size_t size, char first, size_t distance,
+                char second, char fold)
 {
     if (distance >= size)
         return std::string_view::npos;
@@ -19,10 +20,11 @@ size_t FindPair(const char* data, size_t from, size_t size, char first, size_t d
     const __m128i wantSecond = _mm_set1_epi8(second);
     const __m128i folding = _mm_set1_epi8(fold);
     for (; i + 16 <= stop; i += 16) {
-        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), folding);
+        const __m128i a =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), folding);
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + distance));
-        const auto mask = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, wantFirst), _mm_cmpeq_epi8(b, wantSecond))));
+        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(a, wantFirst), _mm_cmpeq_epi8(b, wantSecond))));
         if (mask != 0)
             return i + static_cast<size_t>(__builtin_ctz(mask));
     }
@@ -42,7 +44,8 @@ size_t FindText(std::string_view text, std::string_view needle, size_t from)
     const size_t last = needle.size() - 1;
     for (size_t i = from;; ++i) {
         i = FindPair(text.data(), i, text.size(), needle[0], last, needle[last]);
-        if (i == std::string_view::npos || std::memcmp(text.data() + i + 1, needle.data() + 1, last - 1) == 0)
+        if (i == std::string_view::npos ||
+            std::memcmp(text.data() + i + 1, needle.data() + 1, last - 1) == 0)
             return i;
     }
 }
@@ -56,8 +59,9 @@ size_t FindEither(const char* data, size_t from, size_t size, char a, char b, ch
     const __m128i wantC = _mm_set1_epi8(c);
     for (; i + 16 <= size; i += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const __m128i any = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
-                                         _mm_cmpeq_epi8(bytes, wantC));
+        const __m128i any =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
+                         _mm_cmpeq_epi8(bytes, wantC));
         const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(any));
         if (mask != 0)
             return i + static_cast<size_t>(__builtin_ctz(mask));

@@ -13,8 +13,8 @@ namespace decode {
 // The first i >= from with (data[i] | fold) == first and data[i + distance] ==
 // second, both inside [0, size); npos when there is none. `fold` 0x20 makes a
 // letter `first` (given in lower case) match either case.
-size_t FindPair(const char* data, size_t from, size_t size, char first, size_t distance, char second,
-                char fold = 0);
+size_t FindPair(const char* data, size_t from, size_t size, char first, size_t distance,
+                char second, char fold = 0);
 
 // As text.find(needle, from).
 size_t FindText(std::string_view text, std::string_view needle, size_t from = 0);

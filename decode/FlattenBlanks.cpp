@@ -15,7 +15,8 @@
 
 namespace {
 
-struct FlattenTables {
+struct FlattenTables
+{
     unsigned char flat[256];  // CR, LF and TAB as a blank, every other byte itself
     unsigned char blank[256]; // 1 for the blank and the bytes that become one
     constexpr FlattenTables() : flat(), blank()
@@ -46,28 +47,40 @@ char* FlattenBytes(const char* in, const char* end, char* out, uint32_t* previou
     return out;
 }
 
+#if defined(__SSE2__)
+// A block with CR, LF and TAB turned into blanks, and the mask of its blanks.
+struct SFlatBlock
+{
+    __m128i bytes;
+    uint32_t blanks;
+};
+inline SFlatBlock FlattenBlock(const char* in)
+{
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i breaks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                                                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+                                        _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    const __m128i blanks = _mm_or_si128(breaks, _mm_cmpeq_epi8(bytes, space));
+    return {_mm_or_si128(_mm_andnot_si128(breaks, bytes), _mm_and_si128(breaks, space)),
+            static_cast<uint32_t>(_mm_movemask_epi8(blanks))};
+}
+#endif
+
 #if defined(ORVELANE_HAVE_COMPACTION)
 // The block loop where the processor can close up a block in a register:
 // every block is flattened and closed up the same way, whatever its blanks.
 ORVELANE_COMPACTION_TARGET const char* FlattenBlocks(const char* in, const char* end, char** out,
                                                      uint32_t* previousBlank)
 {
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i tab = _mm_set1_epi8('\t');
     char* o = *out;
     uint32_t previous = *previousBlank;
     for (; end - in >= 16; in += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        const __m128i breaks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
-                                            _mm_cmpeq_epi8(bytes, tab));
-        const __m128i blanks = _mm_or_si128(breaks, _mm_cmpeq_epi8(bytes, space));
-        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(blanks));
-        const __m128i flat = _mm_or_si128(_mm_andnot_si128(breaks, bytes), _mm_and_si128(breaks, space));
+        const SFlatBlock block = FlattenBlock(in);
         // A blank after a blank goes.
-        o = decode::CompactBlock(flat, ~(mask & ((mask << 1) | previous)), o);
-        previous = mask >> 15;
+        o = decode::CompactBlock(block.bytes, ~(block.blanks & ((block.blanks << 1) | previous)),
+                                 o);
+        previous = block.blanks >> 15;
     }
     *out = o;
     *previousBlank = previous;
@@ -91,25 +104,16 @@ std::string CTextTools::FlattenBlanks(std::string text) const
 #if defined(__SSE2__)
     // The write position never passes the read position, so a block is read
     // whole before any of its bytes can be overwritten.
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i tab = _mm_set1_epi8('\t');
     for (; end - in >= 16; in += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        const __m128i breaks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
-                                            _mm_cmpeq_epi8(bytes, tab));
-        const __m128i blanks = _mm_or_si128(breaks, _mm_cmpeq_epi8(bytes, space));
-        const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(blanks));
-        if ((mask & ((mask << 1) | previousBlank)) != 0) {
+        const SFlatBlock block = FlattenBlock(in);
+        if ((block.blanks & ((block.blanks << 1) | previousBlank)) != 0) {
             out = FlattenBytes(in, in + 16, out, &previousBlank);
             continue;
         }
         // No blank follows another: every byte stays, breaks become blanks.
-        const __m128i flat = _mm_or_si128(_mm_andnot_si128(breaks, bytes), _mm_and_si128(breaks, space));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), flat);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block.bytes);
         out += 16;
-        previousBlank = mask >> 15;
+        previousBlank = block.blanks >> 15;
     }
 #endif
     out = FlattenBytes(in, end, out, &previousBlank);

@@ -1,6 +1,7 @@
 // The fast operations against the plain versions of Reference.cpp, on
 // generated texts made of the characters and markers each operation reacts to.
 #include "Reference.h"
+#include "support/ByteLoops.h"
 
 #include "decode/Base64.h"
 #include "decode/MailDecoder.h"
@@ -165,26 +166,28 @@ TEST(ReferenceCompare, FontSpansAndStripHtml)
 
 TEST(ReferenceCompare, SqueezeLookAlikesAndFind)
 {
-    CGenerator gen(17);
-    const std::vector<std::string> alphabet = {"a", "a", "A", " ", " ", "\n", "0", "@", "\xE9", "\xC7",
-                                               "Status:", "\x80", "\xFF", "b"};
-    const CTextTools tools;
-    for (int round = 0; round < kRounds; ++round) {
-        std::string text = gen.Text(alphabet, 20);
-        ASSERT_EQ(tools.SqueezeChar(text, ' '), ref::SqueezeChar(text, ' ')) << Show(text);
-        ASSERT_EQ(tools.SqueezeChar(text, 'a'), ref::SqueezeChar(text, 'a')) << Show(text);
-        ASSERT_EQ(tools.SqueezeRepeats(text), ref::SqueezeRepeats(text)) << Show(text);
-        const std::string pattern = gen.Text(alphabet, 3);
-        ASSERT_EQ(tools.FindNoCase(text, pattern), ref::FindNoCase(text, pattern)) << Show(text);
-        const std::string expected = ref::ConvertLookAlikes(text);
-        CMailDecoder decoder;
-        ASSERT_EQ(decoder.ConvertLookAlikes(text), expected);
-        ASSERT_EQ(text, expected); // converted in place too
-    }
-    for (int c = 0; c < 256; ++c)
-        ASSERT_EQ(CMailDecoder::LookAlikeChar(static_cast<unsigned char>(c)),
-                  ref::LookAlikeChar(static_cast<unsigned char>(c)))
-            << c;
+    WithEachByteLoop([&] {
+        CGenerator gen(17);
+        const std::vector<std::string> alphabet = {"a", "a", "A", " ", " ", "\n", "0", "@", "\xE9", "\xC7",
+                                                   "Status:", "\x80", "\xFF", "b"};
+        const CTextTools tools;
+        for (int round = 0; round < kRounds; ++round) {
+            std::string text = gen.Text(alphabet, 20);
+            ASSERT_EQ(tools.SqueezeChar(text, ' '), ref::SqueezeChar(text, ' ')) << Show(text);
+            ASSERT_EQ(tools.SqueezeChar(text, 'a'), ref::SqueezeChar(text, 'a')) << Show(text);
+            ASSERT_EQ(tools.SqueezeRepeats(text), ref::SqueezeRepeats(text)) << Show(text);
+            const std::string pattern = gen.Text(alphabet, 3);
+            ASSERT_EQ(tools.FindNoCase(text, pattern), ref::FindNoCase(text, pattern)) << Show(text);
+            const std::string expected = ref::ConvertLookAlikes(text);
+            CMailDecoder decoder;
+            ASSERT_EQ(decoder.ConvertLookAlikes(text), expected);
+            ASSERT_EQ(text, expected); // converted in place too
+        }
+        for (int c = 0; c < 256; ++c)
+            ASSERT_EQ(CMailDecoder::LookAlikeChar(static_cast<unsigned char>(c)),
+                      ref::LookAlikeChar(static_cast<unsigned char>(c)))
+                << c;
+    });
 }
 
 // The block-wise flattening against its definition: breaks to blanks, then
@@ -192,29 +195,31 @@ TEST(ReferenceCompare, SqueezeLookAlikesAndFind)
 // with runs that start, end or sit exactly on a block edge.
 TEST(ReferenceCompare, FlattenBlanks)
 {
-    CGenerator gen(19);
-    const std::vector<std::string> alphabet = {"word", "a", " ", " ", "\r\n", "\t", "\n", "  ", "\r",
-                                               "0123456789abcde", "0123456789abcdef", "\xA0", std::string(1, '\0')};
-    const CTextTools tools;
-    auto expected = [&](std::string text) {
-        for (char& c : text)
-            if (c == '\r' || c == '\n' || c == '\t')
-                c = ' ';
-        return ref::SqueezeChar(std::move(text), ' ');
-    };
-    for (int round = 0; round < kRounds; ++round) {
-        const std::string text = gen.Text(alphabet, 60);
-        ASSERT_EQ(tools.FlattenBlanks(text), expected(text)) << Show(text);
-    }
-    for (size_t length = 0; length <= 48; ++length) {
-        for (size_t at = 0; at < length; ++at) {
-            std::string text(length, 'x');
-            text[at] = ' ';
-            if (at + 1 < length)
-                text[at + 1] = '\n';
+    WithEachByteLoop([&] {
+        CGenerator gen(19);
+        const std::vector<std::string> alphabet = {"word", "a", " ", " ", "\r\n", "\t", "\n", "  ", "\r",
+                                                   "0123456789abcde", "0123456789abcdef", "\xA0", std::string(1, '\0')};
+        const CTextTools tools;
+        auto expected = [&](std::string text) {
+            for (char& c : text)
+                if (c == '\r' || c == '\n' || c == '\t')
+                    c = ' ';
+            return ref::SqueezeChar(std::move(text), ' ');
+        };
+        for (int round = 0; round < kRounds; ++round) {
+            const std::string text = gen.Text(alphabet, 60);
             ASSERT_EQ(tools.FlattenBlanks(text), expected(text)) << Show(text);
-            const std::string blanks(length, '\r');
-            ASSERT_EQ(tools.FlattenBlanks(blanks), expected(blanks)) << length;
         }
-    }
+        for (size_t length = 0; length <= 48; ++length) {
+            for (size_t at = 0; at < length; ++at) {
+                std::string text(length, 'x');
+                text[at] = ' ';
+                if (at + 1 < length)
+                    text[at + 1] = '\n';
+                ASSERT_EQ(tools.FlattenBlanks(text), expected(text)) << Show(text);
+                const std::string blanks(length, '\r');
+                ASSERT_EQ(tools.FlattenBlanks(blanks), expected(blanks)) << length;
+            }
+        }
+    });
 }
