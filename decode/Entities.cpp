@@ -12,6 +12,7 @@
 // the pieces are indexed by the exact text that runs from their '&' to their
 // first ';'. A replacement then touches only the pieces that hold a copy; the
 // walk position is carried over by counting how much the text before it shrank.
+#include "decode/ByteSearch.h"
 #include "decode/MailDecoder.h"
 
 #include "base/Texts.h"
@@ -101,7 +102,10 @@ public:
     {
         // The first piece runs up to the first '&' (it may be empty); every
         // other piece starts at an '&'.
-        m_pieces.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '&')) + 1);
+        size_t ampersands = 0;
+        for (size_t at = 0; (at = decode::FindEither(text.data(), at, text.size(), '&', '&')) < text.size(); ++at)
+            ++ampersands;
+        m_pieces.reserve(ampersands + 1);
         size_t start = 0;
         for (bool first = true;; first = false) {
             const size_t amp = text.find('&', first ? 0 : start + 1);

@@ -49,8 +49,19 @@ bool StartsWithNoCase(std::string_view line, std::string_view upperKeyword)
 // upper case; npos when there is none.
 size_t FindNoCase(std::string_view line, std::string_view upperKeyword)
 {
-    if (upperKeyword.size() > line.size())
+    if (upperKeyword.size() > line.size() || upperKeyword.empty())
         return std::string_view::npos;
+    const char first = upperKeyword.front();
+    if (first >= 'A' && first <= 'Z' && upperKeyword.back() == ':') {
+        // Only the two cases of an ASCII letter turn into it, and only ':'
+        // into ':': candidates have either case first and the ':' in place.
+        const size_t last = upperKeyword.size() - 1;
+        for (size_t i = 0;; ++i) {
+            i = decode::FindPair(line.data(), i, line.size(), static_cast<char>(first | 0x20), last, ':', 0x20);
+            if (i == std::string_view::npos || StartsWithNoCase(line.substr(i), upperKeyword))
+                return i;
+        }
+    }
     for (size_t i = 0; i + upperKeyword.size() <= line.size(); ++i)
         if (StartsWithNoCase(line.substr(i), upperKeyword))
             return i;
