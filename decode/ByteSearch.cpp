@@ -4,9 +4,29 @@
 #include <emmintrin.h>
 #endif
 
+#include <cstdint>
 #include <cstring>
 
 namespace decode {
+
+namespace {
+
+#if defined(__SSE2__)
+// The first position the 16-byte steps from i on find, while a whole step
+// fits before `stop`: `maskAt(at)` gives one bit per position at to at + 15.
+// When none is found, i is left where the steps ended.
+template <typename MaskAt> size_t FirstInSteps(size_t& i, size_t stop, MaskAt maskAt)
+{
+    for (; i + 16 <= stop; i += 16)
+        if (const uint32_t mask = maskAt(i); mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(mask));
+    return std::string_view::npos;
+}
+
+inline __m128i Load(const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+#endif
+
+} // namespace
 
 size_t FindPair(const char* data, size_t from, size_t size, char first, size_t distance,
                 char second, char fold)
@@ -19,15 +39,14 @@ size_t FindPair(const char* data, size_t from, size_t size, char first, size_t d
     const __m128i wantFirst = _mm_set1_epi8(first);
     const __m128i wantSecond = _mm_set1_epi8(second);
     const __m128i folding = _mm_set1_epi8(fold);
-    for (; i + 16 <= stop; i += 16) {
-        const __m128i a =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), folding);
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + distance));
-        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(
+    const size_t hit = FirstInSteps(i, stop, [&](size_t at) {
+        const __m128i a = _mm_or_si128(Load(data + at), folding);
+        const __m128i b = Load(data + at + distance);
+        return static_cast<uint32_t>(_mm_movemask_epi8(
             _mm_and_si128(_mm_cmpeq_epi8(a, wantFirst), _mm_cmpeq_epi8(b, wantSecond))));
-        if (mask != 0)
-            return i + static_cast<size_t>(__builtin_ctz(mask));
-    }
+    });
+    if (hit != std::string_view::npos)
+        return hit;
 #endif
     for (; i < stop; ++i)
         if (static_cast<char>(data[i] | fold) == first && data[i + distance] == second)
@@ -57,15 +76,14 @@ size_t FindEither(const char* data, size_t from, size_t size, char a, char b, ch
     const __m128i wantA = _mm_set1_epi8(a);
     const __m128i wantB = _mm_set1_epi8(b);
     const __m128i wantC = _mm_set1_epi8(c);
-    for (; i + 16 <= size; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const __m128i any =
+    const size_t hit = FirstInSteps(i, size, [&](size_t at) {
+        const __m128i bytes = Load(data + at);
+        return static_cast<uint32_t>(_mm_movemask_epi8(
             _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
-                         _mm_cmpeq_epi8(bytes, wantC));
-        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(any));
-        if (mask != 0)
-            return i + static_cast<size_t>(__builtin_ctz(mask));
-    }
+                         _mm_cmpeq_epi8(bytes, wantC))));
+    });
+    if (hit != std::string_view::npos)
+        return hit;
 #endif
     while (i < size && data[i] != a && data[i] != b && data[i] != c)
         ++i;

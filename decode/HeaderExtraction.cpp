@@ -14,8 +14,9 @@ struct Keyword {
     std::string CHeaderFields::*field;
 };
 
-// Tested in this order; the first that begins a line wins.
-const std::array<Keyword, 6> kKeywords = {{
+// Tested in this order; the first that begins a line wins. Each is a capital
+// letter, then more, then ':' (FindNoCase relies on that).
+constexpr std::array<Keyword, 6> kKeywords = {{
     {"RETURN-PATH:", &CHeaderFields::m_strReturnPath},
     {"FROM:", &CHeaderFields::m_strFrom},
     {"TO:", &CHeaderFields::m_strTo},
@@ -23,6 +24,13 @@ const std::array<Keyword, 6> kKeywords = {{
     {"SUBJECT:", &CHeaderFields::m_strSubject},
     {"RECEIVED:", &CHeaderFields::m_strRelays},
 }};
+static_assert([] {
+    for (const Keyword& keyword : kKeywords)
+        if (keyword.upper.size() < 2 || keyword.upper.front() < 'A' || keyword.upper.front() > 'Z' ||
+            keyword.upper.back() != ':')
+            return false;
+    return true;
+}());
 
 // The code page's upper-casing as a table, for the byte loops below.
 struct UpperTable {
@@ -49,23 +57,18 @@ bool StartsWithNoCase(std::string_view line, std::string_view upperKeyword)
 // upper case; npos when there is none.
 size_t FindNoCase(std::string_view line, std::string_view upperKeyword)
 {
-    if (upperKeyword.size() > line.size() || upperKeyword.empty())
+    if (upperKeyword.size() > line.size())
         return std::string_view::npos;
-    const char first = upperKeyword.front();
-    if (first >= 'A' && first <= 'Z' && upperKeyword.back() == ':') {
-        // Only the two cases of an ASCII letter turn into it, and only ':'
-        // into ':': candidates have either case first and the ':' in place.
-        const size_t last = upperKeyword.size() - 1;
-        for (size_t i = 0;; ++i) {
-            i = decode::FindPair(line.data(), i, line.size(), static_cast<char>(first | 0x20), last, ':', 0x20);
-            if (i == std::string_view::npos || StartsWithNoCase(line.substr(i), upperKeyword))
-                return i;
-        }
-    }
-    for (size_t i = 0; i + upperKeyword.size() <= line.size(); ++i)
-        if (StartsWithNoCase(line.substr(i), upperKeyword))
+    // Only the two cases of an ASCII letter turn into it, and only ':' into
+    // ':' (every keyword has that shape): candidates have either case first
+    // and the ':' in place.
+    const size_t last = upperKeyword.size() - 1;
+    for (size_t i = 0;; ++i) {
+        i = decode::FindPair(line.data(), i, line.size(), static_cast<char>(upperKeyword.front() | 0x20), last,
+                             ':', 0x20);
+        if (i == std::string_view::npos || StartsWithNoCase(line.substr(i), upperKeyword))
             return i;
-    return std::string_view::npos;
+    }
 }
 
 } // namespace
