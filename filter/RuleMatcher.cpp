@@ -27,44 +27,66 @@ constexpr std::array<bool, 256> kSeparatorsAndSpace = [] {
     return table;
 }();
 
-// Four walks of the scan table side by side, one byte of each per step, so
-// that the four chains of table look-ups overlap in time. Lane k reads
-// `steps` bytes from starts[k] on, from the offset (node * width) in
-// offsets[k], left there at the end. `hit(k, offset, j)` is called for every
-// lane whose step j reaches a node where parts end.
-template <typename Hit>
-void WalkFourLanes(const uint32_t* scan, const uint8_t* classes, const unsigned char* const (&starts)[4],
-                   size_t steps, uint32_t (&offsets)[4], Hit&& hit)
+// How many stretches a text of `length` bytes is cut into for a walk whose
+// stretches re-read `overlap` bytes: as many as keep each stretch's own part
+// at least kMinStretch bytes long beyond that.
+constexpr size_t kMaxLanes = 4;
+constexpr size_t kMinStretch = 32;
+size_t LaneCount(size_t length, size_t overlap)
 {
-    const unsigned char* p0 = starts[0];
-    const unsigned char* p1 = starts[1];
-    const unsigned char* p2 = starts[2];
-    const unsigned char* p3 = starts[3];
-    uint32_t o0 = offsets[0], o1 = offsets[1], o2 = offsets[2], o3 = offsets[3];
+    for (size_t lanes = kMaxLanes; lanes > 1; lanes /= 2)
+        if (length >= lanes * (overlap + kMinStretch))
+            return lanes;
+    return 1;
+}
+
+// Walks of the scan table side by side, one byte of each per step, so that
+// their chains of table look-ups overlap in time. Lane k reads `steps` bytes
+// from starts[k] on, from the offset (row * width) in offsets[k], left there
+// at the end. A cell holds the next offset itself, and the rows where a match
+// may end have the highest offsets, from `hitFrom` on, so the chain is one
+// addition and one load per byte. `hit(k, offset, j)` is called for every
+// lane whose step j reaches such a row.
+template <size_t N, typename Hit>
+void WalkLanes(const uint32_t* scan, const uint8_t* classes, const unsigned char* const (&starts)[N],
+               size_t steps, uint32_t hitFrom, uint32_t (&offsets)[N], Hit&& hit)
+{
+    uint32_t o[N];
+    for (size_t k = 0; k < N; ++k)
+        o[k] = offsets[k];
     for (size_t j = 0; j < steps; ++j) {
-        const uint32_t n0 = scan[o0 + classes[p0[j]]];
-        const uint32_t n1 = scan[o1 + classes[p1[j]]];
-        const uint32_t n2 = scan[o2 + classes[p2[j]]];
-        const uint32_t n3 = scan[o3 + classes[p3[j]]];
-        o0 = n0 >> 1;
-        o1 = n1 >> 1;
-        o2 = n2 >> 1;
-        o3 = n3 >> 1;
-        if ((n0 | n1 | n2 | n3) & 1u) {
-            if (n0 & 1u)
-                hit(0, o0, j);
-            if (n1 & 1u)
-                hit(1, o1, j);
-            if (n2 & 1u)
-                hit(2, o2, j);
-            if (n3 & 1u)
-                hit(3, o3, j);
+        bool any = false;
+#pragma GCC unroll 16
+        for (size_t k = 0; k < N; ++k) {
+            o[k] = scan[o[k] + classes[starts[k][j]]];
+            any |= o[k] >= hitFrom;
+        }
+        if (any) {
+            for (size_t k = 0; k < N; ++k)
+                if (o[k] >= hitFrom)
+                    hit(k, o[k], j);
         }
     }
-    offsets[0] = o0;
-    offsets[1] = o1;
-    offsets[2] = o2;
-    offsets[3] = o3;
+    for (size_t k = 0; k < N; ++k)
+        offsets[k] = o[k];
+}
+
+// The walk above with the first `lanes` (2 or kMaxLanes) of the arrays.
+template <typename Hit>
+void WalkSomeLanes(size_t lanes, const uint32_t* scan, const uint8_t* classes,
+                   const unsigned char* const (&starts)[kMaxLanes], size_t steps, uint32_t hitFrom,
+                   uint32_t (&offsets)[kMaxLanes], Hit&& hit)
+{
+    static_assert(kMaxLanes == 4);
+    if (lanes == 4) {
+        WalkLanes<4>(scan, classes, starts, steps, hitFrom, offsets, hit);
+        return;
+    }
+    const unsigned char* const two[2] = {starts[0], starts[1]};
+    uint32_t twoOffsets[2] = {offsets[0], offsets[1]};
+    WalkLanes<2>(scan, classes, two, steps, hitFrom, twoOffsets, hit);
+    offsets[0] = twoOffsets[0];
+    offsets[1] = twoOffsets[1];
 }
 
 } // namespace
@@ -198,27 +220,41 @@ void CPatternAutomaton::Finish(bool foldUpper, size_t maxCells)
 }
 
 // ---- compiled rule list -------------------------------------------------------------
-// Packs the automaton's transitions into the scan table: (next node * columns)
-// << 1, with the low bit set where `flagged(next)` says a match may end. Falls
-// back to the plain walk when the table would not fit in 32-bit cells.
+// Packs the automaton's transitions into the scan table. Its rows are the
+// nodes renumbered: those where no match ends first, then those where
+// `flagged(node)` says one may, each group in breadth-first order, so the
+// rows most walks stay in are together at the start. A cell holds the next
+// row's offset (row * columns). Falls back to the plain walk when the table
+// would not fit in 32-bit cells.
 template <typename Flagged>
 bool CRuleMatcher::BuildScanTable(size_t nodes, Flagged flagged)
 {
     const size_t width = m_automaton.ClassCount();
     const int32_t* table = m_automaton.Table();
-    if (nodes * width * 2 > UINT32_MAX) {
+    if (nodes * width > UINT32_MAX) {
         m_bPlain = true;
         return false;
     }
+    std::vector<uint32_t> row(nodes);
+    m_nodeAt.clear();
+    m_nodeAt.reserve(nodes);
+    for (const bool hits : {false, true})
+        for (int32_t u : m_automaton.Order())
+            if (flagged(static_cast<uint32_t>(u)) == hits) {
+                if (!hits)
+                    m_nHitFrom = static_cast<uint32_t>((m_nodeAt.size() + 1) * width);
+                row[static_cast<size_t>(u)] = static_cast<uint32_t>(m_nodeAt.size());
+                m_nodeAt.push_back(u);
+            }
     m_scan.resize(nodes * width);
-    for (size_t i = 0; i < m_scan.size(); ++i) {
-        const auto next = static_cast<uint32_t>(table[i]);
-        m_scan[i] = (next * static_cast<uint32_t>(width)) << 1 | (flagged(next) ? 1u : 0u);
+    for (size_t r = 0; r < nodes; ++r) {
+        const int32_t* from = table + static_cast<size_t>(m_nodeAt[r]) * width;
+        for (size_t c = 0; c < width; ++c)
+            m_scan[r * width + c] = row[static_cast<size_t>(from[c])] * static_cast<uint32_t>(width);
     }
     m_automaton.ReleaseTable();
     return true;
 }
-
 
 CRuleMatcher::CRuleMatcher(const RuleList& list, EMode mode, bool stripSeparators, size_t maxCells)
     : m_mode(mode), m_bStrip(stripSeparators)
@@ -374,36 +410,37 @@ int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
         std::fill(m_entryEpoch.begin(), m_entryEpoch.end(), 0);
         m_nEpoch = 1;
     }
-    // Collect every distinct part that occurs in the text. A long text is cut
-    // into four stretches scanned side by side, so that the four chains of
-    // table look-ups overlap in time. Stretch k holds the parts that start in
-    // [k * step, (k + 1) * step) and reads on by the length of the longest
-    // part less one to see them end; the last one reads to the end of the
-    // text. Every part is seen by the stretch where it starts, some by the one
-    // before as well: what is collected is a set.
+    // Collect every distinct part that occurs in the text. A text that is
+    // not short is cut into two or four stretches scanned side by side, so
+    // that their chains of table look-ups overlap in time. Stretch k holds
+    // the parts that start in [k * step, (k + 1) * step) and reads on by the
+    // length of the longest part less one to see them end; the last one reads
+    // to the end of the text. Every part is seen by the stretch where it
+    // starts, some by the one before as well: what is collected is a set.
     m_found.clear();
     const uint8_t* classes = m_automaton.Classes();
     const uint32_t* scan = m_scan.data();
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const size_t length = text.size();
     const size_t overlap = m_nLongestPart > 0 ? static_cast<size_t>(m_nLongestPart) - 1 : 0;
-    constexpr size_t kLanes = 4;
+    const size_t lanes = LaneCount(length, overlap);
     size_t tail = 0;     // where the single scan of the rest starts
-    uint32_t offset = 0; // its node * width there
-    if (length >= kLanes * (overlap + 64)) {
-        const size_t step = (length - overlap) / kLanes;
-        const size_t steps = step + overlap; // 4 * step + overlap <= length
-        const unsigned char* const starts[kLanes] = {bytes, bytes + step, bytes + 2 * step, bytes + 3 * step};
-        uint32_t offsets[kLanes] = {};
-        WalkFourLanes(scan, classes, starts, steps, offsets,
+    uint32_t offset = 0; // its row * width there
+    if (lanes > 1) {
+        const size_t step = (length - overlap) / lanes;
+        const size_t steps = step + overlap; // lanes * step + overlap <= length
+        const unsigned char* starts[kMaxLanes] = {};
+        for (size_t k = 0; k < lanes; ++k)
+            starts[k] = bytes + k * step;
+        uint32_t offsets[kMaxLanes] = {};
+        WalkSomeLanes(lanes, scan, classes, starts, steps, m_nHitFrom, offsets,
                       [this](size_t, uint32_t at, size_t) { StampParts(at); });
-        tail = 3 * step + steps;
-        offset = offsets[3];
+        tail = (lanes - 1) * step + steps;
+        offset = offsets[lanes - 1];
     }
     for (size_t i = tail; i < length; ++i) {
-        const uint32_t next = scan[offset + classes[bytes[i]]];
-        offset = next >> 1;
-        if (next & 1u)
+        offset = scan[offset + classes[bytes[i]]];
+        if (offset >= m_nHitFrom)
             StampParts(offset);
     }
 
@@ -428,7 +465,7 @@ int32_t CRuleMatcher::FirstHeaderMatch(std::string_view text)
 // stamped with it, so a stamped node ends the walk.
 void CRuleMatcher::StampParts(uint32_t state)
 {
-    const auto node0 = static_cast<int32_t>(state / static_cast<uint32_t>(m_automaton.ClassCount()));
+    const int32_t node0 = m_nodeAt[state / static_cast<uint32_t>(m_automaton.ClassCount())];
     int32_t node = m_endsPart[static_cast<size_t>(node0)] ? node0 : m_outputLink[static_cast<size_t>(node0)];
     for (; node > 0 && m_nodeSeen[static_cast<size_t>(node)] != m_nEpoch;
          node = m_outputLink[static_cast<size_t>(node)]) {
@@ -444,17 +481,17 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
     if (m_bPlain)
         return PlainBodyMatch(text, start, position);
 
-    // The text is cut into four stretches scanned side by side, so that the
-    // four chains of table look-ups overlap in time. A stretch starts its scan
-    // early by the length of the longest entry less one, without recording,
-    // so that it sees every match that ends inside it. Each stretch keeps the
-    // lowest entry it saw end there and where that entry first occurred. The
-    // lowest entry of all is the answer; if an earlier stretch also saw it,
-    // that stretch's occurrence comes first.
-    constexpr size_t kLanes = 4;
+    // A text that is not short is cut into two or four stretches scanned side
+    // by side, so that their chains of table look-ups overlap in time. A
+    // stretch after the first starts its scan early by the length of the
+    // longest entry less one, without recording, so that it sees every match
+    // that ends inside it; the stretches are cut so that each reads the same
+    // number of bytes. Each keeps the lowest entry it saw end there and where
+    // that entry first occurred. The lowest entry of all is the answer; if an
+    // earlier stretch also saw it, that stretch's occurrence comes first.
     const size_t length = text.size() - start;
     const size_t overlap = m_nLongest > 0 ? static_cast<size_t>(m_nLongest) - 1 : 0;
-    const size_t lanes = length >= kLanes * (overlap + 256) ? kLanes : 1;
+    const size_t lanes = LaneCount(length, overlap);
 
     struct Lane {
         size_t from, recordFrom, to;
@@ -462,13 +499,13 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
         int32_t best;
         size_t where;
     };
-    Lane lane[kLanes];
-    const size_t step = length / lanes;
+    Lane lane[kMaxLanes];
+    // Each stretch reads `span` bytes, the last one up to the end.
+    const size_t span = (length + (lanes - 1) * overlap + lanes - 1) / lanes;
     for (size_t k = 0; k < lanes; ++k) {
-        const size_t segmentStart = start + k * step;
-        lane[k].recordFrom = segmentStart;
-        lane[k].from = k == 0 ? segmentStart : segmentStart - overlap;
-        lane[k].to = k + 1 == lanes ? text.size() : segmentStart + step;
+        lane[k].from = start + k * (span - overlap);
+        lane[k].recordFrom = k == 0 ? start : lane[k].from + overlap;
+        lane[k].to = k + 1 == lanes ? text.size() : lane[k].from + span;
         lane[k].offset = 0;
         lane[k].best = kNone;
         lane[k].where = 0;
@@ -479,25 +516,24 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
     const auto width = static_cast<uint32_t>(m_automaton.ClassCount());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     auto record = [&](Lane& l, uint32_t offset, size_t i) {
-        const size_t node = offset / width;
+        const auto node = static_cast<size_t>(m_nodeAt[offset / width]);
         if (i >= l.recordFrom && m_minEntry[node] < l.best) {
             l.best = m_minEntry[node];
             l.where = i + 1 - static_cast<size_t>(m_minLength[node]);
         }
     };
 
-    if (lanes == kLanes) {
-        // Every lane takes the same number of steps; the rest of each lane is
-        // finished below.
-        size_t steps = lane[0].to - lane[0].from;
-        for (size_t k = 1; k < kLanes; ++k)
-            steps = std::min(steps, lane[k].to - lane[k].from);
-        const unsigned char* const starts[kLanes] = {bytes + lane[0].from, bytes + lane[1].from,
-                                                     bytes + lane[2].from, bytes + lane[3].from};
-        uint32_t offsets[kLanes] = {};
-        WalkFourLanes(scan, classes, starts, steps, offsets,
+    if (lanes > 1) {
+        // Every lane takes the same number of steps, as many as the last one
+        // has; the byte or so the others have more is finished below.
+        const size_t steps = lane[lanes - 1].to - lane[lanes - 1].from;
+        const unsigned char* starts[kMaxLanes] = {};
+        for (size_t k = 0; k < lanes; ++k)
+            starts[k] = bytes + lane[k].from;
+        uint32_t offsets[kMaxLanes] = {};
+        WalkSomeLanes(lanes, scan, classes, starts, steps, m_nHitFrom, offsets,
                       [&](size_t k, uint32_t at, size_t j) { record(lane[k], at, lane[k].from + j); });
-        for (size_t k = 0; k < kLanes; ++k) {
+        for (size_t k = 0; k < lanes; ++k) {
             lane[k].offset = offsets[k];
             lane[k].from += steps;
         }
@@ -506,9 +542,8 @@ int32_t CRuleMatcher::FirstBodyMatch(std::string_view text, size_t start, size_t
         Lane& l = lane[k];
         uint32_t offset = l.offset;
         for (size_t i = l.from; i < l.to; ++i) {
-            const uint32_t next = scan[offset + classes[bytes[i]]];
-            offset = next >> 1;
-            if (next & 1u)
+            offset = scan[offset + classes[bytes[i]]];
+            if (offset >= m_nHitFrom)
                 record(l, offset, i);
         }
     }

@@ -119,9 +119,11 @@ private:
     CPatternAutomaton m_automaton;
 
     static constexpr int32_t kNone = INT32_MAX;
-    // The transitions as (next node * columns) << 1, with the low bit set when
-    // some entry (body) or part (header) ends at the next node.
+    // The transitions as (next row * columns); rows from m_nHitFrom / columns
+    // on are the nodes where some entry (body) or part (header) ends.
     std::vector<uint32_t> m_scan;
+    std::vector<int32_t> m_nodeAt; // row -> node
+    uint32_t m_nHitFrom = UINT32_MAX;
     // Body search: per node the lowest entry
     // index among the patterns that end there (itself or through its failure
     // chain), and that pattern's length.
