@@ -198,8 +198,9 @@ void BM_AnalyseMessages(benchmark::State& state, std::string (*ruleFile)(int), c
 }
 
 // The body search alone: the BODY list of the body-heavy rule file, compiled
-// as pass 2 searches it, over every message of the corpus as it came (about
-// what the pass searches for messages without markup).
+// as the second body pass searches it (second argument 0) or as the third and
+// fourth do, without separators (1), over every message of the corpus as it
+// came.
 void BM_BodySearch(benchmark::State& state)
 {
     const auto& corpus = LoadCorpus();
