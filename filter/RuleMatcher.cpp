@@ -238,14 +238,15 @@ bool CRuleMatcher::BuildScanTable(size_t nodes, Flagged flagged)
     std::vector<uint32_t> row(nodes);
     m_nodeAt.clear();
     m_nodeAt.reserve(nodes);
-    for (const bool hits : {false, true})
+    for (const bool hits : {false, true}) {
+        if (hits)
+            m_nHitFrom = static_cast<uint32_t>(m_nodeAt.size() * width);
         for (int32_t u : m_automaton.Order())
             if (flagged(static_cast<uint32_t>(u)) == hits) {
-                if (!hits)
-                    m_nHitFrom = static_cast<uint32_t>((m_nodeAt.size() + 1) * width);
                 row[static_cast<size_t>(u)] = static_cast<uint32_t>(m_nodeAt.size());
                 m_nodeAt.push_back(u);
             }
+    }
     m_scan.resize(nodes * width);
     for (size_t r = 0; r < nodes; ++r) {
         const int32_t* from = table + static_cast<size_t>(m_nodeAt[r]) * width;
